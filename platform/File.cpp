@@ -1,0 +1,202 @@
+#include "platform/File.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <utility>
+
+#include "platform/Path.h"
+#include "platform/Sys.h"
+
+namespace platform {
+namespace {
+
+timespec FromStatx(const struct statx_timestamp& t) { return timespec{t.tv_sec, static_cast<long>(t.tv_nsec)}; }
+
+FileInfo FromStatx(const struct statx& sx) {
+    FileInfo info;
+    info.mode = sx.stx_mode;
+    info.size = sx.stx_size;
+    info.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    info.inode = sx.stx_ino;
+    info.modified = FromStatx(sx.stx_mtime);
+    info.accessed = FromStatx(sx.stx_atime);
+    info.bornKnown = (sx.stx_mask & STATX_BTIME) != 0;
+    info.born = info.bornKnown ? FromStatx(sx.stx_btime) : info.modified;
+    return info;
+}
+
+constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
+
+}  // namespace
+
+bool FileInfo::IsDirectory() const { return S_ISDIR(mode); }
+bool FileInfo::IsRegular() const { return S_ISREG(mode); }
+bool FileInfo::IsSymlink() const { return S_ISLNK(mode); }
+bool FileInfo::OwnerMayWrite() const { return (mode & S_IWUSR) != 0; }
+
+std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks) {
+    struct statx sx {};
+    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (Sys().statx(AT_FDCWD, path.c_str(), flags, kStatxMask, &sx) != 0) {
+        return std::nullopt;
+    }
+    return FromStatx(sx);
+}
+
+File::~File() {
+    if (m_fd >= 0) {
+        Sys().close(m_fd);
+    }
+}
+
+File::File(File&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) {
+            Sys().close(m_fd);
+        }
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+File File::OpenForReading(const std::string& path) { return File(Sys().open(path.c_str(), O_RDONLY, 0)); }
+
+File File::OpenForReadWrite(const std::string& path) { return File(Sys().open(path.c_str(), O_RDWR, 0)); }
+
+File File::CreateNew(const std::string& path, mode_t mode) {
+    return File(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, mode));
+}
+
+File File::CreateOrTruncate(const std::string& path, mode_t mode) {
+    return File(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, mode));
+}
+
+ssize_t File::Read(void* buffer, size_t count) {
+    for (;;) {
+        const ssize_t n = Sys().read(m_fd, buffer, count);
+        if (n >= 0 || errno != EINTR) {
+            return n;
+        }
+    }
+}
+
+size_t File::Write(const void* buffer, size_t count) {
+    const auto* bytes = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = Sys().write(m_fd, bytes + done, count - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = ENOSPC;  // a write that makes no progress would otherwise loop for ever
+            }
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool File::Seek(uint64_t offset) {
+    return Sys().lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool File::Truncate(uint64_t length) { return Sys().ftruncate(m_fd, static_cast<off_t>(length)) == 0; }
+
+bool File::Sync() { return Sys().fsync(m_fd) == 0; }
+
+bool File::DropCache() { return Sys().fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED) == 0; }
+
+std::optional<FileInfo> File::Info() const {
+    struct statx sx {};
+    if (Sys().statx(m_fd, "", AT_EMPTY_PATH, kStatxMask, &sx) != 0) {
+        return std::nullopt;
+    }
+    return FromStatx(sx);
+}
+
+bool File::Close() {
+    if (m_fd < 0) {
+        return true;
+    }
+    const int fd = std::exchange(m_fd, -1);
+    return Sys().close(fd) == 0;
+}
+
+File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode) {
+    static std::mt19937_64 generator{std::random_device{}()};
+    const std::string folder = FolderOf(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[17];
+        static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+        uint64_t r = generator();
+        for (int i = 0; i < 16; ++i, r /= 36) {
+            suffix[i] = kDigits[r % 36];
+        }
+        suffix[16] = '\0';
+        *tempPath = JoinPath(folder, std::string(".tovaro-") + suffix + ".part");
+        File file = File::CreateNew(*tempPath, mode);
+        if (file.IsOpen() || errno != EEXIST) {
+            return file;
+        }
+    }
+    errno = EEXIST;
+    return File();
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& contents) {
+    // Follow a settings file that is a link, so the link stays a link.
+    std::string target = path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) {
+        target = resolved;
+    }
+    mode_t mode = 0644;
+    if (auto info = InfoOfPath(target)) {
+        mode = info->mode & 07777;
+    }
+    std::string tempPath;
+    File temp = CreateTemporaryBeside(target, &tempPath, mode);
+    if (!temp.IsOpen()) {
+        return false;
+    }
+    ::fchmod(temp.Descriptor(), mode);  // CreateNew's mode went through the umask
+    const bool written = temp.WriteAll(contents.data(), contents.size()) && temp.Sync() && temp.Close();
+    if (!written || Sys().rename(tempPath.c_str(), target.c_str()) != 0) {
+        const int saved = errno;
+        Sys().unlink(tempPath.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    File file = File::OpenForReading(path);
+    if (!file.IsOpen()) {
+        return std::nullopt;
+    }
+    std::string contents;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = file.Read(buffer, sizeof buffer);
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return contents;
+        }
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace platform

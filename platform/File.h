@@ -1,0 +1,86 @@
+// An open file descriptor that closes itself, and the facts about a file that Tovaro needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace platform {
+
+struct FileInfo {
+    mode_t mode = 0;  // type and permission bits, as st_mode
+    uint64_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};  // last write
+    timespec accessed{};  // last access
+    timespec born{};      // birth time where the file system keeps one, else the last write
+    bool bornKnown = false;
+
+    bool IsDirectory() const;
+    bool IsRegular() const;
+    bool IsSymlink() const;
+    bool OwnerMayWrite() const;
+    // The time that stands in for "creation time": birth time, or the last write where none is kept.
+    timespec CreationTime() const { return born; }
+};
+
+// Facts about the file at `path`; the link itself when followLinks is false. No value when it can't be read
+// (errno tells why).
+std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks = true);
+
+class File {
+public:
+    File() = default;
+    explicit File(int fd) : m_fd(fd) {}
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Each returns a closed File on failure, with errno set.
+    static File OpenForReading(const std::string& path);
+    static File OpenForReadWrite(const std::string& path);
+    // A new file that must not exist yet (O_EXCL).
+    static File CreateNew(const std::string& path, mode_t mode = 0644);
+    // Creates or truncates.
+    static File CreateOrTruncate(const std::string& path, mode_t mode = 0644);
+
+    bool IsOpen() const { return m_fd >= 0; }
+    int Descriptor() const { return m_fd; }
+
+    // Reads up to `count` bytes; 0 at the end; -1 on error (errno set). Retries interrupted reads.
+    ssize_t Read(void* buffer, size_t count);
+    // Writes until all is written or an error stops it; returns the number of bytes written.
+    size_t Write(const void* buffer, size_t count);
+    bool WriteAll(const void* buffer, size_t count) { return Write(buffer, count) == count; }
+    bool Seek(uint64_t offset);
+    bool Truncate(uint64_t length);
+    bool Sync();
+    // Drops the file's cached pages, so that later reads come from the disk.
+    bool DropCache();
+    std::optional<FileInfo> Info() const;
+    // Closes now and reports whether the close succeeded; the destructor closes silently.
+    bool Close();
+
+private:
+    int m_fd = -1;
+};
+
+// Writes `contents` to `path` by creating a new file beside it, flushing it and renaming it over the old one,
+// so a crash or a full disk leaves either the old file or the new one, never a mixture. A failure leaves the
+// old file as it was.
+bool ReplaceFileContents(const std::string& path, const std::string& contents);
+
+// Creates a new file with a fresh hidden name in the folder of `path` (so a later rename onto `path` stays on
+// one file system); its name goes to *tempPath. A closed File on failure, with errno set.
+File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
+
+// Reads a whole (small) file; no value when it can't be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+#include "platform/Folder.h"
+
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+
+#include "platform/File.h"
+#include "platform/Path.h"
+
+namespace platform {
+
+std::vector<FolderEntry> ListFolder(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) {
+        return entries;
+    }
+    while (const dirent* d = ::readdir(dir.get())) {
+        FolderEntry entry;
+        entry.name = d->d_name;
+        entry.isDots = entry.name == "." || entry.name == "..";
+        if (d->d_type == DT_UNKNOWN) {
+            const auto info = InfoOfPath(JoinPath(folder, entry.name), /*followLinks=*/false);
+            entry.isDirectory = info && info->IsDirectory();
+        } else {
+            entry.isDirectory = d->d_type == DT_DIR;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+// Listing a folder for a transfer pass.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct FolderEntry {
+    std::string name;          // as the file system keeps it, no folder part
+    bool isDots = false;       // "." or ".."
+    bool isDirectory = false;  // a folder itself; a link to a folder is not one
+};
+
+// Every entry of the folder in directory order, hidden ones and "." and ".." included. The whole listing is
+// taken before the caller handles the first entry, so a file that a pass renames inside this folder is never
+// met a second time under its new name. A folder that can't be read gives an empty list.
+std::vector<FolderEntry> ListFolder(const std::string& folder);
+
+}  // namespace platform

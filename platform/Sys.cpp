@@ -1,0 +1,48 @@
+#include "platform/Sys.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags | O_CLOEXEC, mode); }
+int RealFadvise(int fd, off_t offset, off_t length, int advice) {
+    return ::posix_fadvise(fd, offset, length, advice);
+}
+int RealRenameat2(const char* from, const char* to, unsigned int flags) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+}
+
+SysCalls& Current() {
+    static SysCalls table = RealSysCalls();
+    return table;
+}
+
+}  // namespace
+
+SysCalls RealSysCalls() {
+    return SysCalls{
+        .open = RealOpen,
+        .close = ::close,
+        .read = ::read,
+        .write = ::write,
+        .lseek = ::lseek,
+        .fsync = ::fsync,
+        .ftruncate = ::ftruncate,
+        .fadvise = RealFadvise,
+        .statx = ::statx,
+        .renameat2 = RealRenameat2,
+        .rename = ::rename,
+        .link = ::link,
+        .unlink = ::unlink,
+    };
+}
+
+const SysCalls& Sys() { return Current(); }
+
+ScopedSysCalls::ScopedSysCalls(const SysCalls& replacement) : m_previous(Current()) { Current() = replacement; }
+
+ScopedSysCalls::~ScopedSysCalls() { Current() = m_previous; }
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// The system calls that touch file contents and names, behind one table of function pointers.
+//
+// Everything in Tovaro that opens, reads, writes, renames or removes a file goes through Sys(), so a test
+// can swap one call for a failing one (a short write, a failed fsync, a rename that is refused) without
+// needing permissions it cannot provoke as root. Production code never changes the table.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace platform {
+
+struct SysCalls {
+    int (*open)(const char* path, int flags, mode_t mode);
+    int (*close)(int fd);
+    ssize_t (*read)(int fd, void* buffer, size_t count);
+    ssize_t (*write)(int fd, const void* buffer, size_t count);
+    off_t (*lseek)(int fd, off_t offset, int whence);
+    int (*fsync)(int fd);
+    int (*ftruncate)(int fd, off_t length);
+    int (*fadvise)(int fd, off_t offset, off_t length, int advice);
+    int (*statx)(int dirfd, const char* path, int flags, unsigned int mask, struct statx* out);
+    int (*renameat2)(const char* from, const char* to, unsigned int flags);  // flags as for renameat2(2)
+    int (*rename)(const char* from, const char* to);
+    int (*link)(const char* existing, const char* created);
+    int (*unlink)(const char* path);
+};
+
+// The table in force.
+const SysCalls& Sys();
+
+// The real calls, for a test to copy and change one entry of.
+SysCalls RealSysCalls();
+
+// Installs a replacement table for the lifetime of the object (tests only; not thread-safe).
+class ScopedSysCalls {
+public:
+    explicit ScopedSysCalls(const SysCalls& replacement);
+    ~ScopedSysCalls();
+    ScopedSysCalls(const ScopedSysCalls&) = delete;
+    ScopedSysCalls& operator=(const ScopedSysCalls&) = delete;
+
+private:
+    SysCalls m_previous;
+};
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tovaro and runs the whole test suite: once as a normal build, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the ZIP reader's fuzz target for a bounded time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+jobs=$(nproc)
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+
+echo "== Build and test =="
+"$root/scripts/build.sh" "$root/build" -DTOVARO_WERROR=$werror -DTOVARO_BUILD_BENCH=ON
+(cd "$root/build" && ctest --output-on-failure -j "$jobs")
+
+echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer =="
+"$root/scripts/build.sh" "$root/build-sanitize" -DTOVARO_WERROR=$werror -DTOVARO_SANITIZE=ON -DTOVARO_BUILD_BENCH=OFF
+(cd "$root/build-sanitize" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j "$jobs")
+
+if [ -x "$root/scripts/fuzz.sh" ]; then
+  echo "== Fuzz the ZIP reader =="
+  "$root/scripts/fuzz.sh" "${TOVARO_FUZZ_SECONDS:-60}"
+fi

@@ -1,0 +1,139 @@
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <gtest/gtest.h>
+
+#include "platform/ExecutablePath.h"
+#include "platform/File.h"
+#include "platform/Folder.h"
+#include "platform/Path.h"
+#include "platform/Sys.h"
+#include "platform/Time.h"
+#include "tests/support/TempDir.h"
+
+using namespace testsupport;
+
+namespace {
+
+TEST(Path, JoinAlwaysAddsOneSlash) {
+    EXPECT_EQ(platform::JoinPath("/media/card", "IMG.JPG"), "/media/card/IMG.JPG");
+    EXPECT_EQ(platform::JoinPath("/media/card/", "IMG.JPG"), "/media/card//IMG.JPG");
+    EXPECT_EQ(platform::JoinPath("~", "a.jpg"), "~/a.jpg");
+    EXPECT_EQ(platform::FolderOf("/a/b.jpg"), "/a");
+    EXPECT_EQ(platform::FolderOf("/b.jpg"), "/");
+    EXPECT_EQ(platform::FolderOf("b.jpg"), ".");
+    EXPECT_EQ(platform::NameOf("/a/b.jpg"), "b.jpg");
+}
+
+TEST(SettingsPath, FollowsTheExecutableName) {
+    const struct {
+        const char* executable;
+        const char* settings;
+    } cases[] = {
+        {"/opt/Photos/PROG.EXE", "/opt/Photos/PROG.ini"},
+        {"/opt/Photos/Mover.exe", "/opt/Photos/Mover.ini"},
+        {"/usr/local/bin/tovaro", "/usr/local/bin/tovaro.ini"},
+        {"/home/u/.local/bin/tovaro-cli", "/home/u/.local/bin/tovaro-cli.ini"},
+        {"/x/tool.v2", "/x/tool.v2.ini"},
+        {"/x/.abc", "/x/.abc.ini"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::SettingsPathFor(c.executable), c.settings) << c.executable;
+    }
+    EXPECT_EQ(platform::ApplicationNameFor("/usr/bin/tovaro"), "tovaro");
+    EXPECT_EQ(platform::ApplicationNameFor("C/PROG.EXE"), "PROG");
+    EXPECT_FALSE(platform::ExecutablePath().empty());
+}
+
+TEST(ListFolder, TakesEveryEntryIncludingHiddenAndDots) {
+    TempDir dir;
+    WriteFile(dir / ".hidden.jpg", "");
+    WriteFile(dir / "README", "");
+    MakeFolder(dir / "holiday.jpg");
+    const auto entries = platform::ListFolder(dir.Path());
+    ASSERT_EQ(entries.size(), 5u);
+    int dots = 0;
+    for (const auto& e : entries) {
+        dots += e.isDots;
+        EXPECT_EQ(e.isDirectory, e.isDots || e.name == "holiday.jpg") << e.name;
+    }
+    EXPECT_EQ(dots, 2);
+    EXPECT_TRUE(platform::ListFolder(dir / "missing").empty());
+}
+
+class LocalDate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tz = std::getenv("TZ");
+        m_oldTz = tz ? tz : "";
+        m_hadTz = tz != nullptr;
+    }
+    void TearDown() override {
+        if (m_hadTz) {
+            ::setenv("TZ", m_oldTz.c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+        std::setlocale(LC_ALL, "C");
+    }
+    std::string m_oldTz;
+    bool m_hadTz = false;
+};
+
+TEST_F(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    const time_t dec5 = 1796428800;  // 2026-12-05 00:00:00 UTC
+    EXPECT_EQ(platform::LocalDateMMDDYY(dec5), "12/05/26");
+    for (const char* locale : {"de_DE.UTF-8", "en_GB.UTF-8", "C.UTF-8"}) {
+        std::setlocale(LC_ALL, locale);  // may not exist here; the result must not depend on it either way
+        EXPECT_EQ(platform::LocalDateMMDDYY(dec5), "12/05/26") << locale;
+    }
+    ::setenv("TZ", "America/New_York", 1);
+    ::tzset();
+    EXPECT_EQ(platform::LocalDateMMDDYY(dec5), "12/04/26");  // still the evening before, locally
+    EXPECT_EQ(platform::LocalDateMMDDYY(0), "12/31/69");
+}
+
+TEST(ReplaceFileContents, ReplacesWholeAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    WriteFile(dir / "s.ini", "old contents that are longer");
+    EXPECT_TRUE(platform::ReplaceFileContents(dir / "s.ini", "new"));
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "new");
+    EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
+    EXPECT_TRUE(platform::ReplaceFileContents(dir / "fresh.ini", "made"));
+    EXPECT_EQ(ReadFile(dir / "fresh.ini"), "made");
+    EXPECT_FALSE(platform::ReplaceFileContents(dir / "missing/x.ini", "x"));
+}
+
+TEST(ReplaceFileContents, AFailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    WriteFile(dir / "s.ini", "old");
+    platform::SysCalls calls = platform::RealSysCalls();
+    calls.write = [](int, const void*, size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    };
+    {
+        platform::ScopedSysCalls scoped(calls);
+        EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "new"));
+    }
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
+    EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
+}
+
+TEST(FileInfo, BirthTimeOrLastWriteStandsForCreation) {
+    TempDir dir;
+    WriteFile(dir / "a.jpg", "x");
+    const auto info = platform::InfoOfPath(dir / "a.jpg");
+    ASSERT_TRUE(info.has_value());
+    if (!info->bornKnown) {
+        EXPECT_EQ(info->CreationTime().tv_sec, info->modified.tv_sec);
+    }
+    EXPECT_GT(info->CreationTime().tv_sec, 1600000000);
+}
+
+}  // namespace

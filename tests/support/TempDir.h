@@ -1,0 +1,36 @@
+// Real folders and files for tests, removed again at the end of each test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    // Made below $TMPDIR (or /tmp); `base` picks another parent, such as /dev/shm.
+    explicit TempDir(const std::string& base = "");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    // The path of `name` inside this folder.
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);  // fails the test when it can't be read
+bool Exists(const std::string& path);
+void MakeFolder(const std::string& path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> ListNames(const std::string& folder);
+// Runs a shell command; returns its exit status and puts its standard output in *output when given.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+// Single-quotes a string for the shell.
+std::string ShellQuote(const std::string& text);
+
+}  // namespace testsupport
