@@ -1,0 +1,20 @@
+// Moves every picture and video of the camera folder into the destination folder under its new name.
+#pragma once
+
+#include <string>
+
+#include "transfer/NamingRules.h"
+#include "transfer/TransferReport.h"
+
+class SettingsFile;
+
+namespace transfer {
+
+// Takes the entries of `fromDir` whose extension is one of MoveExtensions, gives each its new name by
+// `option` (reading `inputs` afresh for every file) and moves it to `toDir` without ever replacing a file.
+// Under the Number option the running number advances in `inputs` and is kept in `settings` ("counter")
+// after every taken file, moved or not.
+TransferReport MovePass(const std::string& fromDir, const std::string& toDir, NameOption option,
+                        NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options = {});
+
+}  // namespace transfer

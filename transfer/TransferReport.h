@@ -1,0 +1,31 @@
+// What a pass did with each file it took. The passes show nothing themselves; the caller decides.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace transfer {
+
+struct TransferItem {
+    std::string oldName;  // the entry's name in the camera folder
+    std::string newName;  // the name it was given
+    bool done = false;    // moved (move pass), or archived and removed (archive pass)
+    std::string reason;   // why not, in plain words, when !done
+};
+
+struct TransferReport {
+    std::vector<TransferItem> items;  // one per taken entry, in the order handled
+
+    size_t Taken() const { return items.size(); }
+    size_t Failed() const;
+    size_t Done() const { return Taken() - Failed(); }
+};
+
+struct PassOptions {
+    bool dryRun = false;  // compose and report the new names; change no file and no setting
+    std::function<void(const TransferItem&)> onItem;  // called after each taken entry (progress)
+};
+
+}  // namespace transfer
