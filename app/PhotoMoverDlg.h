@@ -1,0 +1,110 @@
+// The main window: the camera folder, the destination folder, the naming options, "Send Files To Zip", a
+// status line and OK, Cancel and Help. OK runs one transfer pass; the window stays open for the next.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/SettingsFile.h"
+#include "transfer/NamingRules.h"
+#include "transfer/TransferReport.h"
+
+class DialogForm;
+class QLineEdit;
+class QAbstractButton;
+class UserPrompts;
+
+// The two passes the window can run, given to it by the program's start-up (transfer::MovePass and
+// transfer::ArchivePass), so that the window itself depends on neither.
+struct TransferPasses {
+    using Pass = std::function<transfer::TransferReport(
+        const std::string& fromDir, const std::string& toDir, transfer::NameOption option,
+        transfer::NamingInputs& inputs, const SettingsFile& settings, const transfer::PassOptions& options)>;
+    Pass move;     // OK without "Send Files To Zip"
+    Pass archive;  // OK with "Send Files To Zip"
+};
+
+class CPhotoMoverDlg : public QDialog {
+    Q_OBJECT
+  public:
+    // `settings` is the settings file the window reads and writes; `prompts`, when given, answers the
+    // message boxes and the folder picker instead of the user (it must outlive the window).
+    explicit CPhotoMoverDlg(TransferPasses passes, SettingsFile settings = SettingsFile(),
+                            UserPrompts* prompts = nullptr, QWidget* parent = nullptr);
+    ~CPhotoMoverDlg() override;
+
+    // What made a control send a command.
+    enum Notification { kClicked, kSetFocus, kKillFocus, kChange };
+
+    // Exchanges the fields with the form: reads the form into the fields with `saveAndValidate`, else
+    // shows the fields in the form. False when the exchange failed.
+    bool UpdateData(bool saveAndValidate = true);
+
+    // A control of the form by its id; null when the form has none.
+    QWidget* GetDlgItem(int id) const;
+
+    // OK and Cancel, however they are given (Enter, Esc, the close button), go the way of every command.
+    void accept() override;
+    void reject() override;
+
+  signals:
+    // The Help button: the window does not handle it; the application shows the help.
+    void helpRequested();
+
+  protected:
+    virtual void DoDataExchange(bool saveAndValidate);
+    virtual bool OnInitDialog();
+    // Every command notification of every control comes here first: the enabling rules, then its handler.
+    virtual bool OnCommand(int id, Notification notification);
+
+    void OnBrowseFrom();
+    void OnBrowseTo();
+    void OnAppendNumber();
+    void OnOK();
+    void OnCancel();
+
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void ConnectCommands();
+    bool HandleCommand(int id, Notification notification);
+    void OnBrowse(const std::string& title, int editId, const char* settingsKey);
+    bool IsChecked(int id) const;
+    void SetItemText(int id, const std::string& text);
+    int MessageBox(const std::string& text, unsigned style);
+    void ReportFailures(const transfer::TransferReport& report, bool archived);
+
+    // Data exchange steps: attach a control, the option of a radio group, the text of a control.
+    template <typename Control>
+    void DDX_Control(int id, Control*& control);
+    void DDX_Radio(bool saveAndValidate, int firstId, int& value);
+    void DDX_Text(bool saveAndValidate, int id, std::string& value);
+
+    // Attached by the first data exchange.
+    QLineEdit* m_editNumber = nullptr;
+    QLineEdit* m_editText = nullptr;
+    QLineEdit* m_editRenameNew = nullptr;
+    QLineEdit* m_editRenameFind = nullptr;
+    QAbstractButton* m_radioText = nullptr;
+    QAbstractButton* m_radioDate = nullptr;
+    QAbstractButton* m_radioNumber = nullptr;
+    QAbstractButton* m_radioRename = nullptr;
+    // Copies of the form, as of the last data exchange.
+    std::string m_strFromDir;
+    std::string m_strToDir;
+    std::string m_strStatus;
+    transfer::NameOption m_nNameOption = transfer::kNameNothing;
+    QIcon m_hIcon;
+
+    std::unique_ptr<DialogForm> m_form;
+    TransferPasses m_passes;
+    SettingsFile m_settings;
+    std::unique_ptr<UserPrompts> m_ownPrompts;
+    UserPrompts* m_prompts;
+    std::string m_appName;  // the caption of every message box
+    bool m_exchangeFailed = false;
+    bool m_opened = false;
+};

@@ -1,0 +1,37 @@
+#include "app/UserPrompts.h"
+
+#include <QMessageBox>
+
+#include "app/NarrowText.h"
+#include "folderpicker/FolderDialog.h"
+
+int WidgetPrompts::MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                              unsigned style) {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    if ((style & 0xF0) == kBoxIconExclamation) {
+        icon = QMessageBox::Warning;
+    } else if ((style & 0xF0) == kBoxIconQuestion) {
+        icon = QMessageBox::Question;
+    }
+    const bool yesNo = (style & 0x0F) == kBoxYesNo;
+    QMessageBox box(icon, FromNarrow(caption), FromNarrow(text),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setTextFormat(Qt::PlainText);  // paths may hold "<" and "&"
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return kAnswerYes;
+        case QMessageBox::No:
+            return kAnswerNo;
+        default:
+            return yesNo ? kAnswerNo : kAnswerOk;
+    }
+}
+
+std::string WidgetPrompts::ChooseFolder(QWidget* owner, const std::string& title) {
+    CFolderDialog picker(owner);
+    const FolderItemPtr item =
+        picker.Browse(title, kBrowseOnlyFileSystemFolders | kBrowseStatusText, nullptr, false);
+    return CFolderDialog::PathFromItem(item.get());
+}
