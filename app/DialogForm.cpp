@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "resources/AppResources.h"
 #include "resources/ResourceIds.h"
 
 using resources::ControlKind;
@@ -157,9 +158,11 @@ QWidget* DialogForm::Create(const ControlTemplate& control, QWidget* parent) {
             break;
         }
         case ControlKind::Picture: {
-            // The program has one icon, which the start-up makes the application's window icon.
+            // The program has one icon resource: its own icon.
             auto* label = new QLabel(parent);
-            label->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+            if (control.resource == IDR_MAINFRAME) {
+                label->setPixmap(resources::AppIcon().pixmap(32, 32));
+            }
             widget = label;
             break;
         }

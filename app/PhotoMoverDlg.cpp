@@ -1,7 +1,6 @@
 #include "app/PhotoMoverDlg.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "app/NarrowText.h"
 #include "app/UserPrompts.h"
 #include "platform/ExecutablePath.h"
+#include "resources/AppResources.h"
 #include "resources/ResourceIds.h"
 
 namespace {
@@ -71,8 +71,7 @@ std::string FailureText(const transfer::TransferReport& report, bool archived) {
 CPhotoMoverDlg::CPhotoMoverDlg(TransferPasses passes, SettingsFile settings, UserPrompts* prompts,
                                QWidget* parent)
     : QDialog(parent),
-      // The start-up makes the program's icon the application's icon.
-      m_hIcon(QApplication::windowIcon()),
+      m_hIcon(resources::AppIcon()),
       m_passes(std::move(passes)),
       m_settings(std::move(settings)),
       m_prompts(prompts),

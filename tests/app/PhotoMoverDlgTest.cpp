@@ -173,6 +173,7 @@ TEST_F(WindowTest, OpensWithTheStoredFoldersAndNothingChosen) {
     WriteFile(settingsPath, "[settings]\nfromdir=/media/card/DCIM\ntodir=/home/me/Pictures\ncounter=41\n");
     Open();
     EXPECT_EQ(window->windowTitle(), "Tovaro Utility");
+    EXPECT_FALSE(window->windowIcon().isNull());
     EXPECT_EQ(Status(), "Status: Tovaro Utility");
     EXPECT_EQ(Text("IDC_FROMDIR"), "/media/card/DCIM");
     EXPECT_EQ(Text("IDC_TODIR"), "/home/me/Pictures");
