@@ -206,4 +206,23 @@ TEST_F(DialogFormTest, NumberBoxTakesOnlyDigitsFromTheKeyboard) {
     EXPECT_EQ(text->text(), "a1 b");
 }
 
+TEST(AboutFormTest, HasThePictureTheVersionAndOk) {
+    QDialog about;
+    DialogForm form(&about, resources::AboutForm());
+    EXPECT_EQ(about.windowTitle(), "About Tovaro");
+    EXPECT_EQ(about.size(), QSize(form.Units().X(235), form.Units().Y(55)));
+    auto* picture = about.findChild<QLabel*>("aboutIcon");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_FALSE(picture->pixmap().isNull());
+    auto* version = about.findChild<QLabel*>("aboutVersion");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), "Tovaro Version 1.0");
+    EXPECT_EQ(version->buddy(), nullptr);
+    auto* ok = qobject_cast<QPushButton*>(form.Item(IDOK));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->isDefault());
+    EXPECT_EQ(resources::LoadString(IDS_ABOUTBOX), "&About Tovaro...");
+    EXPECT_EQ(resources::LoadString(4711), "");
+}
+
 }  // namespace
