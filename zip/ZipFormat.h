@@ -131,11 +131,13 @@ SourceInfo SourceInfoOf(const platform::FileInfo& info, const std::string& fileN
 // SourceInfo of a stream (pipe or device): size unknown, a plain regular-file mode, every time now.
 SourceInfo StreamSourceInfo(time_t now);
 
-// Whether the first bytes of a file are a DOS-style executable header whose newer-header offset points at one
-// of the signatures MZ, NE, LE or PE. `header` holds the first 64 bytes of the file, `newHeader` the two
-// bytes found at the offset that those bytes name.
-uint32_t NewHeaderOffset(std::span<const uint8_t> header);  // 0 when `header` is no DOS-style header
-bool IsExecutableSignature(std::span<const uint8_t> newHeader);
+// The executable test reads a file's first kDosHeaderSize bytes as a DOS-style executable header. It needs a
+// file longer than that header.
 inline constexpr size_t kDosHeaderSize = 64;
+// The offset of the newer header that a DOS-style header names; 0 when `header` is no such header (no "MZ").
+uint32_t NewHeaderOffset(std::span<const uint8_t> header);
+// Whether the two bytes found at that offset are one of the signatures MZ, NE, LE or PE: then the file is an
+// executable program.
+bool IsExecutableSignature(std::span<const uint8_t> newHeader);
 
 }  // namespace zip

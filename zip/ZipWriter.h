@@ -88,7 +88,8 @@ class ZipWriter {
     // changes). Returns Ok when the member is in the archive; then *recorded (when given) receives what was
     // recorded for it: name as stored, CRC-32, compressed and uncompressed size, local header offset, method,
     // times and attributes, exactly as the central directory will hold them. On any other status no member
-    // is added, *recorded is left alone, and the archive holds what it held before the call.
+    // is added, *recorded is left alone, and the archive holds what it held before the call: bytes already
+    // written for the member are dropped again (Close writes over them and cuts them off).
     // No writer: BadArguments. After Close: AlreadyClosed.
     ZipStatus AddFile(const std::string& name, const std::string& source, ZipEntry* recorded = nullptr);
 
