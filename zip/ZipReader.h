@@ -113,6 +113,7 @@ class ZipReader {
     // central directory header. The members are known only after an Ok.
     ReadResult Open();
 
+    // In central directory order, which is the order in which the members were added.
     const std::vector<MemberInfo>& Members() const { return m_members; }
     // The first member with exactly this name, or kNotFound.
     size_t Find(std::string_view name) const;

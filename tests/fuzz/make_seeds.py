@@ -29,7 +29,11 @@ def python_archive(compression, members, comment=b""):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", compression) as archive:
         for name, data in members:
-            archive.writestr(name, data)
+            info = zipfile.ZipInfo(name, (2024, 5, 1, 12, 0, 0))
+            info.compress_type = compression
+            if comment:
+                info.comment = b"member comment"
+            archive.writestr(info, data)
         archive.comment = comment
     return buffer.getvalue()
 
