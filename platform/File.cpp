@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <utility>
@@ -113,6 +114,17 @@ bool File::Seek(uint64_t offset) {
 bool File::Truncate(uint64_t length) { return Sys().ftruncate(m_fd, static_cast<off_t>(length)) == 0; }
 
 bool File::Sync() { return Sys().fsync(m_fd) == 0; }
+
+bool File::TryLockExclusive() {
+    for (;;) {
+        if (Sys().flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
 
 bool File::DropCache() { return Sys().fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED) == 0; }
 

@@ -61,6 +61,8 @@ public:
     bool Seek(uint64_t offset);
     bool Truncate(uint64_t length);
     bool Sync();
+    // Takes an exclusive advisory lock without waiting; false when another open file holds a lock on it.
+    bool TryLockExclusive();
     // Drops the file's cached pages, so that later reads come from the disk.
     bool DropCache();
     std::optional<FileInfo> Info() const;

@@ -1,6 +1,7 @@
 #include "platform/Sys.h"
 
 #include <cstdio>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace platform {
@@ -36,6 +37,7 @@ SysCalls RealSysCalls() {
         .rename = ::rename,
         .link = ::link,
         .unlink = ::unlink,
+        .flock = ::flock,
     };
 }
 

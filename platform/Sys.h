@@ -25,6 +25,7 @@ struct SysCalls {
     int (*rename)(const char* from, const char* to);
     int (*link)(const char* existing, const char* created);
     int (*unlink)(const char* path);
+    int (*flock)(int fd, int operation);  // advisory whole-file lock, as flock(2)
 };
 
 // The table in force.

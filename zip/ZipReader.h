@@ -1,0 +1,149 @@
+// Reads a ZIP archive back and checks its members' data, so that a picture leaves the camera folder only
+// after its copy in the archive has been read from the disk and found whole.
+//
+// The reader understands what Tovaro writes -- one disk, stored and deflated members, no Zip64, no
+// encryption -- and refuses anything else as unsupported. It trusts nothing in its input: whatever the bytes
+// claim, every call returns a status, never reads outside the source, always makes progress, and holds no
+// more than the source's size justifies (member data goes through fixed-size chunks, never whole).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/File.h"
+
+namespace zip {
+
+// Random access to the bytes of an archive.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Reads exactly `count` bytes at `offset`; false when not all of them could be read.
+    virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
+};
+
+// Bytes already in memory; they are not copied and must outlive the source.
+class MemoryByteSource final : public ByteSource {
+  public:
+    MemoryByteSource(const void* data, size_t size)
+        : m_data(static_cast<const uint8_t*>(data)), m_size(size) {}
+    explicit MemoryByteSource(std::string_view bytes) : MemoryByteSource(bytes.data(), bytes.size()) {}
+
+    uint64_t Size() const override { return m_size; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+
+  private:
+    const uint8_t* m_data;
+    size_t m_size;
+};
+
+// A file read through the platform layer, so tests can make its reads fail. The size is taken once, when
+// the source is made.
+class FileByteSource final : public ByteSource {
+  public:
+    // No value when the file can't be opened or its size can't be learnt (errno tells why).
+    static std::optional<FileByteSource> Open(const std::string& path);
+    // Takes over a file the caller has already opened, e.g. one it has just flushed to the disk.
+    static std::optional<FileByteSource> FromFile(platform::File file);
+
+    uint64_t Size() const override { return m_size; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+    platform::File& File() { return m_file; }
+
+  private:
+    FileByteSource(platform::File file, uint64_t size) : m_file(std::move(file)), m_size(size) {}
+
+    platform::File m_file;
+    uint64_t m_size = 0;
+    std::optional<uint64_t> m_position;  // where the descriptor stands, when known; saves a seek per chunk
+};
+
+enum class ReadStatus {
+    Ok,
+    ReadFailed,    // the source could not be read
+    NotAnArchive,  // no end of central directory record
+    Damaged,       // the records contradict each other or the data is not a valid stream of its stated size
+    Unsupported,  // a ZIP feature outside what Tovaro writes: several disks, Zip64, encryption, other methods
+    Mismatch,  // the member's data was read whole, but its CRC-32 or size is not the recorded or expected one
+    NoSuchMember,  // the index names no member (or the archive was not opened)
+};
+
+const char* StatusName(ReadStatus status);
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Ok;
+    std::string reason;  // a few plain words; empty when Ok
+
+    bool Ok() const { return status == ReadStatus::Ok; }
+};
+
+// One member as its central directory header describes it.
+struct MemberInfo {
+    std::string name;  // the stored bytes, unchanged
+    uint16_t versionMadeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint16_t dosTime = 0;
+    uint16_t dosDate = 0;
+    uint32_t crc32 = 0;
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+    uint16_t diskNumberStart = 0;
+    uint16_t internalAttributes = 0;
+    uint32_t externalAttributes = 0;
+    uint32_t localHeaderOffset = 0;
+    bool zip64 = false;  // a size or the offset is deferred to a Zip64 extra field
+};
+
+class ZipReader {
+  public:
+    static constexpr size_t kNotFound = static_cast<size_t>(-1);
+
+    // The source must outlive the reader.
+    explicit ZipReader(ByteSource& source) : m_source(source) {}
+
+    // Finds the end of central directory record (behind a comment of up to 65,535 bytes) and reads every
+    // central directory header. The members are known only after an Ok.
+    ReadResult Open();
+
+    // In central directory order, which is the order in which the members were added.
+    const std::vector<MemberInfo>& Members() const { return m_members; }
+    // The first member with exactly this name, or kNotFound.
+    size_t Find(std::string_view name) const;
+
+    // Reads the member's local header, checks it against its central header, and streams its data
+    // (inflating a deflated member), comparing the CRC-32 and size of what comes out with the central
+    // directory's. The second form also compares them with the caller's own record of the member.
+    ReadResult Verify(size_t index);
+    ReadResult Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize);
+
+  private:
+    struct Expected {
+        uint32_t crc32;
+        uint64_t size;
+    };
+
+    ReadResult ReadDirectory(uint64_t offset, uint64_t size, uint16_t recordedCount);
+    void FindDataLimits(uint64_t directoryOffset);
+    ReadResult VerifyMember(size_t index, const std::optional<Expected>& expected);
+    ReadResult CheckLocalHeader(const MemberInfo& member, uint64_t limit, uint64_t* dataOffset);
+    ReadResult CopyStored(uint64_t offset, const MemberInfo& member, uint32_t* crc, uint64_t* size);
+    ReadResult Inflate(uint64_t offset, const MemberInfo& member, uint32_t* crc, uint64_t* size);
+
+    ByteSource& m_source;
+    std::vector<MemberInfo> m_members;
+    // Where each member's local header and data must end: the next member's local header, or the central
+    // directory. 0 marks a member whose local header another member claims too.
+    std::vector<uint64_t> m_limits;
+    std::vector<uint8_t> m_input;  // chunk buffers for member data, allocated on first use
+    std::vector<uint8_t> m_output;
+};
+
+}  // namespace zip
