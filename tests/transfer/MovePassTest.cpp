@@ -101,6 +101,17 @@ TEST_F(MovePassTest, TenTakenFilesUseUpExactlyTenNumbers) {
     EXPECT_EQ(ListNames(m_to).size(), 10u);
 }
 
+TEST_F(MovePassTest, TheCounterWrapsPastTheLargest32BitNumber) {
+    Put({"IMG_0001.JPG", "IMG_0002.JPG"});
+    UseNumber("2147483647");
+    Run(kNameNumber);
+    const Names names = ListNames(m_to);
+    EXPECT_TRUE(names == (Names{"IMG_0001 --2147483648.jpg", "IMG_0002 -2147483647.jpg"}) ||
+                names == (Names{"IMG_0001 -2147483647.jpg", "IMG_0002 --2147483648.jpg"}))
+        << testing::PrintToString(names);
+    EXPECT_EQ(m_settings.Read("counter"), "-2147483647");
+}
+
 TEST_F(MovePassTest, AnExistingFileIsNeverReplaced) {
     Put({"IMG_0001.JPG", "IMG_0002.JPG"});
     WriteFile(m_to + "/IMG_0001.jpg", "already here");
