@@ -17,6 +17,9 @@ struct TransferItem {
 
 struct TransferReport {
     std::vector<TransferItem> items;  // one per taken entry, in the order handled
+    // Why the running number could not be kept in the settings file, when a write of "counter" failed
+    // (the files themselves are unaffected, but the next pass would hand out the same numbers again).
+    std::string counterError;
 
     size_t Taken() const { return items.size(); }
     size_t Failed() const;
