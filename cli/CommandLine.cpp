@@ -90,12 +90,20 @@ const std::array kOptions =
                        p.options.renameNew = v[1];
                        return SetNaming(p, transfer::kNameRename);
                    }},
+        OptionSpec{"--zip", Values::None, "",
+                   "rename the pictures in the camera folder, pack them into ArchivePics.zip\n"
+                   "in the destination folder and remove them from the camera folder once the\n"
+                   "archive is written and checked (videos and other files stay)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.zip = true;
+                       return std::string();
+                   }},
         OptionSpec{"--dry-run", Values::None, "", "show the new names; change no file and no setting",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.dryRun = true;
                        return std::string();
                    }},
-        OptionSpec{"--quiet", Values::None, "", "print only the files that were not moved",
+        OptionSpec{"--quiet", Values::None, "", "print only the files that were not moved (archived)",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.quiet = true;
                        return std::string();
@@ -187,10 +195,12 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
 std::string HelpText() {
     std::string text =
         "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date | --number[=N] |\n"
-        "                  --rename FIND NEW] [--dry-run] [--quiet] [--settings FILE]\n"
+        "                  --rename FIND NEW] [--zip] [--dry-run] [--quiet] [--settings FILE]\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)\n"
         "into the destination folder under its new name. A file already there is never replaced.\n"
+        "With --zip, the pictures (not the videos) go into ArchivePics.zip instead; an earlier\n"
+        "ArchivePics.zip is first renamed to ArchivePics-1.zip (or -2, ...), never overwritten.\n"
         "\n";
     constexpr size_t kColumn = 22;
     for (const OptionSpec& spec : kOptions) {
@@ -210,7 +220,7 @@ std::string HelpText() {
     }
     text +=
         "\n"
-        "Exit status: 0 when every file was moved, 1 when any was not, 2 for a usage error.\n";
+        "Exit status: 0 when every file was moved (archived), 1 when any was not, 2 for a usage error.\n";
     return text;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "transfer/ArchivePass.h"
 #include "transfer/MovePass.h"
 
 namespace cli {
@@ -41,10 +42,13 @@ class ProgressLine {
     bool m_shown = false;
 };
 
-std::string ItemLine(const transfer::TransferItem& item, bool dryRun) {
+// "moved" or "archived", as the pass that runs.
+std::string Verb(const CliOptions& options) { return options.zip ? "archived" : "moved"; }
+
+std::string ItemLine(const transfer::TransferItem& item, const CliOptions& options) {
     std::string line = item.oldName + " -> " + item.newName;
     if (!item.done) {
-        line += (dryRun ? ": would not be moved: " : ": not moved: ") + item.reason;
+        line += (options.dryRun ? ": would not be " : ": not ") + Verb(options) + ": " + item.reason;
     }
     return line;
 }
@@ -53,14 +57,16 @@ std::string Files(size_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
-std::string Summary(const transfer::TransferReport& report, bool dryRun) {
-    if (dryRun) {
-        return "Dry run: " + std::to_string(report.Done()) + " of " + Files(report.Taken()) +
-               " would be moved; nothing was changed.";
+std::string Summary(const transfer::TransferReport& report, const CliOptions& options) {
+    const std::string verb = Verb(options);
+    if (options.dryRun) {
+        return "Dry run: " + std::to_string(report.Done()) + " of " + Files(report.Taken()) + " would be " +
+               verb + "; nothing was changed.";
     }
-    std::string summary = "Moved " + std::to_string(report.Done()) + " of " + Files(report.Taken()) + ".";
+    std::string summary = std::string(options.zip ? "Archived " : "Moved ") + std::to_string(report.Done()) +
+                          " of " + Files(report.Taken()) + ".";
     if (report.Failed() > 0) {
-        summary += " " + std::to_string(report.Failed()) + " not moved.";
+        summary += " " + std::to_string(report.Failed()) + " not " + verb + ".";
     }
     return summary;
 }
@@ -112,19 +118,28 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     passOptions.onItem = [&](const transfer::TransferItem& item) {
         if (!options.quiet || !item.done) {
             progress.Clear();
-            out << ItemLine(item, options.dryRun) << "\n" << std::flush;
+            out << ItemLine(item, options) << "\n" << std::flush;
         }
-        progress.Show(++handled);
+        if (!options.zip) {
+            progress.Show(++handled);
+        }
     };
+    // The archive pass reports its outcomes once the archive is checked; meanwhile it tells its progress.
+    passOptions.onProgress = [&](size_t count) { progress.Show(count); };
+    const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
     const transfer::TransferReport report =
-        transfer::MovePass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);
+        pass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);
     progress.Clear();
+
+    if (!report.notice.empty() && !options.quiet) {
+        out << report.notice << "\n";
+    }
 
     if (!report.counterError.empty()) {
         err << "tovaro-cli: warning: " << report.counterError << "\n";
     }
     if (!options.quiet) {
-        out << Summary(report, options.dryRun) << "\n";
+        out << Summary(report, options) << "\n";
     }
     return report.Failed() == 0 ? kExitAllMoved : kExitSomeNotMoved;
 }

@@ -7,28 +7,16 @@
 #include "platform/Folder.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "transfer/PassSteps.h"
 
 namespace transfer {
 namespace {
-
-// The entry's own creation time (a link's, not its target's), as a directory listing reports it.
-time_t CreationTimeOf(const std::string& path) {
-    const auto info = platform::InfoOfPath(path, /*followLinks=*/false);
-    return info ? info->CreationTime().tv_sec : 0;
-}
 
 std::string WhyNotMoved(int error, const std::string& toDir) {
     if (error == ENOENT && !platform::InfoOfPath(toDir)) {
         return "the destination folder does not exist";
     }
     return platform::DescribeError(error);
-}
-
-// Whether a dry run's move would meet an existing file (renaming a file to its own name is no clash).
-bool IsTakenByAnotherFile(const std::string& destination, const std::string& source) {
-    const auto there = platform::InfoOfPath(destination, /*followLinks=*/false);
-    const auto here = platform::InfoOfPath(source, /*followLinks=*/false);
-    return there && !(here && here->device == there->device && here->inode == there->inode);
 }
 
 std::string CounterError(const SettingsFile& settings) {

@@ -198,3 +198,33 @@ TEST_F(CliTest, TheDefaultSettingsFileLivesBesideTheProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, ZipPacksThePicturesAndKeepsAnEarlierArchive) {
+    Put({"IMG_0001.JPG", "CLIP0002.AVI"});
+    const Outcome first = Run(Args({"--zip", "--text", "trip"}));
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.out.find("IMG_0001.JPG -> IMG_0001 -trip.jpg\n"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("Archived 1 of 1 file."), std::string::npos) << first.out;
+    EXPECT_EQ(ListNames(m_from), Names{"CLIP0002.AVI"});
+    std::string listing;
+    EXPECT_EQ(RunCommand("unzip -Z1 " + ShellQuote(m_to + "/ArchivePics.zip"), &listing), 0);
+    EXPECT_EQ(listing, m_from + "/IMG_0001 -trip.jpg\n");
+
+    Put({"IMG_0003.JPG"});
+    const Outcome second = Run(Args({"--zip"}));
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find("kept as " + m_to + "/ArchivePics-1.zip"), std::string::npos) << second.out;
+    EXPECT_EQ(ListNames(m_to), (Names{"ArchivePics-1.zip", "ArchivePics.zip"}));
+}
+
+TEST_F(CliTest, ZipWithAMissingDestinationArchivesNothingAndSaysSo) {
+    Put({"a.jpg"});
+    const Outcome o = Run({"--from", m_from, "--to", m_dir / "nowhere", "--settings", m_ini, "--zip"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find("a.jpg -> a.jpg: not archived: "), std::string::npos) << o.out;
+    EXPECT_EQ(ListNames(m_from), Names{"a.jpg"});
+}
+
+}  // namespace
