@@ -19,8 +19,20 @@ class SettingsFile {
 
     // Stores `value` whole under `key`, creating the file and the section when missing, replacing the key's
     // one line, and leaving every other line of the file as it was. The file is replaced atomically; a
-    // failed write leaves the old file untouched and returns false.
-    bool Write(const std::string& key, const std::string& value) const;
+    // failed write leaves the old file untouched and returns false. A value that could not be read back as
+    // given (a line break or NUL in it, blanks at either end) is refused and returns false, as is a file
+    // that exists but can't be read.
+    //
+    // A flushed write waits until the new file is on the disk. An unflushed one does not: it is still all or
+    // nothing for every reader, but a power failure soon after it may bring back the earlier file. It is for
+    // a run of writes, such as the counter after every file of a pass, that ends with Flush().
+    enum class Durability { Flushed, Unflushed };
+    bool Write(const std::string& key, const std::string& value,
+               Durability durability = Durability::Flushed) const;
+
+    // Waits until the file as it stands (and its name in its folder) is on the disk. True when there is
+    // nothing to flush.
+    bool Flush() const;
 
     // The path this accessor uses now; empty when there is none.
     std::string Path() const;

@@ -165,24 +165,27 @@ File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_
     return File();
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& contents) {
-    // Follow a settings file that is a link, so the link stays a link.
+bool ReplaceFileContents(const std::string& path, const std::string& contents, bool flush) {
+    // Follow a settings file that is a link, so the link stays a link. Only a link is resolved: a run of
+    // replacements (the counter after every file of a pass) should not pay for a walk along the whole path.
     std::string target = path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) {
-        target = resolved;
+    std::optional<FileInfo> info = InfoOfPath(path, /*followLinks=*/false);
+    if (info && info->IsSymlink()) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved) != nullptr) {
+            target = resolved;
+        }
+        info = InfoOfPath(target);
     }
-    mode_t mode = 0644;
-    if (auto info = InfoOfPath(target)) {
-        mode = info->mode & 07777;
-    }
+    const mode_t mode = info ? (info->mode & 07777) : 0644;
     std::string tempPath;
     File temp = CreateTemporaryBeside(target, &tempPath, mode);
     if (!temp.IsOpen()) {
         return false;
     }
     ::fchmod(temp.Descriptor(), mode);  // CreateNew's mode went through the umask
-    const bool written = temp.WriteAll(contents.data(), contents.size()) && temp.Sync() && temp.Close();
+    const bool written =
+        temp.WriteAll(contents.data(), contents.size()) && (!flush || temp.Sync()) && temp.Close();
     if (!written || Sys().rename(tempPath.c_str(), target.c_str()) != 0) {
         const int saved = errno;
         Sys().unlink(tempPath.c_str());

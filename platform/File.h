@@ -76,13 +76,18 @@ private:
 // Writes `contents` to `path` by creating a new file beside it, flushing it and renaming it over the old one,
 // so a crash or a full disk leaves either the old file or the new one, never a mixture. A failure leaves the
 // old file as it was.
-bool ReplaceFileContents(const std::string& path, const std::string& contents);
+//
+// With flush false the new file is not waited for before the rename: the replacement is still all or
+// nothing for every program that reads the file, but after a power failure the old file may come back (or,
+// on a file system that does not write a renamed file's data ahead of the rename, an empty one). Meant for a
+// run of quick replacements that the caller ends by flushing the file.
+bool ReplaceFileContents(const std::string& path, const std::string& contents, bool flush = true);
 
 // Creates a new file with a fresh hidden name in the folder of `path` (so a later rename onto `path` stays on
 // one file system); its name goes to *tempPath. A closed File on failure, with errno set.
 File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
 
-// Reads a whole (small) file; no value when it can't be read.
+// Reads a whole (small) file; no value when it can't be read (errno tells why: ENOENT when there is none).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 }  // namespace platform

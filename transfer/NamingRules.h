@@ -3,9 +3,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+class SettingsFile;
 
 namespace transfer {
 
@@ -42,5 +45,63 @@ struct PlainNamingInputs : NamingInputs {
     std::string RenameNew() const override { return renameNew; }
     bool IsNumberChecked() const override { return numberChecked; }
 };
+
+// The extensions each pass takes, each with its leading ".", compared with SelectionExtension exactly.
+std::span<const std::string_view> MoveExtensions();     // pictures and videos
+std::span<const std::string_view> ArchiveExtensions();  // pictures only
+
+// The lower-cased text from the name's first "." to its end; the whole name, lower-cased, when it has none.
+// Cutting at the first "." means a name with two dots (IMG.0001.JPG) is never taken.
+std::string SelectionExtension(std::string_view name);
+
+// Whether `extension` (from SelectionExtension) is one of `accepted`.
+bool IsAccepted(std::string_view extension, std::span<const std::string_view> accepted);
+
+// The name without its extension: the part before the last "." (the whole name when there is none). For a
+// taken name that is the part before its only ".", and it may be empty (".jpg").
+std::string FileTitle(std::string_view name);
+
+// The number box's text read as a signed decimal number: optional leading blanks, an optional "-", then
+// decimal digits and nothing else, within the 32-bit range. Anything else (empty, "~", "+5", "12a", a
+// number out of range) reads as 0.
+int32_t ReadDialogInt(std::string_view text);
+
+// The same reading, telling a number apart from text that is not one: no value where ReadDialogInt gives 0
+// for want of a number.
+std::optional<int32_t> ParseDialogInt(std::string_view text);
+
+// The number as the number box shows it: signed decimal, as "%d".
+std::string FormatDialogInt(int32_t number);
+
+// The number after `number`. Past the largest 32-bit value it wraps to the smallest, as 32-bit two's
+// complement does.
+int32_t NextNumber(int32_t number);
+
+// The new name of a taken entry: the title changed by `option`, then the extension.
+//   Nothing (and any unknown option): the title unchanged.
+//   Text: " -" and the text with every "/" and "\" removed.
+//   Date: " -" and the local date of `creationTime` as MMDDYY.
+//   Number: " -" and the number read from `inputs`; the number after it goes back into `inputs` and into
+//           `passNumber`, so the next file gets the next number.
+//   Rename: every occurrence of the find text replaced by the new text, left to right, without overlaps.
+// `creationTime` is only looked at under Date.
+std::string ComposeNewName(std::string_view title, std::string_view extension, NameOption option,
+                           time_t creationTime, NamingInputs& inputs, int32_t& passNumber);
+
+// Why a composed name must not be used as a file name in the destination folder, or "" when it may: a "/"
+// would reach into another folder ("../x" leaves the destination), a NUL byte would cut the name short, and
+// "." and ".." name folders rather than files. The Rename option puts its new text in unchanged, so any of
+// these can come out of it.
+std::string UnsafeNameReason(std::string_view name);
+
+// The counter rule, after a pass has handled a taken file (whether or not that worked): while the Number
+// option is checked, the pass's number (the next one to use) is kept as "counter" in `settings`. Returns
+// false only when a write was due and failed. The write does not wait for the disk, as it comes after every
+// file; a pass ends its run of them with FlushCounter.
+bool KeepCounter(const NamingInputs& inputs, int32_t passNumber, const SettingsFile& settings);
+
+// At the end of a pass: waits until the counter kept by KeepCounter is on the disk. Returns false when that
+// failed; true when there was nothing to do.
+bool FlushCounter(const NamingInputs& inputs, const SettingsFile& settings);
 
 }  // namespace transfer

@@ -20,10 +20,8 @@
 #include "resources/ResourceIds.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
-#include "transfer/MovePass.h"
-#ifdef TOVARO_HAVE_ARCHIVE_PASS
 #include "transfer/ArchivePass.h"
-#endif
+#include "transfer/MovePass.h"
 
 using namespace testsupport;
 
@@ -106,12 +104,7 @@ class WindowTest : public ::testing::Test {
                                 transfer::NamingInputs& inputs, const SettingsFile& settings,
                                 const transfer::PassOptions& options) {
             calls.push_back({"archive", Status(), from, to, option});
-#ifdef TOVARO_HAVE_ARCHIVE_PASS
             return transfer::ArchivePass(from, to, option, inputs, settings, options);
-#else
-            (void)inputs, (void)settings, (void)options;
-            return transfer::TransferReport{};
-#endif
         };
         return passes;
     }
@@ -469,7 +462,6 @@ TEST_F(WindowTest, WarnsWhenFilesWereNotMoved) {
     }
 }
 
-#ifdef TOVARO_HAVE_ARCHIVE_PASS
 TEST_F(WindowTest, OkWithSendToZipArchivesThePictures) {
     MakeFolder(dir / "camera");
     MakeFolder(dir / "computer");
@@ -498,7 +490,6 @@ TEST_F(WindowTest, OkWithSendToZipArchivesThePictures) {
                 names.find(' ') == std::string::npos)
         << names;
 }
-#endif
 
 // The real boxes: modal, owned by the window, with the program's name, text, icon and buttons.
 TEST(WidgetPromptsTest, MessageBoxIsModalAndOwnedAndAnswers) {

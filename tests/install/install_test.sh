@@ -151,10 +151,13 @@ check_deb() {
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
     contents=$(dpkg-deb -c "$deb")
-    for path in usr/share/applications/tovaro.desktop usr/share/icons/hicolor/32x32/apps/tovaro.png \
-        usr/share/icons/hicolor/scalable/apps/tovaro.svg; do
-        grep -q "\./$path\$" <<<"$contents" || fail "the package does not hold /$path"
-    done
+    # The desktop entry and icons come with the window program's build only.
+    if grep -q '^TOVARO_BUILD_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
+        for path in usr/share/applications/tovaro.desktop usr/share/icons/hicolor/32x32/apps/tovaro.png \
+            usr/share/icons/hicolor/scalable/apps/tovaro.svg; do
+            grep -q "\./$path\$" <<<"$contents" || fail "the package does not hold /$path"
+        done
+    fi
     [ -n "$built" ] || finish "no program is part of this build, so the package's Depends can't be checked"
 
     # Every shared library that a packed program links against directly must come with a package that

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
@@ -122,6 +123,33 @@ TEST(ReplaceFileContents, AFailedWriteKeepsTheOldFile) {
         EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "new"));
     }
     EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
+    EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
+}
+
+TEST(ReplaceFileContents, ReplacesTheTargetOfALinkAndKeepsTheLink) {
+    TempDir dir;
+    WriteFile(dir / "real.ini", "old");
+    ASSERT_EQ(::symlink("real.ini", (dir / "link.ini").c_str()), 0);
+    EXPECT_TRUE(platform::ReplaceFileContents(dir / "link.ini", "new"));
+    EXPECT_EQ(ReadFile(dir / "real.ini"), "new");
+    const auto link = platform::InfoOfPath(dir / "link.ini", /*followLinks=*/false);
+    ASSERT_TRUE(link.has_value());
+    EXPECT_TRUE(link->IsSymlink());
+}
+
+TEST(ReplaceFileContents, OnlyAFlushedReplacementWaitsForTheDisk) {
+    TempDir dir;
+    WriteFile(dir / "s.ini", "old");
+    platform::SysCalls calls = platform::RealSysCalls();
+    calls.fsync = [](int) -> int {
+        errno = EIO;
+        return -1;
+    };
+    platform::ScopedSysCalls scoped(calls);
+    EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "flushed", /*flush=*/true));
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
+    EXPECT_TRUE(platform::ReplaceFileContents(dir / "s.ini", "unflushed", /*flush=*/false));
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "unflushed");
     EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
 }
 

@@ -1,0 +1,258 @@
+#include "app/SettingsFile.h"
+
+#include <cerrno>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/ExecutablePath.h"
+#include "platform/File.h"
+#include "platform/Path.h"
+
+namespace {
+
+constexpr std::string_view kSection = "settings";
+constexpr size_t kNone = std::string_view::npos;
+
+// One line of the file as it stands: its text and the line break that ended it ("" for a last line without
+// one). Kept apart so that every line we don't change is written back byte for byte.
+struct Line {
+    std::string_view text;
+    std::string_view ending;
+};
+
+enum class LineKind { Other, Section, Key };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    std::string_view name;   // section or key name, blanks removed
+    std::string_view value;  // key lines: the value, blanks removed
+    size_t valueStart = 0;   // key lines: where the value's text starts, after "=" and the blanks after it
+};
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<Line> SplitLines(std::string_view text) {
+    std::vector<Line> lines;
+    while (!text.empty()) {
+        const size_t newline = text.find('\n');
+        if (newline == kNone) {
+            lines.push_back({text, {}});
+            break;
+        }
+        size_t end = newline;
+        if (end > 0 && text[end - 1] == '\r') {
+            --end;
+        }
+        lines.push_back({text.substr(0, end), text.substr(end, newline + 1 - end)});
+        text.remove_prefix(newline + 1);
+    }
+    return lines;
+}
+
+ParsedLine Parse(std::string_view text) {
+    ParsedLine parsed;
+    const std::string_view trimmed = Trim(text);
+    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') {
+        return parsed;
+    }
+    if (trimmed.front() == '[') {
+        const size_t close = trimmed.find(']');
+        if (close != kNone) {
+            parsed.kind = LineKind::Section;
+            parsed.name = Trim(trimmed.substr(1, close - 1));
+        }
+        return parsed;
+    }
+    const size_t equals = text.find('=');
+    if (equals == kNone || Trim(text.substr(0, equals)).empty()) {
+        return parsed;
+    }
+    parsed.kind = LineKind::Key;
+    parsed.name = Trim(text.substr(0, equals));
+    parsed.valueStart = equals + 1;
+    while (parsed.valueStart < text.size() && IsBlank(text[parsed.valueStart])) {
+        ++parsed.valueStart;
+    }
+    parsed.value = Trim(text.substr(parsed.valueStart));
+    return parsed;
+}
+
+// Where the key stands in the first "settings" section, and where a new key would go.
+struct Lookup {
+    size_t header = kNone;   // the section's header line
+    size_t keyLine = kNone;  // the first line of the key
+    size_t lastKey = kNone;  // the section's last key line
+};
+
+Lookup Find(const std::vector<Line>& lines, std::string_view key) {
+    Lookup found;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const ParsedLine parsed = Parse(lines[i].text);
+        if (parsed.kind == LineKind::Section) {
+            if (found.header != kNone) {
+                break;  // the section ended
+            }
+            if (EqualIgnoringCase(parsed.name, kSection)) {
+                found.header = i;
+            }
+        } else if (parsed.kind == LineKind::Key && found.header != kNone) {
+            found.lastKey = i;
+            if (found.keyLine == kNone && EqualIgnoringCase(parsed.name, key)) {
+                found.keyLine = i;
+            }
+        }
+    }
+    return found;
+}
+
+// New lines take the break the file already uses, so a file carried over with CR LF stays consistent.
+std::string_view LineBreakOf(const std::vector<Line>& lines) {
+    return !lines.empty() && lines.front().ending == "\r\n" ? "\r\n" : "\n";
+}
+
+std::string WithValue(std::string_view old, std::string_view key, std::string_view value) {
+    const std::vector<Line> lines = SplitLines(old);
+    const Lookup found = Find(lines, key);
+    const std::string_view lineBreak = LineBreakOf(lines);
+    const std::string newLine = std::string(key) + "=" + std::string(value);
+    const size_t insertAfter = found.lastKey != kNone ? found.lastKey : found.header;
+
+    std::string out;
+    out.reserve(old.size() + newLine.size() + kSection.size() + 8);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        if (i == found.keyLine) {
+            // Keep the key as the user spelled it and the blanks after "=": only the value changes.
+            out.append(line.text.substr(0, Parse(line.text).valueStart)).append(value);
+        } else {
+            out.append(line.text);
+        }
+        out.append(line.ending);
+        if (found.keyLine == kNone && i == insertAfter) {
+            if (line.ending.empty()) {
+                out.append(lineBreak);
+            }
+            out.append(newLine).append(lineBreak);
+        }
+    }
+    if (found.header == kNone) {
+        if (!lines.empty() && lines.back().ending.empty()) {
+            out.append(lineBreak);
+        }
+        out.append("[").append(kSection).append("]").append(lineBreak);
+        out.append(newLine).append(lineBreak);
+    }
+    return out;
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != kNone;
+}
+
+// A key that the file can hold on one line and give back unchanged.
+bool IsStorableKey(std::string_view key) {
+    return !key.empty() && Trim(key) == key && key.find('=') == kNone && !HasLineBreakOrNul(key) &&
+           key.front() != '[' && key.front() != ';' && key.front() != '#';
+}
+
+// A value that reads back exactly as written. A line break would split it and turn its tail into lines of
+// their own (even a section header); blanks at either end would be lost on reading, so a folder whose name
+// ends in a space would come back as a different folder. Such values are refused rather than mangled.
+bool IsStorableValue(std::string_view value) {
+    return !HasLineBreakOrNul(value) && Trim(value) == value;
+}
+
+// The file's current text: "" when there is none yet; no value when it exists but can't be read, so that a
+// write never replaces a file it could not read.
+std::optional<std::string> CurrentText(const std::string& path) {
+    std::optional<std::string> text = platform::ReadWholeFile(path);
+    if (!text && errno == ENOENT) {
+        text.emplace();
+    }
+    return text;
+}
+
+bool SyncPath(const std::string& path) {
+    platform::File file = platform::File::OpenForReading(path);
+    return file.IsOpen() && file.Sync();
+}
+
+}  // namespace
+
+SettingsFile::SettingsFile() = default;
+
+SettingsFile::SettingsFile(std::string path) : m_path(std::move(path)), m_explicit(true) {}
+
+std::string SettingsFile::Path() const {
+    // Formed afresh for every call: nothing about the file is cached.
+    return m_explicit ? m_path : platform::SettingsPathFor(platform::ExecutablePath());
+}
+
+std::string SettingsFile::Read(const std::string& key) const {
+    const std::string path = Path();
+    if (path.empty()) {
+        return kMissing;
+    }
+    const std::optional<std::string> text = platform::ReadWholeFile(path);
+    if (!text) {
+        return kMissing;
+    }
+    const std::vector<Line> lines = SplitLines(*text);
+    const Lookup found = Find(lines, key);
+    if (found.keyLine == kNone) {
+        return kMissing;
+    }
+    return std::string(Parse(lines[found.keyLine].text).value.substr(0, kMaxValueLength));
+}
+
+bool SettingsFile::Write(const std::string& key, const std::string& value, Durability durability) const {
+    const std::string path = Path();
+    if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value)) {
+        return false;
+    }
+    const std::optional<std::string> old = CurrentText(path);
+    if (!old) {
+        return false;
+    }
+    const std::string updated = WithValue(*old, key, value);
+    return updated == *old ||
+           platform::ReplaceFileContents(path, updated, /*flush=*/durability == Durability::Flushed);
+}
+
+bool SettingsFile::Flush() const {
+    const std::string path = Path();
+    if (path.empty() || (!platform::InfoOfPath(path) && errno == ENOENT)) {
+        return true;
+    }
+    return SyncPath(path) && SyncPath(platform::FolderOf(path));
+}

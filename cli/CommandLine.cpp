@@ -1,0 +1,227 @@
+#include "cli/CommandLine.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+namespace {
+
+// How many values follow an option. OptionalInline: none, or one given as --name=VALUE.
+enum class Values { None, One, Two, OptionalInline };
+
+// What the parser has gathered so far.
+struct Parsing {
+    CliOptions options;
+    bool namingChosen = false;  // apart from nameOption, as Nothing is both the default and an option
+};
+
+// Applies an option with its values; returns a usage error, or "".
+using Apply = std::string (*)(Parsing&, std::span<const std::string> values);
+
+struct OptionSpec {
+    std::string_view name;
+    Values values;
+    std::string_view valueNames;  // for the help text
+    std::string_view help;
+    Apply apply;
+};
+
+std::string SetNaming(Parsing& p, transfer::NameOption option) {
+    if (p.namingChosen) {
+        return "choose only one of --nothing, --text, --date, --number and --rename";
+    }
+    p.namingChosen = true;
+    p.options.nameOption = option;
+    return {};
+}
+
+std::string SetFolder(std::string& folder, std::string_view option, const std::string& value) {
+    if (!folder.empty()) {
+        return std::string(option) + " is given twice";
+    }
+    if (value.empty()) {
+        return "the folder after " + std::string(option) + " is empty";
+    }
+    folder = value;
+    return {};
+}
+
+// To add an option, add a field to CliOptions and a row here; the parser and the help text follow the table.
+const std::array kOptions =
+    {
+        OptionSpec{"--from", Values::One, "DIR", "the camera folder",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       return SetFolder(p.options.fromDir, "--from", v[0]);
+                   }},
+        OptionSpec{"--to", Values::One, "DIR", "the folder the files go to",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       return SetFolder(p.options.toDir, "--to", v[0]);
+                   }},
+        OptionSpec{
+            "--nothing", Values::None, "", "keep the name (the default); the extension becomes lower-case",
+            [](Parsing& p, std::span<const std::string>) { return SetNaming(p, transfer::kNameNothing); }},
+        OptionSpec{"--text", Values::One, "TEXT", "append \" -TEXT\" to the name (\"/\" and \"\\\" left out)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       p.options.text = v[0];
+                       return SetNaming(p, transfer::kNameText);
+                   }},
+        OptionSpec{
+            "--date", Values::None, "", "append \" -MMDDYY\", the day the file was made",
+            [](Parsing& p, std::span<const std::string>) { return SetNaming(p, transfer::kNameDate); }},
+        OptionSpec{
+            "--number", Values::OptionalInline, "[=N]",
+            "append \" -N\", a running number that starts at the saved counter, or at N;\n"
+            "the counter then holds the next number",
+            [](Parsing& p, std::span<const std::string> v) {
+                if (!v.empty()) {
+                    p.options.startNumber = transfer::ParseDialogInt(v[0]);
+                    if (!p.options.startNumber) {
+                        return "--number=N needs a whole number from -2147483648 to 2147483647, not \"" +
+                               v[0] + "\"";
+                    }
+                }
+                return SetNaming(p, transfer::kNameNumber);
+            }},
+        OptionSpec{"--rename", Values::Two, "FIND NEW", "replace every FIND in the name by NEW",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       p.options.renameFind = v[0];
+                       p.options.renameNew = v[1];
+                       return SetNaming(p, transfer::kNameRename);
+                   }},
+        OptionSpec{"--zip", Values::None, "",
+                   "rename the pictures in the camera folder, pack them into ArchivePics.zip\n"
+                   "in the destination folder and remove them from the camera folder once the\n"
+                   "archive is written and checked (videos and other files stay)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.zip = true;
+                       return std::string();
+                   }},
+        OptionSpec{"--dry-run", Values::None, "", "show the new names; change no file and no setting",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.dryRun = true;
+                       return std::string();
+                   }},
+        OptionSpec{"--quiet", Values::None, "", "print only the files that were not moved (archived)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.quiet = true;
+                       return std::string();
+                   }},
+        OptionSpec{"--settings", Values::One, "FILE",
+                   "the settings file (default: tovaro.ini beside this program)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       if (v[0].empty()) {
+                           return std::string("the file after --settings is empty");
+                       }
+                       p.options.settingsPath = v[0];
+                       return std::string();
+                   }},
+        OptionSpec{"--help", Values::None, "", "show this help",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.help = true;
+                       return std::string();
+                   }},
+};
+
+const OptionSpec* FindOption(std::string_view name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.name == name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+size_t CountOf(Values values) {
+    switch (values) {
+        case Values::One:
+            return 1;
+        case Values::Two:
+            return 2;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(std::span<const std::string> args) {
+    ParseResult result;
+    Parsing parsing;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string_view name = args[i];
+        std::vector<std::string> values;
+        const size_t equals = name.starts_with("--") ? name.find('=') : std::string_view::npos;
+        if (equals != std::string_view::npos) {
+            values.emplace_back(name.substr(equals + 1));
+            name = name.substr(0, equals);
+        }
+        if (name == "-h") {
+            name = "--help";
+        }
+        const OptionSpec* spec = FindOption(name);
+        if (spec == nullptr) {
+            result.error = name.starts_with("-") ? "unknown option " + std::string(name)
+                                                 : "unexpected argument \"" + args[i] + "\"";
+            return result;
+        }
+        const size_t wanted = CountOf(spec->values);
+        if (!values.empty() && spec->values != Values::OptionalInline && wanted != 1) {
+            result.error = std::string(name) + " takes no \"=\" value";
+            return result;
+        }
+        if (values.empty() && wanted > 0) {
+            if (args.size() - i - 1 < wanted) {
+                result.error = std::string(name) + " needs " + std::string(spec->valueNames);
+                return result;
+            }
+            values.assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                          args.begin() + static_cast<std::ptrdiff_t>(i + 1 + wanted));
+            i += wanted;
+        }
+        result.error = spec->apply(parsing, values);
+        if (!result.error.empty()) {
+            return result;
+        }
+    }
+    result.options = std::move(parsing.options);
+    if (!result.options.help && (result.options.fromDir.empty() || result.options.toDir.empty())) {
+        result.error = "both --from DIR and --to DIR are needed";
+    }
+    return result;
+}
+
+std::string HelpText() {
+    std::string text =
+        "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date | --number[=N] |\n"
+        "                  --rename FIND NEW] [--zip] [--dry-run] [--quiet] [--settings FILE]\n"
+        "\n"
+        "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)\n"
+        "into the destination folder under its new name. A file already there is never replaced.\n"
+        "With --zip, the pictures (not the videos) go into ArchivePics.zip instead; an earlier\n"
+        "ArchivePics.zip is first renamed to ArchivePics-1.zip (or -2, ...), never overwritten.\n"
+        "\n";
+    constexpr size_t kColumn = 22;
+    for (const OptionSpec& spec : kOptions) {
+        std::string left = "  " + std::string(spec.name);
+        if (!spec.valueNames.empty()) {
+            left += spec.values == Values::OptionalInline ? "" : " ";
+            left += spec.valueNames;
+        }
+        left.resize(std::max(left.size() + 1, kColumn), ' ');
+        std::string_view help = spec.help;
+        for (size_t newline = help.find('\n'); newline != std::string_view::npos; newline = help.find('\n')) {
+            text += left + std::string(help.substr(0, newline)) + "\n";
+            left.assign(kColumn, ' ');
+            help.remove_prefix(newline + 1);
+        }
+        text += left + std::string(help) + "\n";
+    }
+    text +=
+        "\n"
+        "Exit status: 0 when every file was moved (archived), 1 when any was not, 2 for a usage error.\n";
+    return text;
+}
+
+}  // namespace cli

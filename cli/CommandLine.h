@@ -1,0 +1,42 @@
+// The command line of tovaro-cli: what it accepts, and the help text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "transfer/NamingRules.h"
+
+namespace cli {
+
+inline constexpr int kExitAllMoved = 0;
+inline constexpr int kExitSomeNotMoved = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CliOptions {
+    std::string fromDir;
+    std::string toDir;
+    transfer::NameOption nameOption = transfer::kNameNothing;
+    std::string text;                    // --text
+    std::optional<int32_t> startNumber;  // --number=N; --number alone takes the saved counter
+    std::string renameFind, renameNew;   // --rename
+    bool zip = false;  // --zip: the archive pass instead of the move pass
+    bool dryRun = false;
+    bool quiet = false;
+    std::string settingsPath;  // --settings; empty: tovaro.ini beside the program
+    bool help = false;
+};
+
+struct ParseResult {
+    CliOptions options;
+    std::string error;  // one line, for a usage error; empty when the command line is good
+};
+
+// Reads the arguments that follow the program's name.
+ParseResult ParseCommandLine(std::span<const std::string> args);
+
+// The text that --help prints.
+std::string HelpText();
+
+}  // namespace cli

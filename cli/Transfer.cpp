@@ -1,0 +1,147 @@
+#include "cli/Transfer.h"
+
+#include <cerrno>
+#include <ostream>
+
+#include "app/SettingsFile.h"
+#include "platform/ExecutablePath.h"
+#include "platform/File.h"
+#include "platform/Move.h"
+#include "platform/Path.h"
+#include "transfer/ArchivePass.h"
+#include "transfer/MovePass.h"
+
+namespace cli {
+namespace {
+
+// A line on standard error that tells how far the pass has got. It is cleared before anything else is
+// printed, so it never mixes with the report lines on a terminal.
+class ProgressLine {
+  public:
+    ProgressLine(std::ostream& err, bool enabled) : m_err(err), m_enabled(enabled) {}
+    ~ProgressLine() { Clear(); }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void Show(size_t handled) {
+        if (m_enabled) {
+            m_err << "\r" << handled << (handled == 1 ? " file" : " files") << " handled..." << std::flush;
+            m_shown = true;
+        }
+    }
+    void Clear() {
+        if (m_shown) {
+            m_err << "\r\033[K" << std::flush;
+            m_shown = false;
+        }
+    }
+
+  private:
+    std::ostream& m_err;
+    bool m_enabled;
+    bool m_shown = false;
+};
+
+// "moved" or "archived", as the pass that runs.
+std::string Verb(const CliOptions& options) { return options.zip ? "archived" : "moved"; }
+
+std::string ItemLine(const transfer::TransferItem& item, const CliOptions& options) {
+    std::string line = item.oldName + " -> " + item.newName;
+    if (!item.done) {
+        line += (options.dryRun ? ": would not be " : ": not ") + Verb(options) + ": " + item.reason;
+    }
+    return line;
+}
+
+std::string Files(size_t count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+std::string Summary(const transfer::TransferReport& report, const CliOptions& options) {
+    const std::string verb = Verb(options);
+    if (options.dryRun) {
+        return "Dry run: " + std::to_string(report.Done()) + " of " + Files(report.Taken()) + " would be " +
+               verb + "; nothing was changed.";
+    }
+    std::string summary = std::string(options.zip ? "Archived " : "Moved ") + std::to_string(report.Done()) +
+                          " of " + Files(report.Taken()) + ".";
+    if (report.Failed() > 0) {
+        summary += " " + std::to_string(report.Failed()) + " not " + verb + ".";
+    }
+    return summary;
+}
+
+// The form the window would show: the naming texts, and under Number the number box as the window fills it
+// when Number is clicked (the saved counter, "~" when none), unless a start was given.
+transfer::PlainNamingInputs InputsFor(const CliOptions& options, const SettingsFile& settings) {
+    transfer::PlainNamingInputs inputs;
+    inputs.text = options.text;
+    inputs.renameFind = options.renameFind;
+    inputs.renameNew = options.renameNew;
+    if (options.nameOption == transfer::kNameNumber) {
+        inputs.numberChecked = true;
+        inputs.numberText =
+            options.startNumber ? transfer::FormatDialogInt(*options.startNumber) : settings.Read("counter");
+    }
+    return inputs;
+}
+
+// Why the camera folder can't be searched, or "" when it can. The window treats such a folder as empty; a
+// script is better told that its folder name was wrong.
+std::string FolderProblem(const std::string& folder) {
+    const auto info = platform::InfoOfPath(folder);
+    if (!info) {
+        return platform::DescribeError(errno);
+    }
+    return info->IsDirectory() ? "" : "it is not a folder";
+}
+
+}  // namespace
+
+std::string DefaultSettingsPath() {
+    const std::string executable = platform::ExecutablePath();
+    return executable.empty() ? "" : platform::JoinPath(platform::FolderOf(executable), "tovaro.ini");
+}
+
+int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err, bool showProgress) {
+    if (const std::string problem = FolderProblem(options.fromDir); !problem.empty()) {
+        err << "tovaro-cli: cannot read the camera folder " << options.fromDir << ": " << problem << "\n";
+        return kExitSomeNotMoved;
+    }
+    const SettingsFile settings(options.settingsPath.empty() ? DefaultSettingsPath() : options.settingsPath);
+    transfer::PlainNamingInputs inputs = InputsFor(options, settings);
+
+    ProgressLine progress(err, showProgress && !options.quiet);
+    size_t handled = 0;
+    transfer::PassOptions passOptions;
+    passOptions.dryRun = options.dryRun;
+    passOptions.onItem = [&](const transfer::TransferItem& item) {
+        if (!options.quiet || !item.done) {
+            progress.Clear();
+            out << ItemLine(item, options) << "\n" << std::flush;
+        }
+        if (!options.zip) {
+            progress.Show(++handled);
+        }
+    };
+    // The archive pass reports its outcomes once the archive is checked; meanwhile it tells its progress.
+    passOptions.onProgress = [&](size_t count) { progress.Show(count); };
+    const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
+    const transfer::TransferReport report =
+        pass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);
+    progress.Clear();
+
+    if (!report.notice.empty() && !options.quiet) {
+        out << report.notice << "\n";
+    }
+
+    if (!report.counterError.empty()) {
+        err << "tovaro-cli: warning: " << report.counterError << "\n";
+    }
+    if (!options.quiet) {
+        out << Summary(report, options) << "\n";
+    }
+    return report.Failed() == 0 ? kExitAllMoved : kExitSomeNotMoved;
+}
+
+}  // namespace cli

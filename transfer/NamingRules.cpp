@@ -1,0 +1,175 @@
+#include "transfer/NamingRules.h"
+
+#include <array>
+#include <limits>
+
+#include "app/SettingsFile.h"
+#include "platform/Time.h"
+
+namespace transfer {
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr std::array kMoveExtensions = {".bmp"sv, ".gif"sv,  ".jpeg"sv, ".avi"sv,
+                                        ".mpg"sv, ".mpeg"sv, ".wmv"sv,  ".jpg"sv};
+constexpr std::array kArchiveExtensions = {".bmp"sv, ".gif"sv, ".jpeg"sv, ".jpg"sv};
+
+constexpr std::string_view kSeparator = " -";
+
+std::string WithoutChars(std::string_view text, std::string_view unwanted) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text) {
+        if (unwanted.find(c) == std::string_view::npos) {
+            kept.push_back(c);
+        }
+    }
+    return kept;
+}
+
+std::string ReplaceAll(std::string_view text, std::string_view find, std::string_view replacement) {
+    if (find.empty()) {
+        return std::string(text);
+    }
+    std::string out;
+    size_t from = 0;
+    for (size_t at = text.find(find); at != std::string_view::npos; at = text.find(find, from)) {
+        out.append(text.substr(from, at - from)).append(replacement);
+        from = at + find.size();
+    }
+    out.append(text.substr(from));
+    return out;
+}
+
+}  // namespace
+
+std::span<const std::string_view> MoveExtensions() {
+    return kMoveExtensions;
+}
+
+std::span<const std::string_view> ArchiveExtensions() {
+    return kArchiveExtensions;
+}
+
+std::string SelectionExtension(std::string_view name) {
+    const size_t dot = name.find('.');
+    std::string extension(dot == std::string_view::npos ? name : name.substr(dot));
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return extension;
+}
+
+bool IsAccepted(std::string_view extension, std::span<const std::string_view> accepted) {
+    for (std::string_view candidate : accepted) {
+        if (candidate == extension) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string FileTitle(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));
+}
+
+std::optional<int32_t> ParseDialogInt(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+        ++i;
+    }
+    const bool negative = i < text.size() && text[i] == '-';
+    if (negative) {
+        ++i;
+    }
+    if (i == text.size()) {
+        return std::nullopt;
+    }
+    // Gathered as a magnitude in 64 bits; the loop stops as soon as it leaves the 32-bit range.
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > kLimit) {
+            return std::nullopt;
+        }
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
+int32_t ReadDialogInt(std::string_view text) {
+    return ParseDialogInt(text).value_or(0);
+}
+
+std::string FormatDialogInt(int32_t number) {
+    return std::to_string(number);
+}
+
+int32_t NextNumber(int32_t number) {
+    // Unsigned arithmetic wraps by definition; the conversion back is modular in C++20.
+    return static_cast<int32_t>(static_cast<uint32_t>(number) + 1u);
+}
+
+std::string ComposeNewName(std::string_view title, std::string_view extension, NameOption option,
+                           time_t creationTime, NamingInputs& inputs, int32_t& passNumber) {
+    std::string name(title);
+    switch (option) {
+        case kNameText:
+            name.append(kSeparator).append(WithoutChars(inputs.Text(), "/\\"));
+            break;
+        case kNameDate:
+            name.append(kSeparator).append(WithoutChars(platform::LocalDateMMDDYY(creationTime), "/"));
+            break;
+        case kNameNumber: {
+            const int32_t number = ReadDialogInt(inputs.NumberText());
+            name.append(kSeparator).append(FormatDialogInt(number));
+            passNumber = NextNumber(number);
+            inputs.SetNumberText(FormatDialogInt(passNumber));
+            break;
+        }
+        case kNameRename:
+            name = ReplaceAll(title, inputs.RenameFind(), inputs.RenameNew());
+            break;
+        default:  // Nothing, or no option chosen
+            break;
+    }
+    return name.append(extension);
+}
+
+std::string UnsafeNameReason(std::string_view name) {
+    if (name == "." || name == "..") {
+        return "the new name \"" + std::string(name) + "\" names a folder, not a file";
+    }
+    if (name.find('/') != std::string_view::npos) {
+        return "the new name contains \"/\", which would put the file into another folder";
+    }
+    if (name.find('\0') != std::string_view::npos) {
+        return "the new name contains a NUL byte";
+    }
+    return {};
+}
+
+bool KeepCounter(const NamingInputs& inputs, int32_t passNumber, const SettingsFile& settings) {
+    if (!inputs.IsNumberChecked()) {
+        return true;
+    }
+    return settings.Write("counter", FormatDialogInt(passNumber), SettingsFile::Durability::Unflushed);
+}
+
+bool FlushCounter(const NamingInputs& inputs, const SettingsFile& settings) {
+    return !inputs.IsNumberChecked() || settings.Flush();
+}
+
+}  // namespace transfer
