@@ -42,6 +42,10 @@ class FormInputs final : public transfer::NamingInputs {
     const DialogForm& m_form;
 };
 
+bool AnyFailed(const transfer::TransferReport& report) {
+    return std::any_of(report.items.begin(), report.items.end(), [](const auto& item) { return !item.done; });
+}
+
 // "2 of 5 files could not be moved:" and the first ten of them with the reason.
 std::string FailureText(const transfer::TransferReport& report, bool archived) {
     constexpr size_t kListed = 10;
@@ -62,6 +66,17 @@ std::string FailureText(const transfer::TransferReport& report, bool archived) {
         }
         text += "\n" + item.oldName + ": " + item.reason;
         ++listed;
+    }
+    return text;
+}
+
+// The engine's phrases ("the running number could not be saved in ...") as a sentence of their own.
+std::string Sentence(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    }
+    if (!text.empty() && text.back() != '.') {
+        text += '.';
     }
     return text;
 }
@@ -316,19 +331,35 @@ void CPhotoMoverDlg::OnOK() {
 
     m_strStatus = "Status: Finished Moving Files!";
     UpdateData(false);
-    ReportFailures(report, archive);
+    ReportOutcome(report, archive);
 }
 
 void CPhotoMoverDlg::OnCancel() {
     QDialog::reject();
 }
 
-// "Finished" is said after every pass; files that stayed behind are not to go unnoticed.
-void CPhotoMoverDlg::ReportFailures(const transfer::TransferReport& report, bool archived) {
-    const bool anyFailed =
-        std::any_of(report.items.begin(), report.items.end(), [](const auto& item) { return !item.done; });
-    if (anyFailed) {
-        MessageBox(FailureText(report, archived), kBoxOk | kBoxIconExclamation);
+// "Finished" is said after every pass, so what went wrong must not go unnoticed: files that stayed behind,
+// a running number that could not be kept. What the pass did besides (an earlier archive kept under another
+// name) is told as well.
+void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool archived) {
+    std::string text;
+    bool warn = false;
+    const auto add = [&text](const std::string& paragraph) {
+        text += (text.empty() ? "" : "\n\n") + paragraph;
+    };
+    if (AnyFailed(report)) {
+        add(FailureText(report, archived));
+        warn = true;
+    }
+    if (!report.counterError.empty()) {
+        add(Sentence(report.counterError));
+        warn = true;
+    }
+    if (!report.notice.empty()) {
+        add(report.notice);
+    }
+    if (!text.empty()) {
+        MessageBox(text, warn ? kBoxOk | kBoxIconExclamation : kBoxOk);
     }
 }
 

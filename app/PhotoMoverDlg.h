@@ -75,7 +75,7 @@ class CPhotoMoverDlg : public QDialog {
     bool IsChecked(int id) const;
     void SetItemText(int id, const std::string& text);
     int MessageBox(const std::string& text, unsigned style);
-    void ReportFailures(const transfer::TransferReport& report, bool archived);
+    void ReportOutcome(const transfer::TransferReport& report, bool archived);
 
     // Data exchange steps: attach a control, the option of a radio group, the text of a control.
     template <typename Control>

@@ -127,22 +127,12 @@ class WindowTest : public ::testing::Test {
         EXPECT_NE(item, nullptr) << name;
         return item;
     }
-    QLineEdit* Edit(const char* name) const {
-        return Item<QLineEdit>(name);
-    }
-    std::string Text(const char* name) const {
-        return Edit(name)->text().toStdString();
-    }
-    std::string Status() const {
-        return Item<QLabel>("IDC_STATUS")->text().toStdString();
-    }
-    bool Checked(const char* name) const {
-        return Item<QAbstractButton>(name)->isChecked();
-    }
+    QLineEdit* Edit(const char* name) const { return Item<QLineEdit>(name); }
+    std::string Text(const char* name) const { return Edit(name)->text().toStdString(); }
+    std::string Status() const { return Item<QLabel>("IDC_STATUS")->text().toStdString(); }
+    bool Checked(const char* name) const { return Item<QAbstractButton>(name)->isChecked(); }
 
-    void Click(const char* name) {
-        QTest::mouseClick(Item(name), Qt::LeftButton);
-    }
+    void Click(const char* name) { QTest::mouseClick(Item(name), Qt::LeftButton); }
     void Type(const char* name, const std::string& text) {
         Click(name);
         Edit(name)->selectAll();
@@ -153,13 +143,9 @@ class WindowTest : public ::testing::Test {
         Edit("IDC_FROMDIR")->setText(QString::fromStdString(from));
         Edit("IDC_TODIR")->setText(QString::fromStdString(to));
     }
-    QWidget* Focus() const {
-        return QApplication::focusWidget();
-    }
+    QWidget* Focus() const { return QApplication::focusWidget(); }
 
-    std::string AppName() const {
-        return platform::ApplicationNameFor(platform::ExecutablePath());
-    }
+    std::string AppName() const { return platform::ApplicationNameFor(platform::ExecutablePath()); }
 };
 
 TEST_F(WindowTest, OpensWithTheStoredFoldersAndNothingChosen) {
@@ -451,11 +437,16 @@ TEST_F(WindowTest, WarnsWhenFilesWereNotMoved) {
         EXPECT_EQ(box.style, kBoxOk | kBoxIconExclamation);
         EXPECT_EQ(box.caption, AppName());
         EXPECT_EQ(box.owner, window.get());
-        EXPECT_EQ(box.text.rfind(c.head, 0), 0u) << box.text;
-        EXPECT_NE(box.text.find("IMG_0001.JPG: "), std::string::npos) << box.text;
-        const auto lines = std::count(box.text.begin(), box.text.end(), '\n');
-        EXPECT_EQ(lines, c.more ? 11 : 1) << box.text;
-        EXPECT_EQ(box.text.find("... and 2 more.") != std::string::npos, c.more) << box.text;
+        EXPECT_EQ(box.text.rfind(std::string(c.head) + "\n\nIMG_", 0), 0u) << box.text;
+        // One line per failed file, with its reason, up to ten.
+        size_t listed = 0;
+        for (size_t at = box.text.find(".JPG: "); at != std::string::npos;
+             at = box.text.find(".JPG: ", at + 1)) {
+            ++listed;
+        }
+        EXPECT_EQ(listed, c.more ? 10u : 1u) << box.text;
+        EXPECT_EQ(box.text.find("IMG_0002.JPG") == std::string::npos, !c.more) << box.text;  // it was moved
+        EXPECT_EQ(box.text.find("\n... and 2 more.") != std::string::npos, c.more) << box.text;
         if (c.toExists) {
             EXPECT_EQ(ReadFile(folders / "computer/IMG_0001.jpg"), "already here");
         }
@@ -489,6 +480,37 @@ TEST_F(WindowTest, OkWithSendToZipArchivesThePictures) {
                 names.compare(names.size() - member.size(), member.size(), member) == 0 &&
                 names.find(' ') == std::string::npos)
         << names;
+}
+
+TEST_F(WindowTest, WarnsWhenTheRunningNumberCannotBeKept) {
+    MakeFolder(dir / "camera");
+    MakeFolder(dir / "computer");
+    WriteFile(dir / "camera/IMG_0001.JPG", "picture");
+    settingsPath = dir / "gone/tovaro.ini";  // a folder that isn't there: every write fails
+    Open();
+    SetFolders(dir / "camera", dir / "computer");
+    Click("IDC_APPEND_NUMBER");
+    Click("IDOK");
+    EXPECT_TRUE(Exists(dir / "computer/IMG_0001 -0.jpg"));
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "The running number could not be saved in " + settingsPath + ".");
+    EXPECT_EQ(prompts.boxes[0].style, kBoxOk | kBoxIconExclamation);
+    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
+}
+
+TEST_F(WindowTest, TellsWhereAnEarlierArchiveWasKept) {
+    MakeFolder(dir / "camera");
+    MakeFolder(dir / "computer");
+    WriteFile(dir / "camera/IMG_0001.JPG", "picture");
+    WriteFile(dir / "computer/ArchivePics.zip", "an earlier archive");
+    Open();
+    SetFolders(dir / "camera", dir / "computer");
+    Click("IDC_SEND_TO_ZIP");
+    Click("IDOK");
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_NE(prompts.boxes[0].text.find("ArchivePics-1.zip"), std::string::npos) << prompts.boxes[0].text;
+    EXPECT_EQ(prompts.boxes[0].style, kBoxOk);
+    EXPECT_EQ(ReadFile(dir / "computer/ArchivePics-1.zip"), "an earlier archive");
 }
 
 // The real boxes: modal, owned by the window, with the program's name, text, icon and buttons.
