@@ -5,7 +5,7 @@
 #include <string>
 
 class SettingsFile {
-  public:
+public:
     // The file beside the running executable (see platform::SettingsPathFor). When the executable's path
     // can't be found, nothing is read or written: reads give "~" and writes fail.
     SettingsFile();
@@ -40,7 +40,7 @@ class SettingsFile {
     static constexpr const char* kMissing = "~";
     static constexpr size_t kMaxValueLength = 259;
 
-  private:
+private:
     std::string m_path;  // empty: beside the executable
     bool m_explicit = false;
 };
