@@ -20,10 +20,11 @@ class NamingInputs;
 // Replacing the whole file after every file is slow (a new file, a rename and, on some file systems,
 // writeback that the rename starts). So only the first write of a pass replaces the file; the keeper then
 // holds it open and overwrites the digits in place, as long as the new text has the length of the old one
-// and lies within one 512-byte sector. Such a write allocates no block, so a full disk can't fail it, and a
-// disk writes a sector whole, so a crash can't leave a mix of old and new digits. Anything else (a number
-// that grows or shrinks by a digit, digits across a sector boundary, a failed write, a file that another
-// program replaced or rewrote) goes back to the atomic replacement and finds the value again.
+// and lies within one 512-byte sector. Such a write allocates no block, so a full disk can't fail it (where a
+// file system copies on write and does fail it, the fallback below takes over), and a disk writes a sector
+// whole, so a crash can't leave a mix of old and new digits. Anything else (a number that grows or shrinks
+// by a digit, digits across a sector boundary, a failed write, a file that another program replaced or
+// rewrote) goes back to the atomic replacement and finds the value again.
 class CounterKeeper {
   public:
     explicit CounterKeeper(const SettingsFile& settings);
