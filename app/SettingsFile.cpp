@@ -235,6 +235,20 @@ std::string SettingsFile::Read(const std::string& key) const {
     return std::string(Parse(lines[found.keyLine].text).value.substr(0, kMaxValueLength));
 }
 
+std::optional<SettingsFile::ValueSpan> SettingsFile::LocateValue(std::string_view text,
+                                                                 const std::string& key) {
+    const std::vector<Line> lines = SplitLines(text);
+    const Lookup found = Find(lines, key);
+    if (found.keyLine == kNone) {
+        return std::nullopt;
+    }
+    const std::string_view line = lines[found.keyLine].text;
+    const ParsedLine parsed = Parse(line);
+    // The lines are views into `text`, so the line's place in it is the distance between their starts.
+    const auto lineStart = static_cast<size_t>(line.data() - text.data());
+    return ValueSpan{lineStart + parsed.valueStart, parsed.value.size()};
+}
+
 bool SettingsFile::Write(const std::string& key, const std::string& value, Durability durability) const {
     const std::string path = Path();
     if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value)) {

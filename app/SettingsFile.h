@@ -2,7 +2,10 @@
 // number. Stateless: every call forms the path again and reads or rewrites the file.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class SettingsFile {
 public:
@@ -33,6 +36,15 @@ public:
     // Waits until the file as it stands (and its name in its folder) is on the disk. True when there is
     // nothing to flush.
     bool Flush() const;
+
+    // Where the value that Read would give for `key` stands in `text`, the whole contents of a settings file:
+    // its first byte and its length, blanks around it left out (the whole value, not cut to 259). No value
+    // when the section or the key is missing. For a caller that changes a value in place.
+    struct ValueSpan {
+        size_t offset = 0;
+        size_t length = 0;
+    };
+    static std::optional<ValueSpan> LocateValue(std::string_view text, const std::string& key);
 
     // The path this accessor uses now; empty when there is none.
     std::string Path() const;

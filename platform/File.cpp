@@ -107,6 +107,28 @@ size_t File::Write(const void* buffer, size_t count) {
     return done;
 }
 
+bool File::ReadAt(uint64_t offset, void* buffer, size_t count) {
+    ssize_t n = 0;
+    do {
+        n = Sys().pread(m_fd, buffer, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0 && static_cast<size_t>(n) != count) {
+        errno = ENODATA;
+    }
+    return n >= 0 && static_cast<size_t>(n) == count;
+}
+
+bool File::WriteAt(uint64_t offset, const void* buffer, size_t count) {
+    ssize_t n = 0;
+    do {
+        n = Sys().pwrite(m_fd, buffer, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0 && static_cast<size_t>(n) != count) {
+        errno = EIO;
+    }
+    return n >= 0 && static_cast<size_t>(n) == count;
+}
+
 bool File::Seek(uint64_t offset) {
     return Sys().lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }

@@ -58,6 +58,10 @@ public:
     // Writes until all is written or an error stops it; returns the number of bytes written.
     size_t Write(const void* buffer, size_t count);
     bool WriteAll(const void* buffer, size_t count) { return Write(buffer, count) == count; }
+    // Reads or writes `count` bytes at `offset` in one call, leaving the file position alone. True only when
+    // every byte was read or written (a short one sets errno to EIO, or ENODATA for a read past the end).
+    bool ReadAt(uint64_t offset, void* buffer, size_t count);
+    bool WriteAt(uint64_t offset, const void* buffer, size_t count);
     bool Seek(uint64_t offset);
     bool Truncate(uint64_t length);
     bool Sync();

@@ -28,6 +28,8 @@ SysCalls RealSysCalls() {
         .close = ::close,
         .read = ::read,
         .write = ::write,
+        .pread = ::pread,
+        .pwrite = ::pwrite,
         .lseek = ::lseek,
         .fsync = ::fsync,
         .ftruncate = ::ftruncate,

@@ -16,6 +16,8 @@ struct SysCalls {
     int (*close)(int fd);
     ssize_t (*read)(int fd, void* buffer, size_t count);
     ssize_t (*write)(int fd, const void* buffer, size_t count);
+    ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
+    ssize_t (*pwrite)(int fd, const void* buffer, size_t count, off_t offset);
     off_t (*lseek)(int fd, off_t offset, int whence);
     int (*fsync)(int fd);
     int (*ftruncate)(int fd, off_t length);

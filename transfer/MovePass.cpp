@@ -7,6 +7,7 @@
 #include "platform/Folder.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "transfer/CounterKeeper.h"
 #include "transfer/PassSteps.h"
 
 namespace transfer {
@@ -50,6 +51,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
                         NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options) {
     const std::string toFolder = toDir;
     int32_t number = 0;
+    CounterKeeper counter(settings);
     TransferReport report;
     // No test for "." and ".." or for folders: the dots never pass the extension test, and a folder whose
     // name does (holiday.jpg) is moved like a file, contents and all.
@@ -66,7 +68,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         Move(source, toFolder, options.dryRun, item);
         // The number is used up whether or not the move worked, so a failed file never hands its number
         // to the next one.
-        if (!options.dryRun && !KeepCounter(inputs, number, settings) && report.counterError.empty()) {
+        if (!options.dryRun && !counter.Keep(inputs, number) && report.counterError.empty()) {
             report.counterError = CounterError(settings);
         }
         report.items.push_back(std::move(item));
@@ -74,8 +76,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
             options.onItem(report.items.back());
         }
     }
-    if (!options.dryRun && !report.items.empty() && !FlushCounter(inputs, settings) &&
-        report.counterError.empty()) {
+    if (!options.dryRun && !counter.Finish(inputs) && report.counterError.empty()) {
         report.counterError = CounterError(settings);
     }
     return report;

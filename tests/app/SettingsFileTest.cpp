@@ -96,6 +96,25 @@ TEST_P(SettingsRead, FindsTheKeyInItsSection) {
     EXPECT_EQ(SettingsFile(dir / "tovaro.ini").Read(c.key), c.expected);
 }
 
+// Whoever changes a value in place must find the very bytes that Read gives.
+TEST_P(SettingsRead, LocateValuePointsAtWhatReadGives) {
+    const ReadCase& c = GetParam();
+    const auto span = SettingsFile::LocateValue(c.contents, c.key);
+    if (c.expected == SettingsFile::kMissing) {
+        EXPECT_FALSE(span.has_value());
+        return;
+    }
+    ASSERT_TRUE(span.has_value());
+    ASSERT_LE(span->offset + span->length, c.contents.size());
+    const std::string value = c.contents.substr(span->offset, span->length);
+    if (c.expected.size() < SettingsFile::kMaxValueLength) {
+        EXPECT_EQ(value, c.expected);  // blanks around it left out
+    } else {
+        EXPECT_EQ(value.substr(0, c.expected.size()), c.expected);
+        EXPECT_GT(value.size(), c.expected.size());  // the whole value, not the cut one
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Lines, SettingsRead,
     testing::Values(ReadCase{"Plain", "[settings]\ntodir=/a\n", "todir", "/a"},

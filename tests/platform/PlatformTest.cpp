@@ -153,6 +153,24 @@ TEST(ReplaceFileContents, OnlyAFlushedReplacementWaitsForTheDisk) {
     EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
 }
 
+TEST(File, ReadsAndWritesAtAnOffsetWithoutMovingThePosition) {
+    TempDir dir;
+    WriteFile(dir / "s.ini", "counter=0042\n");
+    platform::File file = platform::File::OpenForReadWrite(dir / "s.ini");
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_TRUE(file.WriteAt(10, "77", 2));
+    char buffer[4] = {};
+    EXPECT_TRUE(file.ReadAt(8, buffer, 4));
+    EXPECT_EQ(std::string(buffer, 4), "0077");
+    EXPECT_FALSE(file.ReadAt(11, buffer, 4));  // only three bytes are left there
+    EXPECT_EQ(errno, ENODATA);
+    char start[7] = {};
+    EXPECT_EQ(file.Read(start, 7), 7);  // still at the start
+    EXPECT_EQ(std::string(start, 7), "counter");
+    file.Close();
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "counter=0077\n");
+}
+
 TEST(FileInfo, BirthTimeOrLastWriteStandsForCreation) {
     TempDir dir;
     WriteFile(dir / "a.jpg", "x");

@@ -1,0 +1,151 @@
+#include "transfer/CounterKeeper.h"
+
+#include <climits>
+#include <cstdlib>
+#include <optional>
+
+#include "platform/Path.h"
+#include "transfer/NamingRules.h"
+
+namespace transfer {
+namespace {
+
+constexpr const char* kCounterKey = "counter";
+
+// The unit a disk writes whole. Disks with larger sectors write 512-byte runs within them whole as well.
+constexpr uint64_t kSectorSize = 512;
+
+bool CrossesSector(uint64_t offset, size_t length) {
+    return length > 0 && offset / kSectorSize != (offset + length - 1) / kSectorSize;
+}
+
+std::optional<std::string> ReadAll(platform::File& file) {
+    std::string contents;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = file.Read(buffer, sizeof buffer);
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return contents;
+        }
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// The folder that holds the file itself: a settings file that is a link is replaced beside its target.
+std::string FolderOfTarget(const std::string& path) {
+    const auto info = platform::InfoOfPath(path, /*followLinks=*/false);
+    if (info && info->IsSymlink()) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved) != nullptr) {
+            return platform::FolderOf(resolved);
+        }
+    }
+    return platform::FolderOf(path);
+}
+
+bool SyncPath(const std::string& path) {
+    platform::File file = platform::File::OpenForReading(path);
+    return file.IsOpen() && file.Sync();
+}
+
+}  // namespace
+
+CounterKeeper::CounterKeeper(const SettingsFile& settings) : m_settings(settings) {}
+
+bool CounterKeeper::Keep(const NamingInputs& inputs, int32_t passNumber) {
+    if (!inputs.IsNumberChecked()) {
+        return true;
+    }
+    m_kept = FormatDialogInt(passNumber);
+    return WriteInPlace(m_kept) || Replace(m_kept);
+}
+
+bool CounterKeeper::Finish(const NamingInputs& /*inputs*/) {
+    // Only what was kept matters here, whatever the check state is now.
+    if (m_kept.empty()) {
+        return true;
+    }
+    // The file we hold came from a replacement during this pass (the first write of a pass is one), so its
+    // name in the folder must reach the disk as well as its contents.
+    bool safe = m_file.IsOpen() && m_file.Sync() && SyncFolder() && IsStillInPlace() && m_onDisk == m_kept;
+    if (!safe) {
+        // Our last write did not stick, or the file we hold is no longer the settings file: write the value
+        // whole into whatever stands under the name now, and wait for that.
+        safe = m_settings.Write(kCounterKey, m_kept, SettingsFile::Durability::Flushed) &&
+               SyncPath(m_settings.Path()) && SyncFolder();
+    }
+    m_file.Close();
+    return safe;
+}
+
+// One pwrite of the new digits over the old ones, when that is safe; false when it was not tried or failed.
+bool CounterKeeper::WriteInPlace(const std::string& text) {
+    if (!m_file.IsOpen() || text.size() != m_onDisk.size() || CrossesSector(m_offset, text.size()) ||
+        !IsStillInPlace()) {
+        return false;
+    }
+    if (!m_file.WriteAt(m_offset, text.data(), text.size())) {
+        return false;  // the replacement that follows puts right whatever part of it landed
+    }
+    m_onDisk = text;
+    return true;
+}
+
+// Whether the file we hold is still the one under the settings path, with our digits where we left them.
+// Another copy of the program replaces the file (we would write to a file no one reads any more); a text
+// editor may rewrite it in place (our offset would then point into some other line).
+bool CounterKeeper::IsStillInPlace() {
+    const auto info = platform::InfoOfPath(m_path);
+    if (!info || info->device != m_device || info->inode != m_inode || info->size != m_size) {
+        return false;
+    }
+    std::string there(m_onDisk.size(), '\0');
+    return m_file.ReadAt(m_offset, there.data(), there.size()) && there == m_onDisk;
+}
+
+// The whole file replaced atomically, then the value found again for the writes in place that follow. The
+// replacement waits for its data, so that the name never points at a file whose contents are not yet on the
+// disk (after a power failure that could be an empty file); the rename itself reaches the disk with the
+// folder at the end of the pass.
+bool CounterKeeper::Replace(const std::string& text) {
+    m_file.Close();
+    if (!m_settings.Write(kCounterKey, text, SettingsFile::Durability::Flushed)) {
+        return false;
+    }
+    Locate();
+    return true;
+}
+
+// Opens the settings file and finds the value in it. Left closed when that fails: the next write then
+// replaces the file again.
+void CounterKeeper::Locate() {
+    m_path = m_settings.Path();
+    platform::File file = platform::File::OpenForReadWrite(m_path);
+    if (!file.IsOpen()) {
+        return;
+    }
+    const auto info = file.Info();
+    const std::optional<std::string> contents = ReadAll(file);
+    if (!info || !contents) {
+        return;
+    }
+    const auto span = SettingsFile::LocateValue(*contents, kCounterKey);
+    if (!span) {
+        return;
+    }
+    m_file = std::move(file);
+    m_device = info->device;
+    m_inode = info->inode;
+    m_size = contents->size();
+    m_offset = span->offset;
+    m_onDisk = contents->substr(span->offset, span->length);
+}
+
+bool CounterKeeper::SyncFolder() const {
+    return SyncPath(FolderOfTarget(m_settings.Path()));
+}
+
+}  // namespace transfer

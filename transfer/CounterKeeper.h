@@ -1,0 +1,61 @@
+// Keeps the running number in the settings file after every file of a pass, without rewriting the whole
+// file each time.
+#pragma once
+
+#include <sys/types.h>
+#include <cstdint>
+#include <string>
+
+#include "app/SettingsFile.h"
+#include "platform/File.h"
+
+namespace transfer {
+
+class NamingInputs;
+
+// The counter rule for one pass: after each taken file, while Number is checked, the next number goes into
+// "counter" of the settings file at once, so that another program reading the file, or the next run after a
+// crash, finds the true next number.
+//
+// Replacing the whole file after every file is slow (a new file, a rename and, on some file systems,
+// writeback that the rename starts). So only the first write of a pass replaces the file; the keeper then
+// holds it open and overwrites the digits in place, as long as the new text has the length of the old one
+// and lies within one 512-byte sector. Such a write allocates no block, so a full disk can't fail it (where a
+// file system copies on write and does fail it, the fallback below takes over), and a disk writes a sector
+// whole, so a crash can't leave a mix of old and new digits. Anything else (a number that grows or shrinks
+// by a digit, digits across a sector boundary, a failed write, a file that another program replaced or
+// rewrote) goes back to the atomic replacement and finds the value again.
+class CounterKeeper {
+  public:
+    explicit CounterKeeper(const SettingsFile& settings);
+
+    // After each taken file: keeps `passNumber` (the next number to use) as "counter" while Number is
+    // checked, and does nothing otherwise. False when a due write failed; the file then still holds a whole
+    // earlier version.
+    bool Keep(const NamingInputs& inputs, int32_t passNumber);
+
+    // At the end of the pass: waits until the last kept value is on the disk. When another program has
+    // replaced the file since (two copies of the program share it, and the last write wins), writes the
+    // value once more into the file that now stands there. True when nothing was kept; false when the value
+    // could not be made safe. Closes the file.
+    bool Finish(const NamingInputs& inputs);
+
+  private:
+    bool WriteInPlace(const std::string& text);
+    bool IsStillInPlace();
+    bool Replace(const std::string& text);
+    void Locate();
+    bool SyncFolder() const;
+
+    SettingsFile m_settings;
+    std::string m_kept;     // the last value kept; empty while none has been
+    std::string m_path;     // the path the open file was found under
+    platform::File m_file;  // open while the value's place in the file is known
+    dev_t m_device = 0;     // which file that is, and how long it was when found
+    ino_t m_inode = 0;
+    uint64_t m_size = 0;
+    uint64_t m_offset = 0;  // where the value's text starts
+    std::string m_onDisk;   // the value's text as it stands there now
+};
+
+}  // namespace transfer
