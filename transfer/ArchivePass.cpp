@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -67,10 +68,11 @@ bool SyncFolder(const std::string& folder) {
     return dir.IsOpen() && dir.Sync();
 }
 
-// Flushes the closed archive to the disk and drops its cached pages, so that the check reads what the disk
-// holds. "" when that worked, else why not.
+// Flushes the closed archive (and its name in the destination folder) to the disk and opens it for the check
+// so that the check reads what the disk holds: past the page cache where the file system allows that, else
+// after dropping the file's cached pages. "" when that worked, else why not.
 std::string FlushArchive(const std::string& archivePath, const std::string& toDir,
-                         std::optional<zip::FileByteSource>* source) {
+                         std::unique_ptr<zip::ByteSource>* source) {
     platform::File file = platform::File::OpenForReading(archivePath);
     if (!file.IsOpen()) {
         return "the archive could not be opened again to check it: " + platform::DescribeError(errno);
@@ -78,13 +80,21 @@ std::string FlushArchive(const std::string& archivePath, const std::string& toDi
     if (!file.Sync() || !SyncFolder(toDir)) {
         return "the archive could not be flushed to the disk: " + platform::DescribeError(errno);
     }
+    if (auto direct = zip::DirectFileByteSource::Open(archivePath)) {
+        *source = std::make_unique<zip::DirectFileByteSource>(std::move(*direct));
+        return "";
+    }
+    if (errno != EINVAL) {
+        return "the archive could not be read back: " + platform::DescribeError(errno);
+    }
     if (!file.DropCache()) {
         return "the archive could not be read back from the disk: " + platform::DescribeError(errno);
     }
-    *source = zip::FileByteSource::FromFile(std::move(file));
-    if (!*source) {
+    auto cached = zip::FileByteSource::FromFile(std::move(file));
+    if (!cached) {
         return "the archive could not be read back: " + platform::DescribeError(errno);
     }
+    *source = std::make_unique<zip::FileByteSource>(std::move(*cached));
     return "";
 }
 
@@ -107,7 +117,7 @@ bool Unchanged(const platform::FileInfo& before, const std::string& path) {
 // Checks every packed member against the archive on the disk and removes each picture whose copy is whole.
 void CheckAndRemove(const std::string& archivePath, const std::string& toDir, std::vector<Packed>& packed,
                     TransferReport& report) {
-    std::optional<zip::FileByteSource> source;
+    std::unique_ptr<zip::ByteSource> source;
     std::string problem = FlushArchive(archivePath, toDir, &source);
     std::optional<zip::ZipReader> reader;
     if (problem.empty()) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,32 @@ class FileByteSource final : public ByteSource {
     platform::File m_file;
     uint64_t m_size = 0;
     std::optional<uint64_t> m_position;  // where the descriptor stands, when known; saves a seek per chunk
+};
+
+// A file read past the page cache (O_DIRECT) in aligned windows, so that what comes back is what the disk
+// holds rather than what is still in memory -- and without filling the cache with a file just written.
+// Reads go through the platform layer, so tests can make them fail.
+class DirectFileByteSource final : public ByteSource {
+  public:
+    // No value when the file can't be opened for direct reading (errno EINVAL where the file system does not
+    // offer it) or its size can't be learnt.
+    static std::optional<DirectFileByteSource> Open(const std::string& path);
+
+    uint64_t Size() const override { return m_size; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+
+  private:
+    struct FreeAligned {
+        void operator()(uint8_t* p) const;
+    };
+    DirectFileByteSource(platform::File file, uint64_t size);
+    bool Fill(uint64_t offset);
+
+    platform::File m_file;
+    uint64_t m_size = 0;
+    std::unique_ptr<uint8_t, FreeAligned> m_window;  // aligned for direct reads
+    uint64_t m_windowStart = 0;
+    size_t m_windowLength = 0;
 };
 
 enum class ReadStatus {
