@@ -12,6 +12,7 @@
 #include "platform/Move.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
+#include "transfer/CounterKeeper.h"
 #include "transfer/PassSteps.h"
 #include "zip/ZipReader.h"
 #include "zip/ZipWriter.h"
@@ -180,6 +181,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     }
 
     int32_t number = 0;
+    CounterKeeper counter(settings);
     std::vector<Packed> packed;
     for (const platform::FolderEntry& entry : platform::ListFolder(fromDir)) {
         if (entry.isDots || entry.isDirectory) {
@@ -227,8 +229,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
         }
         // Every taken picture uses up its number, archived or not.
-        if (!options.dryRun && !KeepCounter(inputs, number, settings) && report.counterError.empty()) {
-            report.counterError = "the running number could not be saved in " + settings.Path();
+        if (!options.dryRun && !counter.Keep(inputs, number) && report.counterError.empty()) {
+            report.counterError = CounterError(settings);
         }
         report.items.push_back(std::move(item));
         if (options.onProgress) {
@@ -246,9 +248,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             CheckAndRemove(archivePath, toFolder, packed, report);
         }
     }
-    if (!options.dryRun && !report.items.empty() && !FlushCounter(inputs, settings) &&
-        report.counterError.empty()) {
-        report.counterError = "the running number could not be saved in " + settings.Path();
+    if (!options.dryRun && !counter.Finish(inputs) && report.counterError.empty()) {
+        report.counterError = CounterError(settings);
     }
     if (options.onItem) {
         for (const TransferItem& item : report.items) {

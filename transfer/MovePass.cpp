@@ -20,12 +20,6 @@ std::string WhyNotMoved(int error, const std::string& toDir) {
     return platform::DescribeError(error);
 }
 
-std::string CounterError(const SettingsFile& settings) {
-    const std::string path = settings.Path();
-    return path.empty() ? "there is no settings file to keep the running number in"
-                        : "the running number could not be saved in " + path;
-}
-
 // Moves one taken entry (or, in a dry run, tells what would stop it) and fills in the outcome.
 void Move(const std::string& source, const std::string& toDir, bool dryRun, TransferItem& item) {
     item.reason = UnsafeNameReason(item.newName);

@@ -3,7 +3,6 @@
 #include <array>
 #include <limits>
 
-#include "app/SettingsFile.h"
 #include "platform/Time.h"
 
 namespace transfer {
@@ -159,17 +158,6 @@ std::string UnsafeNameReason(std::string_view name) {
         return "the new name contains a NUL byte";
     }
     return {};
-}
-
-bool KeepCounter(const NamingInputs& inputs, int32_t passNumber, const SettingsFile& settings) {
-    if (!inputs.IsNumberChecked()) {
-        return true;
-    }
-    return settings.Write("counter", FormatDialogInt(passNumber), SettingsFile::Durability::Unflushed);
-}
-
-bool FlushCounter(const NamingInputs& inputs, const SettingsFile& settings) {
-    return !inputs.IsNumberChecked() || settings.Flush();
 }
 
 }  // namespace transfer

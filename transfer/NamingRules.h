@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-class SettingsFile;
 
 namespace transfer {
 
@@ -93,16 +92,5 @@ std::string ComposeNewName(std::string_view title, std::string_view extension, N
 // "." and ".." name folders rather than files. The Rename option puts its new text in unchanged, so any of
 // these can come out of it.
 std::string UnsafeNameReason(std::string_view name);
-
-// The counter rule, after a pass has handled a taken file (whether or not that worked): while the Number
-// option is checked, the pass's number (the next one to use) is kept as "counter" in `settings`. Returns
-// false only when a write was due and failed. The write does not wait for the disk, as it comes after every
-// file; a pass ends its run of them with FlushCounter. Each call replaces the whole file: a pass had better
-// keep its counter with a CounterKeeper, which writes the digits in place.
-bool KeepCounter(const NamingInputs& inputs, int32_t passNumber, const SettingsFile& settings);
-
-// At the end of a pass: waits until the counter kept by KeepCounter is on the disk. Returns false when that
-// failed; true when there was nothing to do.
-bool FlushCounter(const NamingInputs& inputs, const SettingsFile& settings);
 
 }  // namespace transfer

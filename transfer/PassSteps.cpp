@@ -1,5 +1,6 @@
 #include "transfer/PassSteps.h"
 
+#include "app/SettingsFile.h"
 #include "platform/File.h"
 
 namespace transfer {
@@ -13,6 +14,12 @@ bool IsTakenByAnotherFile(const std::string& destination, const std::string& sou
     const auto there = platform::InfoOfPath(destination, /*followLinks=*/false);
     const auto here = platform::InfoOfPath(source, /*followLinks=*/false);
     return there && !(here && here->device == there->device && here->inode == there->inode);
+}
+
+std::string CounterError(const SettingsFile& settings) {
+    const std::string path = settings.Path();
+    return path.empty() ? "there is no settings file to keep the running number in"
+                        : "the running number could not be saved in " + path;
 }
 
 }  // namespace transfer

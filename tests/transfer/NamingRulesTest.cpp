@@ -230,20 +230,4 @@ TEST(UnsafeNameReason, RefusesNamesThatLeaveTheFolder) {
     }
 }
 
-TEST(KeepCounter, WritesTheNextNumberOnlyWhileNumberIsChecked) {
-    TempDir dir;
-    const SettingsFile settings(dir / "tovaro.ini");
-    PlainNamingInputs inputs;
-    inputs.numberChecked = false;
-    EXPECT_TRUE(KeepCounter(inputs, 5, settings));
-    EXPECT_TRUE(FlushCounter(inputs, settings));
-    EXPECT_FALSE(Exists(settings.Path()));
-    inputs.numberChecked = true;
-    EXPECT_TRUE(KeepCounter(inputs, 5, settings));
-    EXPECT_TRUE(KeepCounter(inputs, -7, settings));
-    EXPECT_TRUE(FlushCounter(inputs, settings));
-    EXPECT_EQ(ReadFile(settings.Path()), "[settings]\ncounter=-7\n");
-    EXPECT_FALSE(KeepCounter(inputs, 1, SettingsFile(dir / "missing/tovaro.ini")));
-}
-
 }  // namespace
