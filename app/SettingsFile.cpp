@@ -202,11 +202,6 @@ std::optional<std::string> CurrentText(const std::string& path) {
     return text;
 }
 
-bool SyncPath(const std::string& path) {
-    platform::File file = platform::File::OpenForReading(path);
-    return file.IsOpen() && file.Sync();
-}
-
 }  // namespace
 
 SettingsFile::SettingsFile() = default;
@@ -268,5 +263,5 @@ bool SettingsFile::Flush() const {
     if (path.empty() || (!platform::InfoOfPath(path) && errno == ENOENT)) {
         return true;
     }
-    return SyncPath(path) && SyncPath(platform::FolderOf(path));
+    return platform::SyncPath(path) && platform::SyncPath(platform::FolderOf(path));
 }

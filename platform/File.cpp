@@ -217,11 +217,12 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents, b
     return true;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+bool SyncPath(const std::string& path) {
     File file = File::OpenForReading(path);
-    if (!file.IsOpen()) {
-        return std::nullopt;
-    }
+    return file.IsOpen() && file.Sync();
+}
+
+std::optional<std::string> ReadToEnd(File& file) {
     std::string contents;
     char buffer[16384];
     for (;;) {
@@ -234,6 +235,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         }
         contents.append(buffer, static_cast<size_t>(n));
     }
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    File file = File::OpenForReading(path);
+    if (!file.IsOpen()) {
+        return std::nullopt;
+    }
+    return ReadToEnd(file);
 }
 
 }  // namespace platform

@@ -91,6 +91,13 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents, b
 // one file system); its name goes to *tempPath. A closed File on failure, with errno set.
 File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
 
+// Flushes the file or folder at `path` to the disk (fsync works through any descriptor, so it is opened for
+// reading only).
+bool SyncPath(const std::string& path);
+
+// Reads from the file's position to its end; no value when a read fails.
+std::optional<std::string> ReadToEnd(File& file);
+
 // Reads a whole (small) file; no value when it can't be read (errno tells why: ENOENT when there is none).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 

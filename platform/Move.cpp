@@ -81,11 +81,6 @@ int RemoveQuietly(const std::string& path) {
     return saved;
 }
 
-int SyncFolder(const std::string& folder) {
-    File dir(Sys().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0));
-    return dir.IsOpen() && dir.Sync() ? 0 : errno;
-}
-
 int CopyRegularFile(const std::string& from, const std::string& to, const FileInfo& info) {
     File source = File::OpenForReading(from);
     if (!source.IsOpen()) {
@@ -143,7 +138,7 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
     if (e != 0) {
         return e;
     }
-    SyncFolder(FolderOf(to));
+    SyncPath(FolderOf(to));
     // The copy is safe on the disk; a source that can't be removed now stays beside it, as a move across
     // drives does elsewhere, and the caller is told.
     return Sys().unlink(from.c_str()) == 0 ? 0 : errno;

@@ -64,11 +64,6 @@ std::string WhyNotAdded(zip::ZipStatus status) {
     }
 }
 
-bool SyncFolder(const std::string& folder) {
-    platform::File dir(platform::Sys().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0));
-    return dir.IsOpen() && dir.Sync();
-}
-
 // Flushes the closed archive (and its name in the destination folder) to the disk and opens it for the check
 // so that the check reads what the disk holds: past the page cache where the file system allows that, else
 // after dropping the file's cached pages. "" when that worked, else why not.
@@ -78,7 +73,7 @@ std::string FlushArchive(const std::string& archivePath, const std::string& toDi
     if (!file.IsOpen()) {
         return "the archive could not be opened again to check it: " + platform::DescribeError(errno);
     }
-    if (!file.Sync() || !SyncFolder(toDir)) {
+    if (!file.Sync() || !platform::SyncPath(toDir)) {
         return "the archive could not be flushed to the disk: " + platform::DescribeError(errno);
     }
     if (auto direct = zip::DirectFileByteSource::Open(archivePath)) {

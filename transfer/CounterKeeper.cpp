@@ -19,21 +19,6 @@ bool CrossesSector(uint64_t offset, size_t length) {
     return length > 0 && offset / kSectorSize != (offset + length - 1) / kSectorSize;
 }
 
-std::optional<std::string> ReadAll(platform::File& file) {
-    std::string contents;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = file.Read(buffer, sizeof buffer);
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return contents;
-        }
-        contents.append(buffer, static_cast<size_t>(n));
-    }
-}
-
 // The folder that holds the file itself: a settings file that is a link is replaced beside its target.
 std::string FolderOfTarget(const std::string& path) {
     const auto info = platform::InfoOfPath(path, /*followLinks=*/false);
@@ -44,11 +29,6 @@ std::string FolderOfTarget(const std::string& path) {
         }
     }
     return platform::FolderOf(path);
-}
-
-bool SyncPath(const std::string& path) {
-    platform::File file = platform::File::OpenForReading(path);
-    return file.IsOpen() && file.Sync();
 }
 
 }  // namespace
@@ -75,7 +55,7 @@ bool CounterKeeper::Finish(const NamingInputs& /*inputs*/) {
         // Our last write did not stick, or the file we hold is no longer the settings file: write the value
         // whole into whatever stands under the name now, and wait for that.
         safe = m_settings.Write(kCounterKey, m_kept, SettingsFile::Durability::Flushed) &&
-               SyncPath(m_settings.Path()) && SyncFolder();
+               platform::SyncPath(m_settings.Path()) && SyncFolder();
     }
     m_file.Close();
     return safe;
@@ -128,7 +108,7 @@ void CounterKeeper::Locate() {
         return;
     }
     const auto info = file.Info();
-    const std::optional<std::string> contents = ReadAll(file);
+    const std::optional<std::string> contents = platform::ReadToEnd(file);
     if (!info || !contents) {
         return;
     }
@@ -145,7 +125,7 @@ void CounterKeeper::Locate() {
 }
 
 bool CounterKeeper::SyncFolder() const {
-    return SyncPath(FolderOfTarget(m_settings.Path()));
+    return platform::SyncPath(FolderOfTarget(m_settings.Path()));
 }
 
 }  // namespace transfer
