@@ -205,6 +205,9 @@ void CPhotoMoverDlg::OnSysCommand(unsigned command, long long parameter) {
     if ((command & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg dlgAbout(this);
         dlgAbout.exec();
+        // Back to the window, with the focus where the user left it: not every desktop hands the focus
+        // back to a window whose box has closed.
+        activateWindow();
         return;
     }
     // The standard handling. Of the standard commands only Close exists here; it closes the window the
