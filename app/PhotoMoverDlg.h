@@ -57,8 +57,8 @@ class CPhotoMoverDlg : public QDialog {
     // about box; the others get the standard handling: SC_CLOSE closes the window the way Esc does.
     void OnSysCommand(unsigned command, long long parameter);
 
-    // A minimised window and its drag image are drawn by the desktop from the window icon, so there is no
-    // painting of the minimised window here; the icon the desktop uses is this one.
+    // A minimised window and its drag image are drawn by the desktop from the window icon: the window has
+    // no OnPaint of its own for them. The icon the desktop uses is this one.
     QIcon OnQueryDragIcon() const { return m_hIcon; }
 
   signals:
