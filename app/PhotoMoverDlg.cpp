@@ -1,15 +1,21 @@
 #include "app/PhotoMoverDlg.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <algorithm>
 
+#include "app/AboutDlg.h"
 #include "app/DialogForm.h"
 #include "app/NarrowText.h"
 #include "app/UserPrompts.h"
 #include "platform/ExecutablePath.h"
 #include "resources/AppResources.h"
+#include "resources/Forms.h"
 #include "resources/ResourceIds.h"
 
 namespace {
@@ -97,6 +103,7 @@ CPhotoMoverDlg::CPhotoMoverDlg(TransferPasses passes, SettingsFile settings, Use
         m_prompts = m_ownPrompts.get();
     }
     m_form = std::make_unique<DialogForm>(this, resources::MainForm());
+    CreateSystemMenu();
     ConnectCommands();
 }
 
@@ -105,6 +112,11 @@ CPhotoMoverDlg::~CPhotoMoverDlg() {
     for (QWidget* control : m_form->Controls()) {
         control->disconnect(this);
     }
+    OnDestroy();
+}
+
+void CPhotoMoverDlg::OnDestroy() {
+    emit helpCloseRequested();
 }
 
 QWidget* CPhotoMoverDlg::GetDlgItem(int id) const {
@@ -147,7 +159,7 @@ void CPhotoMoverDlg::showEvent(QShowEvent* event) {
 
 bool CPhotoMoverDlg::OnInitDialog() {
     UpdateData(false);
-    // The About entry of the window menu is the application's (see its start-up).
+    AddAboutEntry();
     setWindowIcon(m_hIcon);
     if (auto* nothing = qobject_cast<QAbstractButton*>(GetDlgItem(IDC_APPEND_NOTHING))) {
         nothing->setChecked(true);
@@ -158,6 +170,72 @@ bool CPhotoMoverDlg::OnInitDialog() {
     m_strFromDir = m_settings.Read("fromdir");
     UpdateData(false);
     return true;
+}
+
+// This desktop has no system menu that a program can add to. The window's context menu stands in for it:
+// the right mouse button on the window's background, the Menu key and Shift+F10 open it. It starts with the
+// standard entry that makes sense for a dialog here, Close; the About entry is added as the window opens.
+void CPhotoMoverDlg::CreateSystemMenu() {
+    m_systemMenu = new QMenu(this);
+    m_systemMenu->setObjectName(QStringLiteral("systemMenu"));
+    m_systemMenu->addAction(QStringLiteral("&Close"))->setData(SC_CLOSE);
+    connect(m_systemMenu, &QMenu::triggered, this,
+            [this](QAction* entry) { OnSysCommand(entry->data().toUInt(), 0); });
+}
+
+// The About entry goes at the end of the system menu (here the context menu that stands in for it),
+// after a separator, with the text of string IDS_ABOUTBOX.
+void CPhotoMoverDlg::AddAboutEntry() {
+    QMenu* sysMenu = GetSystemMenu();
+    if (sysMenu == nullptr) {
+        return;
+    }
+    const std::string_view aboutMenu = resources::LoadString(IDS_ABOUTBOX);
+    if (aboutMenu.empty()) {
+        return;
+    }
+    sysMenu->addSeparator();
+    QAction* about =
+        sysMenu->addAction(QString::fromUtf8(aboutMenu.data(), static_cast<qsizetype>(aboutMenu.size())));
+    about->setData(IDM_ABOUTBOX);
+}
+
+void CPhotoMoverDlg::OnSysCommand(unsigned command, long long parameter) {
+    (void)parameter;  // where the menu was chosen from: of no use here
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout(this);
+        dlgAbout.exec();
+        // Back to the window, with the focus where the user left it: not every desktop hands the focus
+        // back to a window whose box has closed.
+        activateWindow();
+        return;
+    }
+    // The standard handling. Of the standard commands only Close exists here; it closes the window the
+    // way the close button does, by the cancel route.
+    if ((command & 0xFFF0) == SC_CLOSE) {
+        close();
+    }
+}
+
+// A context menu that no control took for itself (an edit box shows its own) is the window's.
+void CPhotoMoverDlg::contextMenuEvent(QContextMenuEvent* event) {
+    m_systemMenu->popup(event->globalPos());
+    event->accept();
+}
+
+// Shift+F10 asks the control with the focus for its context menu, as the Menu key does; the window's menu
+// opens when the control has none of its own.
+void CPhotoMoverDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QWidget* target = focusWidget() != nullptr ? focusWidget() : this;
+        const QPoint at = target->rect().center();
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at),
+                                    event->modifiers());
+        QApplication::sendEvent(target, &menuEvent);
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 bool CPhotoMoverDlg::UpdateData(bool saveAndValidate) {

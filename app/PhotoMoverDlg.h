@@ -15,6 +15,7 @@
 class DialogForm;
 class QLineEdit;
 class QAbstractButton;
+class QMenu;
 class UserPrompts;
 
 // The two passes the window can run, given to it by the program's start-up (transfer::MovePass and
@@ -50,9 +51,21 @@ class CPhotoMoverDlg : public QDialog {
     void accept() override;
     void reject() override;
 
+    // The window menu: the window's context menu, which stands in for a system menu (see AddAboutEntry).
+    QMenu* GetSystemMenu() const { return m_systemMenu; }
+    // Every command of the window menu. The About entry, IDM_ABOUTBOX whatever its low four bits, shows the
+    // about box; the others get the standard handling: SC_CLOSE closes the window the way Esc does.
+    void OnSysCommand(unsigned command, long long parameter);
+
+    // A minimised window and its drag image are drawn by the desktop from the window icon: the window has
+    // no OnPaint of its own for them. The icon the desktop uses is this one.
+    QIcon OnQueryDragIcon() const { return m_hIcon; }
+
   signals:
     // The Help button: the window does not handle it; the application shows the help.
     void helpRequested();
+    // The window is being destroyed: any help it opened should close.
+    void helpCloseRequested();
 
   protected:
     virtual void DoDataExchange(bool saveAndValidate);
@@ -65,10 +78,15 @@ class CPhotoMoverDlg : public QDialog {
     void OnAppendNumber();
     void OnOK();
     void OnCancel();
+    void OnDestroy();
 
     void showEvent(QShowEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    void CreateSystemMenu();
+    void AddAboutEntry();
     void ConnectCommands();
     bool HandleCommand(int id, Notification notification);
     void OnBrowse(const std::string& title, int editId, const char* settingsKey);
@@ -100,6 +118,7 @@ class CPhotoMoverDlg : public QDialog {
     QIcon m_hIcon;
 
     std::unique_ptr<DialogForm> m_form;
+    QMenu* m_systemMenu = nullptr;
     TransferPasses m_passes;
     SettingsFile m_settings;
     std::unique_ptr<UserPrompts> m_ownPrompts;

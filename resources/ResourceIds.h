@@ -14,6 +14,8 @@ inline constexpr int IDR_MAINFRAME = 17;
 
 // System-menu command of the About entry.
 inline constexpr int IDM_ABOUTBOX = 0x0010;
+// Standard system-menu command: close the window.
+inline constexpr int SC_CLOSE = 0xF060;
 
 // Standard commands.
 inline constexpr int IDOK = 1;
