@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev                   # the fuzz target (libFuzzer)
   python3 unzip zip                          # independent ZIP readers for tests; zip for the benchmark
   desktop-file-utils dpkg-dev file           # install test and Debian package
-  xvfb xdotool                               # the window program's own test, on a virtual display
+  xvfb xauth xdotool                         # the window program's own test, on a virtual display
 )
 if [ "${TOVARO_SETUP_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TOVARO_SETUP_EXTRA"
