@@ -1,18 +1,17 @@
 #include "transfer/ArchivePass.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string_view>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "app/SettingsFile.h"
 #include "platform/File.h"
-#include "platform/Sys.h"
+#include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
@@ -21,11 +20,11 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-// The members of an archive as Python's zipfile reads them (name -> bytes). A strict read also needs the
-// archive to pass `unzip -t` and fails the test when either reader refuses it; a lenient one gives no members
-// for an archive that Python can't read.
-std::map<std::string, std::string> ReadWithIndependentReaders(const std::string& archive, bool strict = true) {
-    std::map<std::string, std::string> members;
+// The members of an archive as Python's zipfile reads them (name -> bytes). A strict read also needs
+// `unzip -t` to pass and fails the test when either reader refuses the archive; a lenient one gives no
+// members for an archive that Python can't read.
+std::map<std::string, std::string> ReadWithIndependentReaders(const std::string& archive,
+                                                              bool strict = true) {
     std::string output;
     if (strict) {
         EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(archive) + " 2>&1", &output), 0) << output;
@@ -36,40 +35,31 @@ std::map<std::string, std::string> ReadWithIndependentReaders(const std::string&
         "assert z.testzip() is None\n"
         "for i in z.infolist():\n"
         "    sys.stdout.write(i.filename + '\\0' + z.read(i).hex() + '\\0')\n";
-    const int status = RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>/dev/null",
-                                  &output);
-    if (strict) {
-        EXPECT_EQ(status, 0) << archive;
-    }
-    if (status != 0) {
-        return members;
-    }
-    for (size_t at = 0; at < output.size();) {
-        const size_t nameEnd = output.find('\0', at);
-        const size_t dataEnd = output.find('\0', nameEnd + 1);
-        if (nameEnd == std::string::npos || dataEnd == std::string::npos) {
-            break;
-        }
-        std::string bytes;
+    const int status =
+        RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>/dev/null", &output);
+    EXPECT_TRUE(status == 0 || !strict) << archive;
+    std::map<std::string, std::string> members;
+    for (size_t at = 0, nameEnd, dataEnd;
+         status == 0 && (nameEnd = output.find('\0', at)) != std::string::npos &&
+         (dataEnd = output.find('\0', nameEnd + 1)) != std::string::npos;
+         at = dataEnd + 1) {
+        std::string& bytes = members[output.substr(at, nameEnd - at)];
         for (size_t i = nameEnd + 1; i + 1 < dataEnd; i += 2) {
             bytes.push_back(static_cast<char>(std::stoi(output.substr(i, 2), nullptr, 16)));
         }
-        members[output.substr(at, nameEnd - at)] = bytes;
-        at = dataEnd + 1;
     }
     return members;
 }
 
 class ArchivePassTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         MakeFolder(m_from);
         MakeFolder(m_to);
     }
 
-    // Every test ends by checking that no picture was lost: each picture that was in the camera folder is
-    // still there (under any name) or, byte for byte, a member of an archive in the destination folder that
-    // Python's zipfile reads whole.
+    // Whatever a test did, no picture may be lost: each one put in the camera folder is still there (under
+    // any name) or, byte for byte, a member of an archive in the destination that Python reads whole.
     void TearDown() override {
         std::set<std::string> kept;
         for (const std::string& name : ListNames(m_from)) {
@@ -78,10 +68,8 @@ protected:
             }
         }
         for (const std::string& name : ListNames(m_to)) {
-            if (name.ends_with(".zip")) {
-                for (const auto& [member, bytes] : ReadWithIndependentReaders(m_to + "/" + name, false)) {
-                    kept.insert(bytes);
-                }
+            for (const auto& [member, bytes] : ReadWithIndependentReaders(m_to + "/" + name, false)) {
+                kept.insert(bytes);
             }
         }
         for (const auto& [name, bytes] : m_put) {
@@ -89,14 +77,13 @@ protected:
         }
     }
 
-    void Put(const std::vector<std::string>& names) {
+    // Distinct, partly incompressible contents, so that a mix-up of two pictures can't go unseen.
+    void Put(const Names& names) {
         for (const std::string& name : names) {
-            // Distinct, partly incompressible contents, so a mix-up of two pictures can't go unseen.
             std::string bytes = "\xFF\xD8\xFF\xE0 " + name + " ";
             uint32_t x = static_cast<uint32_t>(std::hash<std::string>{}(name));
             for (int i = 0; i < 3000; ++i) {
-                x = x * 1103515245u + 12345u;
-                bytes.push_back(static_cast<char>(x >> 24));
+                bytes.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 24));
             }
             WriteFile(m_from + "/" + name, bytes);
             m_put[name] = bytes;
@@ -106,9 +93,11 @@ protected:
     TransferReport Run(NameOption option, const PassOptions& options = {}) {
         return ArchivePass(m_from, m_to, option, m_inputs, m_settings, options);
     }
-
+    void UseNumber(const char* shown) {
+        m_inputs.numberText = shown;
+        m_inputs.numberChecked = true;
+    }
     std::string Archive() const { return m_to + "/ArchivePics.zip"; }
-    std::string Member(const std::string& newName) const { return m_from + "/" + newName; }
 
     TempDir m_dir;
     std::string m_from = m_dir / "camera";
@@ -122,33 +111,29 @@ TEST_F(ArchivePassTest, PacksThePicturesAndLeavesVideosFoldersAndOtherFiles) {
     Put({"IMG_0001.JPG", "CLIP0002.AVI", "notes.txt"});
     MakeFolder(m_from + "/holiday.jpg");
     const TransferReport report = Run(kNameNothing);
-
     ASSERT_EQ(report.Taken(), 1u);
     EXPECT_TRUE(report.items[0].done) << report.items[0].reason;
     EXPECT_EQ(ListNames(m_from), (Names{"CLIP0002.AVI", "holiday.jpg", "notes.txt"}));
     const auto members = ReadWithIndependentReaders(Archive());
-    ASSERT_EQ(members.size(), 1u);
-    EXPECT_EQ(members.begin()->first, Member("IMG_0001.jpg"));  // the full path, as the member name
-    EXPECT_EQ(members.begin()->second, m_put["IMG_0001.JPG"]);
+    EXPECT_EQ(members,
+              (std::map<std::string, std::string>{{m_from + "/IMG_0001.jpg", m_put["IMG_0001.JPG"]}}));
 }
 
 TEST_F(ArchivePassTest, NumbersFollowTheListingAndTheCounterKeepsTheNext) {
     Put({"a.jpg", "b.gif", "c.bmp", "d.mpg"});
-    m_inputs.numberText = "7";
-    m_inputs.numberChecked = true;
+    UseNumber("7");
     const TransferReport report = Run(kNameNumber);
-
     ASSERT_EQ(report.Taken(), 3u);
-    std::set<std::string> names, expected;
+    std::set<std::string> names, members;
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_TRUE(report.items[i].done);
         EXPECT_NE(report.items[i].newName.find(" -" + std::to_string(7 + i) + "."), std::string::npos);
-        names.insert(Member(report.items[i].newName));
+        names.insert(m_from + "/" + report.items[i].newName);
     }
     for (const auto& [name, bytes] : ReadWithIndependentReaders(Archive())) {
-        expected.insert(name);
+        members.insert(name);
     }
-    EXPECT_EQ(names, expected);
+    EXPECT_EQ(names, members);
     EXPECT_EQ(m_inputs.numberText, "10");
     EXPECT_EQ(m_settings.Read("counter"), "10");
     EXPECT_EQ(ListNames(m_from), Names{"d.mpg"});
@@ -168,14 +153,13 @@ TEST_F(ArchivePassTest, AnEarlierArchiveIsKeptUnderTheFirstFreeName) {
     WriteFile(m_to + "/ArchivePics-1.zip", "someone else's file");
     Put({"two.jpg"});
     const TransferReport report = Run(kNameNothing);
-
     EXPECT_TRUE(report.items.at(0).done);
     EXPECT_EQ(ReadFile(m_to + "/ArchivePics-1.zip"), "someone else's file");
     EXPECT_EQ(ReadFile(m_to + "/ArchivePics-2.zip"), first);
     EXPECT_NE(report.notice.find("ArchivePics-2.zip"), std::string::npos);
     const auto latest = ReadWithIndependentReaders(Archive());
     ASSERT_EQ(latest.size(), 1u);
-    EXPECT_EQ(latest.begin()->first, Member("two.jpg"));
+    EXPECT_EQ(latest.begin()->first, m_from + "/two.jpg");
 }
 
 TEST_F(ArchivePassTest, TheSameFolderForBothHoldsTheArchiveWithoutTakingIt) {
@@ -196,11 +180,9 @@ TEST_F(ArchivePassTest, AnEarlierArchiveThatCannotBeKeptStopsAllRemoval) {
     m_inputs.text = "x";
     platform::SysCalls calls = platform::RealSysCalls();
     calls.renameat2 = [](const char* from, const char* to, unsigned flags) -> int {
-        if (std::strstr(from, "ArchivePics.zip") != nullptr) {
-            errno = EIO;
-            return -1;
-        }
-        return platform::RealSysCalls().renameat2(from, to, flags);
+        return std::strstr(from, "ArchivePics.zip") != nullptr
+                   ? Fail<EIO, int>()
+                   : platform::RealSysCalls().renameat2(from, to, flags);
     };
     TransferReport report;
     {
@@ -220,12 +202,9 @@ TEST_F(ArchivePassTest, ANewNameThatIsTakenSkipsTheEntry) {
     const TransferReport report = Run(kNameNothing);
     ASSERT_EQ(report.Taken(), 2u);
     for (const TransferItem& item : report.items) {
-        if (item.oldName == "IMG_0001.JPG") {
-            EXPECT_FALSE(item.done);
-            EXPECT_NE(item.reason.find("already has that name"), std::string::npos);
-        } else {
-            EXPECT_TRUE(item.done) << item.reason;  // its new name is its own name: packed as usual
-        }
+        // The other one's new name is its own name: it is packed as usual.
+        EXPECT_EQ(item.done, item.oldName == "IMG_0001.jpg") << item.oldName;
+        EXPECT_EQ(item.done, item.reason.find("already has that name") == std::string::npos) << item.reason;
     }
     EXPECT_EQ(ListNames(m_from), Names{"IMG_0001.JPG"});
     EXPECT_EQ(ReadFile(m_from + "/IMG_0001.JPG"), m_put["IMG_0001.JPG"]);
@@ -237,8 +216,7 @@ TEST_F(ArchivePassTest, ANewNameThatIsTakenSkipsTheEntry) {
 TEST_F(ArchivePassTest, AMissingDestinationRenamesInPlaceRemovesNothingAndUsesUpNumbers) {
     m_to = m_dir / "no-such-folder";
     Put({"a.jpg", "b.jpg", "c.avi"});
-    m_inputs.numberText = "1";
-    m_inputs.numberChecked = true;
+    UseNumber("1");
     const TransferReport report = Run(kNameNumber);
     EXPECT_EQ(report.Failed(), 2u);
     EXPECT_EQ(ListNames(m_from).size(), 3u);
@@ -249,53 +227,56 @@ TEST_F(ArchivePassTest, AMissingDestinationRenamesInPlaceRemovesNothingAndUsesUp
     }
 }
 
-TEST_F(ArchivePassTest, UnsafeNewNamesAreNeverUsed) {
+TEST_F(ArchivePassTest, NeitherADryRunNorUnsafeNamesChangeAnything) {
     Put({"IMG_1.jpg"});
-    m_inputs.renameFind = "IMG_1";
-    m_inputs.renameNew = "../escaped";
-    const TransferReport report = Run(kNameRename);
-    ASSERT_EQ(report.Taken(), 1u);
-    EXPECT_FALSE(report.items[0].done);
-    EXPECT_EQ(ListNames(m_from), Names{"IMG_1.jpg"});
-    EXPECT_FALSE(Exists(m_dir / "escaped.jpg"));
-}
-
-TEST_F(ArchivePassTest, ADryRunChangesNothing) {
-    Put({"a.jpg", "b.jpg"});
-    m_inputs.numberText = "5";
-    m_inputs.numberChecked = true;
+    UseNumber("5");
     PassOptions options;
     options.dryRun = true;
-    const TransferReport report = Run(kNameNumber, options);
-    EXPECT_EQ(report.Done(), 2u);
-    EXPECT_EQ(ListNames(m_from), (Names{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(Run(kNameNumber, options).Done(), 1u);
     EXPECT_EQ(ListNames(m_to), Names{});
     EXPECT_FALSE(Exists(m_dir / "tovaro.ini"));
+    m_inputs.renameFind = "IMG_1";
+    m_inputs.renameNew = "../escaped";
+    EXPECT_EQ(Run(kNameRename).Failed(), 1u);
+    EXPECT_FALSE(Exists(m_dir / "escaped.jpg"));
+    EXPECT_EQ(ListNames(m_from), Names{"IMG_1.jpg"});
 }
 
-// Faults injected through the platform layer. Each names the pictures that must stay in the camera folder.
+// Faults injected through the platform layer, each with how many of a.jpg, b.jpg, c.jpg must stay.
 struct Fault {
     const char* name;
     void (*install)(platform::SysCalls&);
-    size_t keptPictures;  // of a.jpg, b.jpg, c.jpg
+    size_t keptPictures;
 };
 
 std::atomic<int> g_checkFd{-1};
 
-bool IsArchive(const char* path) { return std::strstr(path, "ArchivePics.zip") != nullptr; }
+int OpenWithoutDirectReads(const char* path, int flags, mode_t mode) {
+    return (flags & O_DIRECT) != 0 ? Fail<EINVAL, int>() : platform::RealSysCalls().open(path, flags, mode);
+}
 
-class ArchiveFaultTest : public ArchivePassTest, public testing::WithParamInterface<Fault> {};
+// Notes the descriptor of the check's read of the archive: a direct read, or with `anyRead` any read-only
+// one.
+template <bool anyRead>
+int OpenNotingTheCheck(const char* path, int flags, mode_t mode) {
+    const int fd = platform::RealSysCalls().open(path, flags, mode);
+    if (anyRead ? std::strstr(path, "ArchivePics.zip") != nullptr && (flags & O_ACCMODE) == O_RDONLY
+                : (flags & O_DIRECT) != 0) {
+        g_checkFd = fd;
+    }
+    return fd;
+}
 
 bool DirectReadsWorkIn(const std::string& folder) {
-    const std::string probe = folder + "/probe";
-    WriteFile(probe, "x");
-    const int fd = ::open(probe.c_str(), O_RDONLY | O_DIRECT);
+    WriteFile(folder + "/probe", "x");
+    const int fd = ::open((folder + "/probe").c_str(), O_RDONLY | O_DIRECT);
     if (fd >= 0) {
         ::close(fd);
     }
-    ::unlink(probe.c_str());
     return fd >= 0;
 }
+
+class ArchiveFaultTest : public ArchivePassTest, public testing::WithParamInterface<Fault> {};
 
 TEST_P(ArchiveFaultTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
     if (std::string_view(GetParam().name).starts_with("Direct") && !DirectReadsWorkIn(m_dir.Path())) {
@@ -321,97 +302,51 @@ TEST_P(ArchiveFaultTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, ArchiveFaultTest,
     testing::Values(
-        // The picture b.jpg can't be opened: the ones before and after it are packed and removed.
+        // b.jpg can't be opened: the ones before and after it are packed and removed.
         Fault{"UnreadablePicture",
               [](platform::SysCalls& c) {
-                  c.open = [](const char* path, int flags, mode_t mode) -> int {
-                      if (std::strstr(path, "/b.jpg") != nullptr) {
-                          errno = EACCES;
-                          return -1;
-                      }
-                      return platform::RealSysCalls().open(path, flags, mode);
+                  c.open = [](const char* path, int flags, mode_t mode) {
+                      return std::strstr(path, "/b.jpg") != nullptr
+                                 ? Fail<EACCES, int>()
+                                 : platform::RealSysCalls().open(path, flags, mode);
                   };
               },
               1},
         // The central directory can't be written: the archive is incomplete, so every picture stays.
         Fault{"CloseFails",
               [](platform::SysCalls& c) {
-                  c.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-                      if (count >= 4 && std::memcmp(buffer, "PK\x01\x02", 4) == 0) {
-                          errno = ENOSPC;
-                          return -1;
-                      }
-                      return ::write(fd, buffer, count);
+                  c.write = [](int fd, const void* buffer, size_t count) {
+                      return count >= 4 && std::memcmp(buffer, "PK\x01\x02", 4) == 0
+                                 ? Fail<ENOSPC, ssize_t>()
+                                 : ::write(fd, buffer, count);
                   };
               },
               3},
-        // The closed archive can't be flushed to the disk.
-        Fault{"FlushFails",
-              [](platform::SysCalls& c) {
-                  c.fsync = [](int) -> int {
-                      errno = EIO;
-                      return -1;
-                  };
-              },
-              3},
-        // Where the file system offers no direct reads, the archive's cached pages must be dropped before the
-        // check; when they can't be, the check could not read what the disk holds.
+        Fault{"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, 3},
+        // Without direct reads the check reads through the cache once its pages are dropped; when they
+        // can't be, it could not read what the disk holds.
+        Fault{"NoDirectReads", [](platform::SysCalls& c) { c.open = OpenWithoutDirectReads; }, 0},
         Fault{"NoDirectReadsAndCacheCannotBeDropped",
               [](platform::SysCalls& c) {
-                  c.open = [](const char* path, int flags, mode_t mode) -> int {
-                      if ((flags & O_DIRECT) != 0) {
-                          errno = EINVAL;
-                          return -1;
-                      }
-                      return platform::RealSysCalls().open(path, flags, mode);
-                  };
-                  c.fadvise = [](int, off_t, off_t, int) -> int { return EINVAL; };
+                  c.open = OpenWithoutDirectReads;
+                  c.fadvise = [](int, off_t, off_t, int) { return EINVAL; };
               },
               3},
-        // Without direct reads, the check reads through the cache once it has been dropped.
-        Fault{"NoDirectReads",
-              [](platform::SysCalls& c) {
-                  c.open = [](const char* path, int flags, mode_t mode) -> int {
-                      if ((flags & O_DIRECT) != 0) {
-                          errno = EINVAL;
-                          return -1;
-                      }
-                      return platform::RealSysCalls().open(path, flags, mode);
-                  };
-              },
-              0},
-        // A direct read that fails part-way.
         Fault{"DirectReadFails",
               [](platform::SysCalls& c) {
-                  c.open = [](const char* path, int flags, mode_t mode) -> int {
-                      const int fd = platform::RealSysCalls().open(path, flags, mode);
-                      if ((flags & O_DIRECT) != 0) {
-                          g_checkFd = fd;
-                      }
-                      return fd;
-                  };
-                  c.read = [](int fd, void* buffer, size_t count) -> ssize_t {
-                      if (fd == g_checkFd) {
-                          errno = EIO;
-                          return -1;
-                      }
-                      return ::read(fd, buffer, count);
+                  c.open = OpenNotingTheCheck<false>;
+                  c.read = [](int fd, void* buffer, size_t count) {
+                      return fd == g_checkFd ? Fail<EIO, ssize_t>() : ::read(fd, buffer, count);
                   };
               },
               3},
-        // What is read back differs from what was written: every member's data is damaged on the way.
+        // What is read back differs from what was written: every 500th byte of the members' data is damaged,
+        // short of the central directory at the end.
         Fault{"ReadBackDamaged",
               [](platform::SysCalls& c) {
-                  c.open = [](const char* path, int flags, mode_t mode) -> int {
-                      const int fd = platform::RealSysCalls().open(path, flags, mode);
-                      if (IsArchive(path) && (flags & O_ACCMODE) == O_RDONLY) {
-                          g_checkFd = fd;
-                      }
-                      return fd;
-                  };
-                  c.read = [](int fd, void* buffer, size_t count) -> ssize_t {
+                  c.open = OpenNotingTheCheck<true>;
+                  c.read = [](int fd, void* buffer, size_t count) {
                       const ssize_t n = ::read(fd, buffer, count);
-                      // Every 500th byte of the members' data, short of the central directory at the end.
                       for (ssize_t at = 150; fd == g_checkFd && at + 600 < n; at += 500) {
                           static_cast<char*>(buffer)[at] ^= 0x55;
                       }
@@ -420,14 +355,7 @@ INSTANTIATE_TEST_SUITE_P(
               },
               3},
         // The pictures can't be removed after the check: they stay, and are also in the archive.
-        Fault{"RemovalFails",
-              [](platform::SysCalls& c) {
-                  c.unlink = [](const char*) -> int {
-                      errno = EBUSY;
-                      return -1;
-                  };
-              },
-              3}),
+        Fault{"RemovalFails", [](platform::SysCalls& c) { c.unlink = Fail<EBUSY>; }, 3}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
