@@ -1,11 +1,10 @@
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/File.h"
 #include "platform/Move.h"
-#include "platform/Sys.h"
+#include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
@@ -13,51 +12,27 @@ using namespace testsupport;
 namespace {
 
 bool OnDifferentFileSystems(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev != sb.st_dev;
 }
 
-TEST(MoveNoReplace, MovesWithinOneFileSystem) {
+TEST(MoveNoReplace, WithinOneFileSystem) {
     TempDir dir;
     WriteFile(dir / "a.jpg", "picture");
+    WriteFile(dir / "old.jpg", "old");
+    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "old.jpg"), EEXIST);  // never replaces
+    EXPECT_EQ(ReadFile(dir / "old.jpg"), "old");
+    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "a.jpg"), 0);  // onto itself: kept
     EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "b.jpg"), 0);
     EXPECT_FALSE(Exists(dir / "a.jpg"));
     EXPECT_EQ(ReadFile(dir / "b.jpg"), "picture");
-}
-
-TEST(MoveNoReplace, NeverReplacesAnExistingFile) {
-    TempDir dir;
-    WriteFile(dir / "a.jpg", "new");
-    WriteFile(dir / "b.jpg", "old");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "b.jpg"), EEXIST);
-    EXPECT_EQ(ReadFile(dir / "a.jpg"), "new");
-    EXPECT_EQ(ReadFile(dir / "b.jpg"), "old");
-}
-
-TEST(MoveNoReplace, MovingAFileOntoItselfSucceedsAndKeepsIt) {
-    TempDir dir;
-    WriteFile(dir / "a.jpg", "x");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "a.jpg"), 0);
-    EXPECT_EQ(ReadFile(dir / "a.jpg"), "x");
-}
-
-TEST(MoveNoReplace, HardLinksOfOneFileAreNotTakenForACaseChange) {
-    TempDir dir;
-    WriteFile(dir / "a.jpg", "x");
-    ASSERT_EQ(::link((dir / "a.jpg").c_str(), (dir / "A.JPG").c_str()), 0);
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "b.jpg"), 0);
+    // Two hard links of one file are not taken for a change of case.
+    ASSERT_EQ(::link((dir / "b.jpg").c_str(), (dir / "A.JPG").c_str()), 0);
     EXPECT_EQ(platform::MoveNoReplace(dir / "A.JPG", dir / "b.jpg"), EEXIST);
     EXPECT_TRUE(Exists(dir / "A.JPG"));
-}
-
-TEST(MoveNoReplace, MissingSourceIsReported) {
-    TempDir dir;
-    EXPECT_EQ(platform::MoveNoReplace(dir / "none.jpg", dir / "b.jpg"), ENOENT);
-    EXPECT_EQ(platform::MoveNoReplace(dir / "none.jpg", dir / "missing-folder/b.jpg"), ENOENT);
-}
-
-TEST(MoveNoReplace, MovesAFolderWithItsContents) {
-    TempDir dir;
+    EXPECT_EQ(platform::MoveNoReplace(dir / "none.jpg", dir / "c.jpg"), ENOENT);
+    EXPECT_EQ(platform::MoveNoReplace(dir / "b.jpg", dir / "missing-folder/c.jpg"), ENOENT);
     MakeFolder(dir / "holiday.jpg");
     WriteFile(dir / "holiday.jpg/inner.txt", "in");
     EXPECT_EQ(platform::MoveNoReplace(dir / "holiday.jpg", dir / "trip.jpg"), 0);
@@ -67,10 +42,7 @@ TEST(MoveNoReplace, MovesAFolderWithItsContents) {
 // File systems that refuse RENAME_NOREPLACE still must not replace.
 TEST(MoveNoReplace, WithoutTheNoReplaceFlagStillNeverReplaces) {
     platform::SysCalls calls = platform::RealSysCalls();
-    calls.renameat2 = [](const char*, const char*, unsigned) -> int {
-        errno = EINVAL;
-        return -1;
-    };
+    calls.renameat2 = Fail<EINVAL>;
     platform::ScopedSysCalls scoped(calls);
     TempDir dir;
     WriteFile(dir / "a.jpg", "a");
@@ -125,93 +97,60 @@ TEST(MoveNoReplace, CopiesAcrossRealFileSystemsKeepingModeAndTimes) {
     EXPECT_TRUE(Exists(shm / "holiday.jpg"));
 }
 
-// A copy across file systems that fails part-way (here: the disk fills up after the first piece, or the
-// flush fails) removes its partial file and keeps the source untouched.
-struct CopyFault {
-    const char* name;
-    void (*install)(platform::SysCalls&);
-};
-
 int g_writes = 0;
 
-class CopyFaultTest : public ::testing::TestWithParam<CopyFault> {};
-
-TEST_P(CopyFaultTest, FailedCopyLeavesNoPartialFileAndKeepsTheSource) {
-    TempDir source, destination;
-    WriteFile(source / "IMG.JPG", std::string(400000, 'q'));
-    platform::SysCalls calls = platform::RealSysCalls();
-    calls.renameat2 = [](const char* from, const char* to, unsigned flags) -> int {
-        // Pretend every rename crosses file systems, so the copy path runs on one disk.
-        if (std::string(from).find("/.tovaro-") == std::string::npos) {
-            errno = EXDEV;
-            return -1;
-        }
-        return platform::RealSysCalls().renameat2(from, to, flags);
-    };
-    GetParam().install(calls);
-    g_writes = 0;
-    {
-        platform::ScopedSysCalls scoped(calls);
-        EXPECT_NE(platform::MoveNoReplace(source / "IMG.JPG", destination / "IMG.jpg"), 0);
-    }
-    EXPECT_EQ(ReadFile(source / "IMG.JPG"), std::string(400000, 'q'));
-    EXPECT_EQ(ListNames(destination.Path()), std::vector<std::string>{});
+// Pretends every rename but our own temporary file's crosses file systems, so the copy runs on one disk.
+int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
+    return std::string(from).find("/.tovaro-") == std::string::npos
+               ? Fail<EXDEV, int>()
+               : platform::RealSysCalls().renameat2(from, to, flags);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, CopyFaultTest,
-    ::testing::Values(
-        CopyFault{"DiskFullAfterFirstWrite",
-                  [](platform::SysCalls& c) {
-                      c.write = [](int fd, const void* b, size_t n) -> ssize_t {
-                          if (++g_writes > 1) {
-                              errno = ENOSPC;
-                              return -1;
-                          }
-                          return ::write(fd, b, n);
-                      };
-                  }},
-        CopyFault{"ShortWriteThenNoProgress",
-                  [](platform::SysCalls& c) {
-                      c.write = [](int fd, const void* b, size_t n) -> ssize_t {
-                          return ++g_writes == 1 ? ::write(fd, b, n / 2) : 0;
-                      };
-                  }},
-        CopyFault{"FlushFails",
-                  [](platform::SysCalls& c) {
-                      c.fsync = [](int) -> int {
-                          errno = EIO;
-                          return -1;
-                      };
-                  }},
-        CopyFault{"ReadFails",
-                  [](platform::SysCalls& c) {
-                      c.read = [](int, void*, size_t) -> ssize_t {
-                          errno = EIO;
-                          return -1;
-                      };
-                  }}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-TEST(MoveNoReplace, SourceThatCannotBeRemovedAfterACopyIsReportedAndBothStay) {
-    TempDir source, destination;
-    WriteFile(source / "IMG.JPG", "data");
-    platform::SysCalls calls = platform::RealSysCalls();
-    calls.renameat2 = [](const char* from, const char* to, unsigned flags) -> int {
-        if (std::string(from).find("/.tovaro-") == std::string::npos) {
-            errno = EXDEV;
-            return -1;
+// A copy across file systems that fails part-way removes its partial file and keeps the source untouched;
+// when only the source can't be removed afterwards, both stay and the move is reported as failed.
+TEST(MoveNoReplace, AFailedCopyLeavesNoPartialFileAndKeepsTheSource) {
+    const struct {
+        const char* what;
+        void (*install)(platform::SysCalls&);
+        bool copyStays;
+    } faults[] = {
+        {"DiskFullAfterFirstWrite",
+         [](platform::SysCalls& c) {
+             c.write = [](int fd, const void* b, size_t n) {
+                 return ++g_writes > 1 ? Fail<ENOSPC, ssize_t>() : ::write(fd, b, n);
+             };
+         },
+         false},
+        {"ShortWriteThenNoProgress",
+         [](platform::SysCalls& c) {
+             c.write = [](int fd, const void* b, size_t n) {
+                 return ++g_writes == 1 ? ::write(fd, b, n / 2) : 0;
+             };
+         },
+         false},
+        {"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, false},
+        {"ReadFails", [](platform::SysCalls& c) { c.read = Fail<EIO>; }, false},
+        {"SourceCannotBeRemoved", [](platform::SysCalls& c) { c.unlink = Fail<EBUSY>; }, true},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        TempDir source, destination;
+        WriteFile(source / "IMG.JPG", std::string(400000, 'q'));
+        platform::SysCalls calls = platform::RealSysCalls();
+        calls.renameat2 = RenameAcrossFileSystems;
+        fault.install(calls);
+        g_writes = 0;
+        {
+            platform::ScopedSysCalls scoped(calls);
+            EXPECT_NE(platform::MoveNoReplace(source / "IMG.JPG", destination / "IMG.jpg"), 0);
         }
-        return platform::RealSysCalls().renameat2(from, to, flags);
-    };
-    calls.unlink = [](const char*) -> int {
-        errno = EBUSY;
-        return -1;
-    };
-    platform::ScopedSysCalls scoped(calls);
-    EXPECT_EQ(platform::MoveNoReplace(source / "IMG.JPG", destination / "IMG.jpg"), EBUSY);
-    EXPECT_EQ(ReadFile(source / "IMG.JPG"), "data");
-    EXPECT_EQ(ReadFile(destination / "IMG.jpg"), "data");
+        EXPECT_EQ(ReadFile(source / "IMG.JPG"), std::string(400000, 'q'));
+        if (fault.copyStays) {
+            EXPECT_EQ(ReadFile(destination / "IMG.jpg"), std::string(400000, 'q'));
+        } else {
+            EXPECT_EQ(ListNames(destination.Path()), std::vector<std::string>{});
+        }
+    }
 }
 
 }  // namespace
