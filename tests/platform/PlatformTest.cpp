@@ -1,16 +1,15 @@
-#include <cerrno>
+#include <gtest/gtest.h>
+#include <unistd.h>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
 #include "platform/Folder.h"
 #include "platform/Path.h"
-#include "platform/Sys.h"
 #include "platform/Time.h"
+#include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
@@ -64,27 +63,9 @@ TEST(ListFolder, TakesEveryEntryIncludingHiddenAndDots) {
     EXPECT_TRUE(platform::ListFolder(dir / "missing").empty());
 }
 
-class LocalDate : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        m_oldTz = tz ? tz : "";
-        m_hadTz = tz != nullptr;
-    }
-    void TearDown() override {
-        if (m_hadTz) {
-            ::setenv("TZ", m_oldTz.c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-        std::setlocale(LC_ALL, "C");
-    }
-    std::string m_oldTz;
-    bool m_hadTz = false;
-};
-
-TEST_F(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
+TEST(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
+    const char* saved = std::getenv("TZ");
+    const std::string savedTz = saved != nullptr ? saved : "";
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     const time_t dec5 = 1796428800;  // 2026-12-05 00:00:00 UTC
@@ -97,6 +78,9 @@ TEST_F(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
     ::tzset();
     EXPECT_EQ(platform::LocalDateMMDDYY(dec5), "12/04/26");  // still the evening before, locally
     EXPECT_EQ(platform::LocalDateMMDDYY(0), "12/31/69");
+    saved != nullptr ? ::setenv("TZ", savedTz.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+    std::setlocale(LC_ALL, "C");
 }
 
 TEST(ReplaceFileContents, ReplacesWholeAndLeavesNoTemporaryFile) {
@@ -110,19 +94,23 @@ TEST(ReplaceFileContents, ReplacesWholeAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(platform::ReplaceFileContents(dir / "missing/x.ini", "x"));
 }
 
-TEST(ReplaceFileContents, AFailedWriteKeepsTheOldFile) {
+TEST(ReplaceFileContents, AFailedWriteOrFlushKeepsTheOldFile) {
     TempDir dir;
     WriteFile(dir / "s.ini", "old");
     platform::SysCalls calls = platform::RealSysCalls();
-    calls.write = [](int, const void*, size_t) -> ssize_t {
-        errno = ENOSPC;
-        return -1;
-    };
+    calls.write = Fail<ENOSPC>;
     {
         platform::ScopedSysCalls scoped(calls);
         EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "new"));
     }
     EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
+    calls = platform::RealSysCalls();
+    calls.fsync = Fail<EIO>;
+    platform::ScopedSysCalls scoped(calls);
+    EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "flushed", /*flush=*/true));
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
+    EXPECT_TRUE(platform::ReplaceFileContents(dir / "s.ini", "unflushed", /*flush=*/false));  // doesn't wait
+    EXPECT_EQ(ReadFile(dir / "s.ini"), "unflushed");
     EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
 }
 
@@ -135,22 +123,6 @@ TEST(ReplaceFileContents, ReplacesTheTargetOfALinkAndKeepsTheLink) {
     const auto link = platform::InfoOfPath(dir / "link.ini", /*followLinks=*/false);
     ASSERT_TRUE(link.has_value());
     EXPECT_TRUE(link->IsSymlink());
-}
-
-TEST(ReplaceFileContents, OnlyAFlushedReplacementWaitsForTheDisk) {
-    TempDir dir;
-    WriteFile(dir / "s.ini", "old");
-    platform::SysCalls calls = platform::RealSysCalls();
-    calls.fsync = [](int) -> int {
-        errno = EIO;
-        return -1;
-    };
-    platform::ScopedSysCalls scoped(calls);
-    EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "flushed", /*flush=*/true));
-    EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
-    EXPECT_TRUE(platform::ReplaceFileContents(dir / "s.ini", "unflushed", /*flush=*/false));
-    EXPECT_EQ(ReadFile(dir / "s.ini"), "unflushed");
-    EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
 }
 
 TEST(File, ReadsAndWritesAtAnOffsetWithoutMovingThePosition) {
