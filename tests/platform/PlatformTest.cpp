@@ -143,15 +143,4 @@ TEST(File, ReadsAndWritesAtAnOffsetWithoutMovingThePosition) {
     EXPECT_EQ(ReadFile(dir / "s.ini"), "counter=0077\n");
 }
 
-TEST(FileInfo, BirthTimeOrLastWriteStandsForCreation) {
-    TempDir dir;
-    WriteFile(dir / "a.jpg", "x");
-    const auto info = platform::InfoOfPath(dir / "a.jpg");
-    ASSERT_TRUE(info.has_value());
-    if (!info->bornKnown) {
-        EXPECT_EQ(info->CreationTime().tv_sec, info->modified.tv_sec);
-    }
-    EXPECT_GT(info->CreationTime().tv_sec, 1600000000);
-}
-
 }  // namespace

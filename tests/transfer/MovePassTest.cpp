@@ -128,16 +128,6 @@ TEST_F(MovePassTest, AFileNotMovedStaysAndUsesUpItsNumber) {
     }
 }
 
-TEST_F(MovePassTest, TwoEntriesWithOneNewNameMoveOnlyTheFirst) {
-    Put({"IMG_0001.JPG", "IMG_0001.jpg"});
-    const TransferReport report = Run(kNameNothing);
-    ASSERT_EQ(report.Taken(), 2u);
-    EXPECT_TRUE(report.items[0].done);
-    EXPECT_FALSE(report.items[1].done);
-    EXPECT_EQ(ListNames(m_from), Names{report.items[1].oldName});
-    EXPECT_EQ(ReadFile(m_to + "/IMG_0001.jpg"), "contents of " + report.items[0].oldName);
-}
-
 TEST_F(MovePassTest, UnsafeNewNamesAreNeverUsed) {
     Put({"IMG_0001.JPG"});
     MakeFolder(m_to + "/sub");
