@@ -249,6 +249,10 @@ struct Fault {
     size_t keptPictures;
 };
 
+void PrintTo(const Fault& fault, std::ostream* os) {
+    *os << fault.name;
+}
+
 std::atomic<int> g_checkFd{-1};
 
 int OpenWithoutDirectReads(const char* path, int flags, mode_t mode) {
