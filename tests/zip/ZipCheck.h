@@ -14,7 +14,9 @@
 
 namespace zip {
 // Statuses by name in test failure messages.
-inline void PrintTo(ZipStatus status, std::ostream* os) { *os << ZipStatusName(status); }
+inline void PrintTo(ZipStatus status, std::ostream* os) {
+    *os << ZipStatusName(status);
+}
 }  // namespace zip
 
 namespace zipcheck {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <cstdlib>
-#include <optional>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "platform/File.h"
