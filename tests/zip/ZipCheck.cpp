@@ -11,7 +11,7 @@
 namespace zipcheck {
 namespace {
 
-void Append(std::string& out, uint32_t value, int bytes) {
+void Append(std::string& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
     }
