@@ -6,40 +6,18 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "platform/Sys.h"
 #include "tests/support/TempDir.h"
-#include "tests/zip/TestArchive.h"
+#include "tests/zip/ZipCheck.h"
 #include "zip/ZipReader.h"
 
 namespace {
 
-using testsupport::ReadFile;
-using testsupport::RunCommand;
-using testsupport::ShellQuote;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using namespace testsupport;
 using zip::ReadStatus;
-
-// Files of the sizes that matter: none, one byte, and several read chunks, compressible or not.
-std::map<std::string, std::string> SampleFiles() {
-    std::string text;
-    while (text.size() < 200000) {
-        text += "IMG_" + std::to_string(text.size()) + " a picture of the harbour at dusk\n";
-    }
-    return {{"empty.jpg", ""},
-            {"one.bmp", "x"},
-            {"photo.jpg", ziptest::NoiseBytes(150000, 7)},
-            {"text.gif", text}};
-}
-
-std::string NameList(const std::map<std::string, std::string>& files) {
-    std::string names;
-    for (const auto& [name, contents] : files) {
-        names += " " + ShellQuote(name);
-    }
-    return names;
-}
+using zipcheck::Crc32;
 
 // Python's zipfile, writing to a file or, with "-", to a pipe it cannot seek back in.
 const char* kPythonZip =
@@ -56,21 +34,23 @@ struct ForeignWriter {
     bool stored;
 };
 
-void PrintTo(const ForeignWriter& writer, std::ostream* out) {
-    *out << writer.label;
-}
-
 class ForeignArchives : public testing::TestWithParam<ForeignWriter> {};
 
 TEST_P(ForeignArchives, ReadBackAndVerify) {
     const ForeignWriter& writer = GetParam();
     TempDir dir;
-    const auto files = SampleFiles();
+    // None, one byte, and several read chunks, compressible or not.
+    const std::map<std::string, std::string> files = {{"empty.jpg", ""},
+                                                      {"one.bmp", "x"},
+                                                      {"photo.jpg", zipcheck::PhotoLikeBytes(150000, 7)},
+                                                      {"text.gif", zipcheck::CompressibleBytes(200000)}};
+    std::string names;
     for (const auto& [name, contents] : files) {
         WriteFile(dir / name, contents);
+        names += " " + name;
     }
     std::string command = writer.command;
-    command.replace(command.find("%s"), 2, NameList(files));
+    command.replace(command.find("%s"), 2, names);
     const std::string script =
         "PYZIP=" + ShellQuote(kPythonZip) + "; cd " + ShellQuote(dir.Path()) + " && " + command;
     std::string output;
@@ -88,12 +68,10 @@ TEST_P(ForeignArchives, ReadBackAndVerify) {
         ASSERT_NE(index, zip::ZipReader::kNotFound);
         const zip::MemberInfo& member = reader.Members()[index];
         EXPECT_EQ(member.uncompressedSize, contents.size());
-        if (writer.stored) {
-            EXPECT_EQ(member.method, 0);
-        } else if (name == "text.gif") {
-            EXPECT_EQ(member.method, 8);
+        if (writer.stored || name == "text.gif") {
+            EXPECT_EQ(member.method, writer.stored ? 0 : 8);
         }
-        const zip::ReadResult verified = reader.Verify(index, ziptest::Crc32(contents), contents.size());
+        const zip::ReadResult verified = reader.Verify(index, Crc32(contents), contents.size());
         EXPECT_TRUE(verified.Ok()) << verified.reason;
     }
 }
@@ -109,99 +87,67 @@ INSTANTIATE_TEST_SUITE_P(
                     ForeignWriter{"infozip_streamed", "zip -q -X - %s | cat >out.zip", false}),
     [](const testing::TestParamInfo<ForeignWriter>& p) { return std::string(p.param.label); });
 
-// The archive Tovaro writes for one empty source named a.jpg, byte for byte.
-const std::string kOwnLayout(
-    "\x50\x4b\x03\x04\x14\x00\x02\x00\x08\x00\x00\x60\x85\x5b\x00\x00\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00"
-    "\x05"
-    "\x00\x11\x00\x61\x2e\x6a\x70\x67\x55\x54\x0d\x00\x07\x00\xf1\x53\x65\x00\xf1\x53\x65\x00\xf1\x53\x65\x03"
-    "\x00"
-    "\x50\x4b\x01\x02\x17\x0b\x14\x00\x02\x00\x08\x00\x00\x60\x85\x5b\x00\x00\x00\x00\x02\x00\x00\x00\x00\x00"
-    "\x00"
-    "\x00\x05\x00\x09\x00\x00\x00\x00\x00\x00\x00\x20\x00\x80\x81\x00\x00\x00\x00\x61\x2e\x6a\x70\x67\x55\x54"
-    "\x05"
-    "\x00\x07\x00\xf1\x53\x65\x50\x4b\x05\x06\x00\x00\x00\x00\x01\x00\x01\x00\x3c\x00\x00\x00\x36\x00\x00\x00"
-    "\x00"
-    "\x00",
-    136);
-
 TEST(OwnLayout, EveryCentralFieldIsRead) {
-    zip::MemoryByteSource source(kOwnLayout);
+    // The archive Tovaro writes for one empty source named a.jpg.
+    const std::string bytes(
+        "PK\x03\x04\x14\x00\x02\x00\x08\x00\x00\x60\x85\x5b\x00\x00\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00"
+        "\x05\x00\x11\x00"
+        "a.jpgUT\x0d\x00\x07\x00\xf1\x53\x65\x00\xf1\x53\x65\x00\xf1\x53\x65\x03\x00"
+        "PK\x01\x02\x17\x0b\x14\x00\x02\x00\x08\x00\x00\x60\x85\x5b\x00\x00\x00\x00\x02\x00\x00\x00\x00\x00"
+        "\x00\x00\x05\x00\x09\x00\x00\x00\x00\x00\x00\x00\x20\x00\x80\x81\x00\x00\x00\x00"
+        "a.jpgUT\x05\x00\x07\x00\xf1\x53\x65"
+        "PK\x05\x06\x00\x00\x00\x00\x01\x00\x01\x00\x3c\x00\x00\x00\x36\x00\x00\x00\x00\x00",
+        136);
+    zip::MemoryByteSource source(bytes);
     zip::ZipReader reader(source);
     ASSERT_TRUE(reader.Open().Ok());
     ASSERT_EQ(reader.Members().size(), 1u);
     const zip::MemberInfo& m = reader.Members()[0];
     EXPECT_EQ(m.name, "a.jpg");
-    EXPECT_EQ(m.versionMadeBy, 0x0B17);
-    EXPECT_EQ(m.versionNeeded, 20);
-    EXPECT_EQ(m.flags, 0x0002);
-    EXPECT_EQ(m.method, 8);
-    EXPECT_EQ(m.dosTime, 0x6000);
-    EXPECT_EQ(m.dosDate, 0x5B85);
-    EXPECT_EQ(m.crc32, 0u);
-    EXPECT_EQ(m.compressedSize, 2u);
-    EXPECT_EQ(m.uncompressedSize, 0u);
-    EXPECT_EQ(m.externalAttributes, 0x81800020u);
-    EXPECT_EQ(m.localHeaderOffset, 0u);
+    EXPECT_EQ(std::tie(m.versionMadeBy, m.versionNeeded, m.flags, m.method, m.dosTime, m.dosDate),
+              std::make_tuple(0x0B17, 20, 2, 8, 0x6000, 0x5B85));
+    EXPECT_EQ(
+        std::tie(m.crc32, m.compressedSize, m.uncompressedSize, m.externalAttributes, m.localHeaderOffset),
+        std::make_tuple(0u, 2u, 0u, 0x81800020u, 0u));
     EXPECT_TRUE(reader.Verify(0, 0, 0).Ok());
-    EXPECT_EQ(reader.Find("a.jpg"), 0u);
     EXPECT_EQ(reader.Find("a.jp"), zip::ZipReader::kNotFound);
-}
-
-TEST(OwnLayout, EmptyArchiveHasNoMembers) {
-    const std::string empty = std::string("PK\x05\x06", 4) + std::string(18, '\0');
-    zip::MemoryByteSource source(empty);
-    zip::ZipReader reader(source);
-    ASSERT_TRUE(reader.Open().Ok());
-    EXPECT_TRUE(reader.Members().empty());
-    EXPECT_EQ(reader.Verify(0).status, ReadStatus::NoSuchMember);
 }
 
 // The caller's own record of a member must agree with the data, not just the archive with itself.
 TEST(ExpectedValues, AWrongCrcOrSizeIsAMismatch) {
-    const std::string photo = ziptest::NoiseBytes(100000, 3);
-    const std::string text(90000, 'z');
-    const auto archive = ziptest::BuildArchive({{"stored.zip", photo, 0}, {"deflated.jpg", text, 8}});
+    const std::string contents[] = {zipcheck::PhotoLikeBytes(100000, 3), std::string(90000, 'z')};
+    const auto archive =
+        zipcheck::BuildArchive({{"stored.zip", contents[0], 0}, {"deflated.jpg", contents[1]}});
     zip::MemoryByteSource source(archive.bytes);
     zip::ZipReader reader(source);
     ASSERT_TRUE(reader.Open().Ok());
-    const std::string* contents[] = {&photo, &text};
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(reader.Members()[i].name);
-        const uint32_t crc = ziptest::Crc32(*contents[i]);
-        const uint64_t size = contents[i]->size();
+        const uint32_t crc = Crc32(contents[i]);
+        const uint64_t size = contents[i].size();
         EXPECT_TRUE(reader.Verify(i, crc, size).Ok());
         EXPECT_TRUE(reader.Verify(i).Ok());
         const zip::ReadResult wrongCrc = reader.Verify(i, crc ^ 0x80000000u, size);
         EXPECT_EQ(wrongCrc.status, ReadStatus::Mismatch);
         EXPECT_NE(wrongCrc.reason.find("expected CRC-32"), std::string::npos) << wrongCrc.reason;
-        EXPECT_EQ(reader.Verify(i, crc, size + 1).status, ReadStatus::Mismatch);
-        EXPECT_EQ(reader.Verify(i, crc, size - 1).status, ReadStatus::Mismatch);
-        EXPECT_EQ(reader.Verify(i, crc, size + (uint64_t{1} << 32)).status, ReadStatus::Mismatch);
+        for (const uint64_t wrongSize : {size + 1, size - 1, size + (uint64_t{1} << 32)}) {
+            EXPECT_EQ(reader.Verify(i, crc, wrongSize).status, ReadStatus::Mismatch) << wrongSize;
+        }
     }
 }
 
-// Faults injected below the file source. The replacement calls read their state from here.
+// Reads that fail (or, with g_endEarly, find the end) once `g_readsLeft` have passed, or that only count.
 int g_readsLeft = 0;
-ssize_t (*g_realRead)(int, void*, size_t) = nullptr;
-
+bool g_endEarly = false;
 ssize_t ReadThenFail(int fd, void* buffer, size_t count) {
     if (g_readsLeft-- <= 0) {
-        errno = EIO;
-        return -1;
+        return g_endEarly ? 0 : (errno = EIO, -1);
     }
-    return g_realRead(fd, buffer, count);
+    return ::read(fd, buffer, count);
 }
-
-ssize_t ReadThenEnd(int fd, void* buffer, size_t count) {
-    if (g_readsLeft-- <= 0) {
-        return 0;
-    }
-    return g_realRead(fd, buffer, count);
-}
-
 ssize_t ReadAndCount(int fd, void* buffer, size_t count) {
     ++g_readsLeft;
-    return g_realRead(fd, buffer, count);
+    return ::read(fd, buffer, count);
 }
 
 // Opens the archive and verifies every member; the first result that is not Ok, or Ok.
@@ -221,89 +167,71 @@ zip::ReadResult OpenAndVerifyAll(const std::string& path) {
 class FileFaults : public testing::Test {
   protected:
     void SetUp() override {
-        g_realRead = platform::RealSysCalls().read;
-        const auto archive = ziptest::BuildArchive({{"a.jpg", ziptest::NoiseBytes(150000, 1), 8},
-                                                    {"b.zip", ziptest::NoiseBytes(140000, 2), 0},
-                                                    {"c.jpg", std::string(300000, 'c'), 8}});
-        m_path = m_dir / "ArchivePics.zip";
-        WriteFile(m_path, archive.bytes);
+        WriteFile(m_path, zipcheck::BuildArchive({{"a.jpg", zipcheck::PhotoLikeBytes(150000, 1)},
+                                                  {"b.zip", zipcheck::PhotoLikeBytes(140000, 2), 0},
+                                                  {"c.jpg", std::string(300000, 'c')}})
+                              .bytes);
+    }
+    platform::SysCalls With(ssize_t (*read)(int, void*, size_t)) {
+        platform::SysCalls calls = platform::RealSysCalls();
+        calls.read = read;
+        return calls;
     }
 
     TempDir m_dir;
-    std::string m_path;
+    std::string m_path = m_dir / "ArchivePics.zip";
 };
 
 // Whichever read fails, the failure comes back as a read failure: never as Ok, and never mistaken for
 // damage in the archive.
 TEST_F(FileFaults, EveryFailedReadIsReported) {
     g_readsLeft = 0;
-    platform::SysCalls counting = platform::RealSysCalls();
-    counting.read = ReadAndCount;
     {
-        platform::ScopedSysCalls scoped(counting);
+        platform::ScopedSysCalls scoped(With(ReadAndCount));
         ASSERT_TRUE(OpenAndVerifyAll(m_path).Ok());
     }
     const int reads = g_readsLeft;
     ASSERT_GT(reads, 8);
-    for (auto* replacement : {ReadThenFail, ReadThenEnd}) {
+    for (const bool endEarly : {false, true}) {
         for (int failAt = 0; failAt < reads; ++failAt) {
             SCOPED_TRACE(failAt);
-            platform::SysCalls calls = platform::RealSysCalls();
-            calls.read = replacement;
             g_readsLeft = failAt;
-            platform::ScopedSysCalls scoped(calls);
+            g_endEarly = endEarly;
+            platform::ScopedSysCalls scoped(With(ReadThenFail));
             const zip::ReadResult result = OpenAndVerifyAll(m_path);
             EXPECT_EQ(result.status, ReadStatus::ReadFailed) << result.reason;
         }
     }
 }
 
-TEST_F(FileFaults, FailedSeekIsReported) {
+TEST_F(FileFaults, FailedSeekOrUnknownSizeIsReported) {
+    EXPECT_FALSE(zip::FileByteSource::Open(m_dir / "none.zip").has_value());
+    EXPECT_FALSE(zip::FileByteSource::FromFile(platform::File()).has_value());
     platform::SysCalls calls = platform::RealSysCalls();
-    calls.lseek = [](int, off_t, int) -> off_t {
-        errno = EIO;
-        return -1;
-    };
-    platform::ScopedSysCalls scoped(calls);
-    EXPECT_EQ(OpenAndVerifyAll(m_path).status, ReadStatus::ReadFailed);
-}
-
-TEST_F(FileFaults, UnknownSizeMeansNoSource) {
-    platform::SysCalls calls = platform::RealSysCalls();
-    calls.statx = [](int, const char*, int, unsigned, struct statx*) -> int {
-        errno = EIO;
-        return -1;
-    };
+    calls.lseek = [](int, off_t, int) -> off_t { return errno = EIO, -1; };
+    {
+        platform::ScopedSysCalls scoped(calls);
+        EXPECT_EQ(OpenAndVerifyAll(m_path).status, ReadStatus::ReadFailed);
+    }
+    calls = platform::RealSysCalls();
+    calls.statx = [](int, const char*, int, unsigned, struct statx*) -> int { return errno = EIO, -1; };
     platform::ScopedSysCalls scoped(calls);
     EXPECT_FALSE(zip::FileByteSource::Open(m_path).has_value());
 }
 
-TEST_F(FileFaults, MissingFileMeansNoSource) {
-    EXPECT_FALSE(zip::FileByteSource::Open(m_dir / "none.zip").has_value());
-    EXPECT_FALSE(zip::FileByteSource::FromFile(platform::File()).has_value());
-}
-
-TEST_F(FileFaults, FileCutShortAfterOpeningIsAReadFailure) {
-    auto source = zip::FileByteSource::Open(m_path);
-    ASSERT_TRUE(source.has_value());
-    zip::ZipReader reader(*source);
-    ASSERT_TRUE(reader.Open().Ok());
-    std::filesystem::resize_file(m_path, 200000);
-    EXPECT_TRUE(reader.Verify(0).Ok());
-    EXPECT_EQ(reader.Verify(2).status, ReadStatus::ReadFailed);
-}
-
-TEST_F(FileFaults, ReadsAFileTheCallerOpened) {
+// The caller's own file, flushed and out of the cache; cut short after opening, it reads as a failure.
+TEST_F(FileFaults, AFileTheCallerOpenedAndThatIsCutShortLater) {
     platform::File file = platform::File::OpenForReadWrite(m_path);
-    ASSERT_TRUE(file.IsOpen());
-    ASSERT_TRUE(file.Sync());
-    ASSERT_TRUE(file.DropCache());
+    ASSERT_TRUE(file.IsOpen() && file.Sync() && file.DropCache());
     auto source = zip::FileByteSource::FromFile(std::move(file));
     ASSERT_TRUE(source.has_value());
     EXPECT_EQ(source->Size(), ReadFile(m_path).size());
     zip::ZipReader reader(*source);
     ASSERT_TRUE(reader.Open().Ok());
-    EXPECT_TRUE(reader.Verify(2, ziptest::Crc32(std::string(300000, 'c')), 300000).Ok());
+    EXPECT_TRUE(reader.Verify(2, Crc32(std::string(300000, 'c')), 300000).Ok());
+    std::filesystem::resize_file(m_path, 200000);
+    EXPECT_TRUE(reader.Verify(0).Ok());
+    EXPECT_EQ(reader.Verify(2).status, ReadStatus::ReadFailed);
 }
 
 }  // namespace
