@@ -167,16 +167,4 @@ TEST_F(DialogFormTest, NumberBoxTakesOnlyDigitsFromTheKeyboard) {
     EXPECT_EQ(text->text(), "a1 b");
 }
 
-TEST(AboutFormTest, HasThePictureTheVersionAndOk) {
-    QDialog about;
-    DialogForm form(&about, resources::AboutForm());
-    EXPECT_EQ(about.windowTitle(), "About Tovaro");
-    EXPECT_EQ(about.size(), QSize(form.Units().X(235), form.Units().Y(55)));
-    EXPECT_FALSE(about.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
-    EXPECT_EQ(about.findChild<QLabel*>("aboutVersion")->text(), "Tovaro Version 1.0");
-    EXPECT_TRUE(qobject_cast<QPushButton*>(form.Item(IDOK))->isDefault());
-    EXPECT_EQ(resources::LoadString(IDS_ABOUTBOX), "&About Tovaro...");
-    EXPECT_EQ(resources::LoadString(4711), "");
-}
-
 }  // namespace
