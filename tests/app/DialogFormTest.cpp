@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
-#include <QButtonGroup>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,76 +15,69 @@
 
 namespace {
 
-using resources::ControlKind;
-
 class DialogFormTest : public ::testing::Test {
   protected:
-    void SetUp() override { form = std::make_unique<DialogForm>(&dialog, resources::MainForm()); }
+    QDialog dialog;
+    DialogForm form{&dialog, resources::MainForm()};
 
     template <typename T = QWidget>
     T* Find(const char* name) {
         return dialog.findChild<T*>(QString::fromUtf8(name));
     }
-
     void Activate() {
         dialog.show();
         dialog.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     }
-
-    QDialog dialog;
-    std::unique_ptr<DialogForm> form;
 };
 
-TEST(DialogUnitsTest, AreAQuarterOfTheWidthAndAnEighthOfTheHeight) {
+TEST(DialogUnitsTest, AreAQuarterOfTheWidthAndAnEighthOfTheHeightOfTheFont) {
     const DialogUnits units{7, 15};
-    EXPECT_EQ(units.X(4), 7);
     EXPECT_EQ(units.X(319), 558);  // 558.25
     EXPECT_EQ(units.X(50), 88);    // 87.5 rounds up
-    EXPECT_EQ(units.Y(8), 15);
     EXPECT_EQ(units.Y(181), 339);  // 339.375
     EXPECT_EQ(units.Y(12), 23);    // 22.5 rounds up
-}
-
-TEST(DialogUnitsTest, FollowTheFont) {
-    QFont small = QApplication::font();
-    small.setPixelSize(10);
-    QFont large = small;
-    large.setPixelSize(20);
-    const DialogUnits a = DialogUnits::Of(small);
-    const DialogUnits b = DialogUnits::Of(large);
-    EXPECT_GT(a.averageWidth, 0);
-    EXPECT_GT(b.averageWidth, a.averageWidth);
-    EXPECT_GT(b.averageHeight, a.averageHeight);
+    QFont font = QApplication::font();
+    font.setPixelSize(10);
+    const DialogUnits small = DialogUnits::Of(font);
+    font.setPixelSize(20);
+    EXPECT_GT(DialogUnits::Of(font).averageWidth, small.averageWidth);
+    EXPECT_GT(DialogUnits::Of(font).averageHeight, small.averageHeight);
 }
 
 TEST_F(DialogFormTest, MakesEveryControlInFormOrderWhereTheFormPutsIt) {
     const auto& controls = resources::MainForm().controls;
-    ASSERT_EQ(form->Controls().size(), controls.size());
     ASSERT_EQ(controls.size(), 22u);
-    const DialogUnits& u = form->Units();
+    ASSERT_EQ(form.Controls().size(), controls.size());
+    const DialogUnits& u = form.Units();
+    std::vector<std::string> tabStops, chain;
     for (size_t i = 0; i < controls.size(); ++i) {
         const auto& c = controls[i];
-        QWidget* widget = form->Controls()[i];
+        QWidget* widget = form.Controls()[i];
         EXPECT_EQ(widget->objectName().toStdString(), c.name);
         EXPECT_EQ(widget->parentWidget(), &dialog) << c.name;
         EXPECT_EQ(widget->geometry(), QRect(u.X(c.x), u.Y(c.y), u.X(c.width), u.Y(c.height))) << c.name;
         EXPECT_EQ(widget->isEnabled(), (c.style & resources::kDisabled) == 0) << c.name;
-        if (c.id != IDC_STATIC) {
-            EXPECT_EQ(form->Item(c.id), widget) << c.name;
+        EXPECT_EQ(form.Item(c.id), c.id != IDC_STATIC ? widget : nullptr) << c.name;
+        if (c.kind != resources::ControlKind::StaticText && c.kind != resources::ControlKind::GroupBox) {
+            tabStops.push_back(c.name);
         }
     }
+    for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
+        if (w->parentWidget() == &dialog && w->focusPolicy() != Qt::NoFocus) {
+            chain.push_back(w->objectName().toStdString());
+        }
+    }
+    EXPECT_EQ(chain, tabStops);
     EXPECT_EQ(dialog.windowTitle(), "Tovaro Utility");
     EXPECT_EQ(dialog.size(), QSize(u.X(319), u.Y(181)));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
-    EXPECT_EQ(form->Item(4711), nullptr);
+    EXPECT_EQ(form.Item(4711), nullptr);
 }
 
 TEST_F(DialogFormTest, ControlsHaveTheirKindsAndTexts) {
     const struct {
-        const char* name;
-        const char* metaClass;
-        const char* text;
+        const char *name, *metaClass, *text;
     } cases[] = {
         {"IDOK", "QPushButton", "&OK"},
         {"IDCANCEL", "QPushButton", "&Cancel"},
@@ -95,7 +87,7 @@ TEST_F(DialogFormTest, ControlsHaveTheirKindsAndTexts) {
         {"labelFrom", "QLabel", "&From (Camera Folder)"},
         {"labelTo", "QLabel", "&To (Folder On Your Computer)"},
         {"labelRenameNew", "QLabel", "Ne&w"},
-        {"IDC_APPEND_GROUP", "QGroupBox", nullptr},
+        {"IDC_APPEND_GROUP", "QGroupBox", ""},
         {"IDC_APPEND_NOTHING", "QRadioButton", "&Nothing:"},
         {"IDC_APPEND_TEXT", "QRadioButton", "Te&xt:"},
         {"IDC_APPEND_DATE", "QRadioButton", "Date of &Photo:"},
@@ -109,45 +101,23 @@ TEST_F(DialogFormTest, ControlsHaveTheirKindsAndTexts) {
         QWidget* widget = Find(c.name);
         ASSERT_NE(widget, nullptr) << c.name;
         EXPECT_TRUE(widget->inherits(c.metaClass)) << c.name;
-        if (c.text == nullptr) {
-            continue;
-        }
+        QString text;
         if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            EXPECT_EQ(button->text().toStdString(), c.text);
+            text = button->text();
         } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-            EXPECT_EQ(label->text().toStdString(), c.text);
+            text = label->text();
         } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            EXPECT_EQ(edit->text().toStdString(), c.text);
+            text = edit->text();
         }
+        EXPECT_EQ(text.toStdString(), c.text) << c.name;
     }
     EXPECT_TRUE(Find<QPushButton>("IDOK")->isDefault());
     EXPECT_FALSE(Find<QPushButton>("IDCANCEL")->isDefault());
     EXPECT_EQ(Find<QLabel>("IDC_STATUS")->frameShadow(), QFrame::Sunken);
-}
-
-TEST_F(DialogFormTest, TabOrderIsFormOrder) {
-    std::vector<std::string> expected;
-    for (const auto& c : resources::MainForm().controls) {
-        if (c.kind != ControlKind::StaticText && c.kind != ControlKind::GroupBox) {
-            expected.push_back(c.name);
-        }
-    }
-    std::vector<std::string> chain;
-    for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
-        if (w->parentWidget() == &dialog && w->focusPolicy() != Qt::NoFocus) {
-            chain.push_back(w->objectName().toStdString());
-        }
-    }
-    EXPECT_EQ(chain, expected);
-}
-
-TEST_F(DialogFormTest, LabelMnemonicFocusesTheNextTabStop) {
-    EXPECT_EQ(Find<QLabel>("labelFrom")->buddy(), Find("IDC_FROMDIR"));
-    EXPECT_EQ(Find<QLabel>("labelTo")->buddy(), Find("IDC_TODIR"));
     EXPECT_EQ(Find<QLabel>("labelRenameNew")->buddy(), Find("IDC_RENAME_NEW"));
     EXPECT_EQ(Find<QLabel>("IDC_STATUS")->buddy(), nullptr);
 
-    Activate();
+    Activate();  // a label's mnemonic focuses the next tab stop
     Find("IDOK")->setFocus();
     QTest::keyClick(&dialog, Qt::Key_T, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), Find("IDC_TODIR"));
@@ -156,29 +126,26 @@ TEST_F(DialogFormTest, LabelMnemonicFocusesTheNextTabStop) {
 }
 
 TEST_F(DialogFormTest, NamingOptionsFormOneExclusiveGroup) {
-    const auto radios = form->RadioGroup(IDC_APPEND_NOTHING);
+    const auto radios = form.RadioGroup(IDC_APPEND_NOTHING);
     std::vector<std::string> names;
     for (auto* r : radios) {
         names.push_back(r->objectName().toStdString());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"IDC_APPEND_NOTHING", "IDC_APPEND_TEXT", "IDC_APPEND_DATE",
                                                "IDC_APPEND_NUMBER", "IDC_APPEND_RENAME"}));
-    EXPECT_EQ(form->CheckedRadio(IDC_APPEND_NOTHING), -1);
-
+    EXPECT_EQ(form.CheckedRadio(IDC_APPEND_NOTHING), -1);
     Activate();
     QTest::mouseClick(radios[1], Qt::LeftButton);
-    EXPECT_EQ(form->CheckedRadio(IDC_APPEND_NOTHING), 1);
     QTest::mouseClick(radios[4], Qt::LeftButton);
-    EXPECT_EQ(form->CheckedRadio(IDC_APPEND_NOTHING), 4);
+    EXPECT_EQ(form.CheckedRadio(IDC_APPEND_NOTHING), 4);
     EXPECT_FALSE(radios[1]->isChecked());
-
-    form->CheckRadio(IDC_APPEND_NOTHING, 2);
-    EXPECT_EQ(form->CheckedRadio(IDC_APPEND_NOTHING), 2);
-    form->CheckRadio(IDC_APPEND_NOTHING, -1);
-    EXPECT_EQ(form->CheckedRadio(IDC_APPEND_NOTHING), -1);
-    QTest::mouseClick(radios[0], Qt::LeftButton);  // still exclusive after being opened
+    form.CheckRadio(IDC_APPEND_NOTHING, 2);
+    EXPECT_EQ(form.CheckedRadio(IDC_APPEND_NOTHING), 2);
+    form.CheckRadio(IDC_APPEND_NOTHING, -1);
+    EXPECT_EQ(form.CheckedRadio(IDC_APPEND_NOTHING), -1);
+    QTest::mouseClick(radios[0], Qt::LeftButton);  // still exclusive after being cleared
     QTest::mouseClick(radios[3], Qt::LeftButton);
-    EXPECT_EQ(form->CheckedRadio(IDC_APPEND_NOTHING), 3);
+    EXPECT_EQ(form.CheckedRadio(IDC_APPEND_NOTHING), 3);
     EXPECT_FALSE(radios[0]->isChecked());
 }
 
@@ -188,41 +155,16 @@ TEST_F(DialogFormTest, NumberBoxTakesOnlyDigitsFromTheKeyboard) {
     auto* text = Find<QLineEdit>("IDC_TEXT");
     number->setEnabled(true);
     text->setEnabled(true);
-
     number->setFocus();
     QTest::keyClicks(number, "a1b2 -3.");
     EXPECT_EQ(number->text(), "123");
-    QTest::keyClick(number, Qt::Key_Backspace);
-    EXPECT_EQ(number->text(), "12");
-
     number->setText("~");  // text the program sets is taken as it is
-    EXPECT_EQ(number->text(), "~");
     number->end(false);
     QTest::keyClicks(number, "x5");
     EXPECT_EQ(number->text(), "~5");
-
     text->setFocus();
     QTest::keyClicks(text, "a1 b");
     EXPECT_EQ(text->text(), "a1 b");
-}
-
-TEST(AboutFormTest, HasThePictureTheVersionAndOk) {
-    QDialog about;
-    DialogForm form(&about, resources::AboutForm());
-    EXPECT_EQ(about.windowTitle(), "About Tovaro");
-    EXPECT_EQ(about.size(), QSize(form.Units().X(235), form.Units().Y(55)));
-    auto* picture = about.findChild<QLabel*>("aboutIcon");
-    ASSERT_NE(picture, nullptr);
-    EXPECT_FALSE(picture->pixmap().isNull());
-    auto* version = about.findChild<QLabel*>("aboutVersion");
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->text(), "Tovaro Version 1.0");
-    EXPECT_EQ(version->buddy(), nullptr);
-    auto* ok = qobject_cast<QPushButton*>(form.Item(IDOK));
-    ASSERT_NE(ok, nullptr);
-    EXPECT_TRUE(ok->isDefault());
-    EXPECT_EQ(resources::LoadString(IDS_ABOUTBOX), "&About Tovaro...");
-    EXPECT_EQ(resources::LoadString(4711), "");
 }
 
 }  // namespace

@@ -1,21 +1,17 @@
+// The main window on real widgets: its form, OK and the transfers, browsing, its menu and about box.
 #include "app/PhotoMoverDlg.h"
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
-#include <QCheckBox>
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <deque>
-#include <set>
-#include <string>
-#include <vector>
 
+#include "app/AboutDlg.h"
 #include "app/SettingsFile.h"
-#include "app/UserPrompts.h"
 #include "platform/ExecutablePath.h"
 #include "resources/ResourceIds.h"
 #include "tests/support/QtTestSupport.h"
@@ -27,56 +23,13 @@ using namespace testsupport;
 
 namespace {
 
-// Answers the window's boxes and picker from a script, and records what was asked.
-class ScriptedPrompts : public UserPrompts {
-  public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        unsigned style;
-        QWidget* owner;
-    };
-    std::vector<Box> boxes;
-    std::deque<int> answers;          // for Yes/No boxes, in order
-    std::deque<std::string> folders;  // for the picker, in order; "" cancels
-    std::vector<std::string> pickerTitles;
-    std::vector<QWidget*> pickerOwners;
-    std::vector<std::string> unanswered;
-
-    int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
-                   unsigned style) override {
-        boxes.push_back({text, caption, style, owner});
-        if ((style & 0x0F) != kBoxYesNo) {
-            return kAnswerOk;
-        }
-        if (answers.empty()) {
-            unanswered.push_back(text);
-            return kAnswerNo;
-        }
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-
-    std::string ChooseFolder(QWidget* owner, const std::string& title) override {
-        pickerTitles.push_back(title);
-        pickerOwners.push_back(owner);
-        if (folders.empty()) {
-            unanswered.push_back(title);
-            return {};
-        }
-        std::string folder = folders.front();
-        folders.pop_front();
-        return folder;
-    }
-};
-
 struct PassCall {
-    std::string pass;    // "move" or "archive"
-    std::string status;  // what the status line showed while the pass ran
+    std::string pass, status;  // the status line while the pass ran
     std::string fromDir, toDir;
     transfer::NameOption option;
 };
+
+const char* const kEdits[] = {"IDC_TEXT", "IDC_NUMBER", "IDC_RENAME_FIND", "IDC_RENAME_NEW"};
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -88,37 +41,40 @@ class WindowTest : public ::testing::Test {
     ModalWatchdog watchdog;
 
     void TearDown() override {
-        EXPECT_TRUE(prompts.unanswered.empty()) << prompts.unanswered.front();
+        EXPECT_EQ(prompts.unanswered, 0);
         EXPECT_FALSE(watchdog.Fired());
     }
 
-    TransferPasses Passes() {
-        TransferPasses passes;
-        passes.move = [this](const std::string& from, const std::string& to, transfer::NameOption option,
-                             transfer::NamingInputs& inputs, const SettingsFile& settings,
-                             const transfer::PassOptions& options) {
-            calls.push_back({"move", Status(), from, to, option});
-            return transfer::MovePass(from, to, option, inputs, settings, options);
+    // Runs the real pass, recording the call and what the status line showed meanwhile.
+    TransferPasses::Pass Recorded(const char* name, TransferPasses::Pass real) {
+        return [=, this](const std::string& from, const std::string& to, transfer::NameOption option,
+                         auto&... rest) {
+            calls.push_back({name, Status(), from, to, option});
+            return real(from, to, option, rest...);
         };
-        passes.archive = [this](const std::string& from, const std::string& to, transfer::NameOption option,
-                                transfer::NamingInputs& inputs, const SettingsFile& settings,
-                                const transfer::PassOptions& options) {
-            calls.push_back({"archive", Status(), from, to, option});
-            return transfer::ArchivePass(from, to, option, inputs, settings, options);
-        };
-        return passes;
     }
 
     void Open() {
-        window = std::make_unique<CPhotoMoverDlg>(Passes(), SettingsFile(settingsPath), &prompts);
+        window.reset();
+        window = std::make_unique<CPhotoMoverDlg>(
+            TransferPasses{Recorded("move", transfer::MovePass), Recorded("archive", transfer::ArchivePass)},
+            SettingsFile(settingsPath), &prompts);
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-
-    void Reopen() {
-        window.reset();
+    void OpenOn(const std::string& from, const std::string& to) {
         Open();
+        Edit("IDC_FROMDIR")->setText(QString::fromStdString(from));
+        Edit("IDC_TODIR")->setText(QString::fromStdString(to));
+    }
+    // A camera folder with a picture, a video and another file, and an empty destination.
+    void MakeCamera() {
+        MakeFolder(dir / "camera");
+        MakeFolder(dir / "computer");
+        WriteFile(dir / "camera/IMG_0001.JPG", "picture");
+        WriteFile(dir / "camera/CLIP0002.AVI", "video");
+        WriteFile(dir / "camera/notes.txt", "notes");
     }
 
     template <typename T = QWidget>
@@ -131,21 +87,31 @@ class WindowTest : public ::testing::Test {
     std::string Text(const char* name) const { return Edit(name)->text().toStdString(); }
     std::string Status() const { return Item<QLabel>("IDC_STATUS")->text().toStdString(); }
     bool Checked(const char* name) const { return Item<QAbstractButton>(name)->isChecked(); }
-
     void Click(const char* name) { QTest::mouseClick(Item(name), Qt::LeftButton); }
-    void Type(const char* name, const std::string& text) {
-        Click(name);
-        Edit(name)->selectAll();
-        QTest::keyClicks(Edit(name), QString::fromStdString(text));
-    }
-    // The folders typed in, as a user would; only "~" remains of a first start otherwise.
-    void SetFolders(const std::string& from, const std::string& to) {
-        Edit("IDC_FROMDIR")->setText(QString::fromStdString(from));
-        Edit("IDC_TODIR")->setText(QString::fromStdString(to));
-    }
-    QWidget* Focus() const { return QApplication::focusWidget(); }
+    static QWidget* Focus() { return QApplication::focusWidget(); }
+    static std::string AppName() { return platform::ApplicationNameFor(platform::ExecutablePath()); }
 
-    std::string AppName() const { return platform::ApplicationNameFor(platform::ExecutablePath()); }
+    void ExpectBox(size_t i, const std::string& text, unsigned style) {
+        ASSERT_GT(prompts.boxes.size(), i);
+        EXPECT_EQ(prompts.boxes[i].text, text);
+        EXPECT_EQ(prompts.boxes[i].style, style);
+        EXPECT_EQ(prompts.boxes[i].caption, AppName());
+        EXPECT_EQ(prompts.boxes[i].owner, window.get());
+    }
+
+    static QMenu* OpenMenu() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
+    // The right mouse button on a point of the window that no control covers, or Shift+F10 on the focus.
+    QMenu* ContextMenu(bool keyboard) {
+        const QPoint background(window->width() - 4, window->height() / 2);
+        EXPECT_EQ(window->childAt(background), nullptr);
+        if (keyboard) {
+            QTest::keyClick(Focus(), Qt::Key_F10, Qt::ShiftModifier);
+        } else {
+            QTest::mouseClick(window->windowHandle(), Qt::RightButton, {}, background);
+        }
+        WaitUntil([] { return OpenMenu() != nullptr; }, 2000);
+        return OpenMenu();
+    }
 };
 
 TEST_F(WindowTest, OpensWithTheStoredFoldersAndNothingChosen) {
@@ -156,76 +122,58 @@ TEST_F(WindowTest, OpensWithTheStoredFoldersAndNothingChosen) {
     EXPECT_EQ(Status(), "Status: Tovaro Utility");
     EXPECT_EQ(Text("IDC_FROMDIR"), "/media/card/DCIM");
     EXPECT_EQ(Text("IDC_TODIR"), "/home/me/Pictures");
-    EXPECT_TRUE(Checked("IDC_APPEND_NOTHING"));
-    for (const char* radio :
-         {"IDC_APPEND_TEXT", "IDC_APPEND_DATE", "IDC_APPEND_NUMBER", "IDC_APPEND_RENAME"}) {
-        EXPECT_FALSE(Checked(radio)) << radio;
+    for (const char* option : {"IDC_APPEND_NOTHING", "IDC_APPEND_TEXT", "IDC_APPEND_DATE",
+                               "IDC_APPEND_NUMBER", "IDC_APPEND_RENAME", "IDC_SEND_TO_ZIP"}) {
+        EXPECT_EQ(Checked(option), option == std::string("IDC_APPEND_NOTHING")) << option;
     }
-    EXPECT_FALSE(Checked("IDC_SEND_TO_ZIP"));
-    for (const char* box : {"IDC_TEXT", "IDC_NUMBER", "IDC_RENAME_FIND", "IDC_RENAME_NEW"}) {
+    for (const char* box : kEdits) {
         EXPECT_FALSE(Edit(box)->isEnabled()) << box;
         EXPECT_EQ(Text(box), "") << box;
     }
     EXPECT_EQ(Focus(), Item("IDOK"));
-    EXPECT_TRUE(prompts.boxes.empty());
-}
-
-TEST_F(WindowTest, FirstStartShowsTildesAndOkRunsThePassOnThem) {
-    Open();
-    EXPECT_EQ(Text("IDC_FROMDIR"), "~");
-    EXPECT_EQ(Text("IDC_TODIR"), "~");
-    EXPECT_FALSE(Exists(settingsPath));  // reading creates no file
-
-    Click("IDOK");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].fromDir, "~");
-    EXPECT_EQ(calls[0].toDir, "~");
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_FALSE(prompts.Asked());
 }
 
 TEST_F(WindowTest, EachOptionEnablesItsBoxesAndTheOthersKeepTheirTexts) {
     Open();
     const struct {
         const char* radio;
-        bool text, number, find, renameNew;
+        bool enabled[4];  // kEdits
     } steps[] = {
-        {"IDC_APPEND_RENAME", false, false, true, true},    {"IDC_APPEND_TEXT", true, false, false, false},
-        {"IDC_APPEND_NUMBER", false, true, false, false},   {"IDC_APPEND_DATE", false, false, false, false},
-        {"IDC_APPEND_NOTHING", false, false, false, false},
+        {"IDC_APPEND_RENAME", {false, false, true, true}},
+        {"IDC_APPEND_TEXT", {true, false, false, false}},
+        {"IDC_APPEND_NUMBER", {false, true, false, false}},
+        {"IDC_APPEND_DATE", {false, false, false, false}},
+        {"IDC_APPEND_NOTHING", {false, false, false, false}},
     };
-    Edit("IDC_RENAME_FIND")->setText("IMG_");
-    Edit("IDC_RENAME_NEW")->setText("Rome_");
-    Edit("IDC_TEXT")->setText("Trip");
+    for (const char* box : {"IDC_TEXT", "IDC_RENAME_FIND", "IDC_RENAME_NEW"}) {
+        Edit(box)->setText(box);
+    }
     for (const auto& step : steps) {
         Click(step.radio);
         EXPECT_TRUE(Checked(step.radio));
-        EXPECT_EQ(Edit("IDC_TEXT")->isEnabled(), step.text) << step.radio;
-        EXPECT_EQ(Edit("IDC_NUMBER")->isEnabled(), step.number) << step.radio;
-        EXPECT_EQ(Edit("IDC_RENAME_FIND")->isEnabled(), step.find) << step.radio;
-        EXPECT_EQ(Edit("IDC_RENAME_NEW")->isEnabled(), step.renameNew) << step.radio;
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(Edit(kEdits[i])->isEnabled(), step.enabled[i]) << step.radio << " " << kEdits[i];
+        }
     }
-    EXPECT_EQ(Text("IDC_RENAME_FIND"), "IMG_");
-    EXPECT_EQ(Text("IDC_RENAME_NEW"), "Rome_");
-    EXPECT_EQ(Text("IDC_TEXT"), "Trip");
+    for (const char* box : {"IDC_TEXT", "IDC_RENAME_FIND", "IDC_RENAME_NEW"}) {
+        EXPECT_EQ(Text(box), box);
+    }
 }
 
 TEST_F(WindowTest, WhileTextIsChosenItsBoxKeepsTheFocus) {
     Open();
     Click("IDC_APPEND_TEXT");
     EXPECT_EQ(Focus(), Item("IDC_TEXT"));
-
     Click("IDC_FROMDIR");
     EXPECT_EQ(Focus(), Item("IDC_TEXT"));
     Click("IDC_SEND_TO_ZIP");
     EXPECT_EQ(Focus(), Item("IDC_TEXT"));
     EXPECT_TRUE(Checked("IDC_SEND_TO_ZIP"));
     QTest::keyClick(Item("IDC_TEXT"), Qt::Key_Tab);
-    EXPECT_EQ(Focus(), Item("IDC_TEXT"));
     QTest::keyClicks(Item("IDC_TEXT"), "Beach");
     EXPECT_EQ(Text("IDC_TEXT"), "Beach");
 
-    // Without Text the focus goes where the user puts it.
     Click("IDC_APPEND_DATE");
     Click("IDC_FROMDIR");
     EXPECT_EQ(Focus(), Item("IDC_FROMDIR"));
@@ -235,11 +183,11 @@ TEST_F(WindowTest, NumberLoadsTheStoredCounterOnEveryClick) {
     Open();
     Click("IDC_APPEND_NUMBER");
     EXPECT_EQ(Text("IDC_NUMBER"), "~");  // nothing stored yet
-
     WriteFile(settingsPath, "[settings]\ncounter=41\n");
     Click("IDC_APPEND_NUMBER");
     EXPECT_EQ(Text("IDC_NUMBER"), "41");
-    Type("IDC_NUMBER", "5");
+    Edit("IDC_NUMBER")->selectAll();
+    QTest::keyClicks(Edit("IDC_NUMBER"), "5");
     EXPECT_EQ(Text("IDC_NUMBER"), "5");
     Click("IDC_APPEND_NUMBER");
     EXPECT_EQ(Text("IDC_NUMBER"), "41");
@@ -247,42 +195,31 @@ TEST_F(WindowTest, NumberLoadsTheStoredCounterOnEveryClick) {
 
 TEST_F(WindowTest, OkChecksBothFoldersFirst) {
     const struct {
-        const char* from;
-        const char* to;
-        const char* message;
+        const char *from, *to, *message;
     } cases[] = {
         {"", "/tmp", "Please locate the directory for the camera."},
         {"", "", "Please locate the directory for the camera."},
         {"/tmp", "", "Please locate the directory to move the images to."},
     };
-    Open();
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
         prompts.boxes.clear();
-        SetFolders(c.from, c.to);
+        OpenOn(c.from, c.to);
         Click("IDOK");
-        ASSERT_EQ(prompts.boxes.size(), 1u) << c.message;
-        EXPECT_EQ(prompts.boxes[0].text, c.message);
-        EXPECT_EQ(prompts.boxes[0].style, kBoxOk | kBoxIconExclamation);
-        EXPECT_EQ(prompts.boxes[0].caption, AppName());
-        EXPECT_EQ(prompts.boxes[0].owner, window.get());
+        EXPECT_EQ(prompts.boxes.size(), 1u);
+        ExpectBox(0, c.message, kBoxOk | kBoxIconExclamation);
         EXPECT_EQ(Status(), "Status: Tovaro Utility");
+        EXPECT_TRUE(window->isVisible());
     }
     EXPECT_TRUE(calls.empty());
-    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(WindowTest, OkMovesTheCameraFolderAndStaysOpen) {
-    MakeFolder(dir / "camera");
-    MakeFolder(dir / "computer");
-    WriteFile(dir / "camera/IMG_0001.JPG", "picture");
-    WriteFile(dir / "camera/CLIP0002.AVI", "video");
-    WriteFile(dir / "camera/notes.txt", "notes");
+    MakeCamera();
     WriteFile(settingsPath, "[settings]\ncounter=7\n");
-    Open();
-    SetFolders(dir / "camera", dir / "computer");
+    OpenOn(dir / "camera", dir / "computer");
     Click("IDC_APPEND_NUMBER");
     Click("IDOK");
-
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].pass, "move");
     EXPECT_EQ(calls[0].status, "Status: Working...");
@@ -294,8 +231,7 @@ TEST_F(WindowTest, OkMovesTheCameraFolderAndStaysOpen) {
     EXPECT_EQ(ListNames(dir / "camera"), std::vector<std::string>{"notes.txt"});
     EXPECT_EQ(Text("IDC_NUMBER"), "9");
     EXPECT_EQ(SettingsFile(settingsPath).Read("counter"), "9");
-    EXPECT_TRUE(prompts.boxes.empty());
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(prompts.Asked());
 
     // A second OK runs a second pass with the form as it stands.
     WriteFile(dir / "camera/IMG_0003.JPG", "picture");
@@ -304,13 +240,12 @@ TEST_F(WindowTest, OkMovesTheCameraFolderAndStaysOpen) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1].option, transfer::kNameNothing);
     EXPECT_TRUE(Exists(dir / "computer/IMG_0003.jpg"));
+    EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(WindowTest, SendToZipRunsTheArchivePassWithTheSameOption) {
-    MakeFolder(dir / "camera");
-    MakeFolder(dir / "computer");
-    Open();
-    SetFolders(dir / "camera", dir / "computer");
+TEST_F(WindowTest, OkWithSendToZipArchivesThePictures) {
+    MakeCamera();
+    OpenOn(dir / "camera", dir / "computer");
     Click("IDC_APPEND_DATE");
     Click("IDC_SEND_TO_ZIP");
     Click("IDOK");
@@ -319,198 +254,110 @@ TEST_F(WindowTest, SendToZipRunsTheArchivePassWithTheSameOption) {
     EXPECT_EQ(calls[0].option, transfer::kNameDate);
     EXPECT_EQ(calls[0].status, "Status: Working...");
     EXPECT_EQ(Status(), "Status: Finished Moving Files!");
+    EXPECT_FALSE(prompts.Asked());
+    EXPECT_EQ(ListNames(dir / "camera"), (std::vector<std::string>{"CLIP0002.AVI", "notes.txt"}));
+    std::string names;  // read back by a reader we did not write
+    ASSERT_EQ(RunCommand("python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).namelist())' " +
+                             ShellQuote(dir / "computer/ArchivePics.zip"),
+                         &names),
+              0);
+    EXPECT_EQ(names.rfind("['" + dir.Path() + "/camera/IMG_0001 ", 0), 0u) << names;  // the full path
+    EXPECT_EQ(names.find("', "), std::string::npos) << names;                         // one member
 }
 
-TEST_F(WindowTest, EnterInAnEditBoxRunsOkAndEscCloses) {
+TEST_F(WindowTest, FirstStartShowsTildesAndEnterRunsOkAndEscCloses) {
     Open();
-    SetFolders(dir.Path(), dir.Path());
+    EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_TODIR"), "~~");
+    EXPECT_FALSE(Exists(settingsPath));  // reading creates no file
     Click("IDC_TODIR");
     QTest::keyClick(Item("IDC_TODIR"), Qt::Key_Return);
-    EXPECT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].fromDir + calls[0].toDir, "~~");
+    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
     Click("IDC_APPEND_NUMBER");
     QTest::keyClick(Item("IDC_NUMBER"), Qt::Key_Enter);
     EXPECT_EQ(calls.size(), 2u);
     EXPECT_TRUE(window->isVisible());
-
     QTest::keyClick(Item("IDC_FROMDIR"), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->result(), QDialog::Rejected);
     EXPECT_EQ(calls.size(), 2u);
-}
-
-TEST_F(WindowTest, CancelAndTheCloseButtonEndTheWindow) {
-    Open();
-    Click("IDCANCEL");
-    EXPECT_FALSE(window->isVisible());
-    Reopen();
-    window->close();
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(calls.empty());
-}
-
-TEST_F(WindowTest, HelpIsHandedOn) {
-    Open();
-    int asked = 0;
-    QObject::connect(window.get(), &CPhotoMoverDlg::helpRequested, [&] { ++asked; });
-    Click("ID_HELP");
-    EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(prompts.Asked());
 }
 
 TEST_F(WindowTest, BrowseButtonsAskToSaveTheChosenFolder) {
     const struct {
-        const char* button;
-        const char* box;
-        const char* key;
-        const char* title;
+        bool from;
         std::string chosen;  // "" cancels the picker
         int answer;
-        const char* stored;  // afterwards; then shown on the next start
+        const char* stored;
     } cases[] = {
-        {"IDC_BROWSE_FROM", "IDC_FROMDIR", "fromdir", "Select from directory", "/media/card/DCIM", kAnswerYes,
-         "/media/card/DCIM"},
-        {"IDC_BROWSE_TO", "IDC_TODIR", "todir", "Select to directory", "/home/me/Pictures", kAnswerYes,
-         "/home/me/Pictures"},
-        {"IDC_BROWSE_FROM", "IDC_FROMDIR", "fromdir", "Select from directory", "/media/other", kAnswerNo,
-         "/old"},
-        {"IDC_BROWSE_TO", "IDC_TODIR", "todir", "Select to directory", "/old", kAnswerYes, "/old"},
-        {"IDC_BROWSE_TO", "IDC_TODIR", "todir", "Select to directory", "", 0, "/old"},
+        {true, "/media/DCIM", kAnswerYes, "/media/DCIM"},
+        {false, "/home/me", kAnswerYes, "/home/me"},
+        {true, "/media/other", kAnswerNo, "/old"},
+        {false, "", 0, "/old"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.button) + " " + c.chosen);
+        SCOPED_TRACE(c.chosen);
         WriteFile(settingsPath, "[settings]\nfromdir=/old\ntodir=/old\n");
-        Reopen();
+        Open();
         prompts.boxes.clear();
         prompts.folders.push_back(c.chosen);
         if (!c.chosen.empty()) {
             prompts.answers.push_back(c.answer);
         }
-        Click(c.button);
-        ASSERT_EQ(prompts.pickerTitles.back(), c.title);
+        Click(c.from ? "IDC_BROWSE_FROM" : "IDC_BROWSE_TO");
+        EXPECT_EQ(prompts.pickerTitles.back(), c.from ? "Select from directory" : "Select to directory");
         EXPECT_EQ(prompts.pickerOwners.back(), window.get());
-        if (c.chosen.empty()) {
-            EXPECT_TRUE(prompts.boxes.empty());
-            EXPECT_EQ(Text(c.box), "/old");
-        } else {
-            ASSERT_EQ(prompts.boxes.size(), 1u);
-            EXPECT_EQ(prompts.boxes[0].text, "Save Location? \n\n" + c.chosen);
-            EXPECT_EQ(prompts.boxes[0].style, kBoxYesNo | kBoxIconQuestion);
-            EXPECT_EQ(prompts.boxes[0].caption, AppName());
-            EXPECT_EQ(Text(c.box), c.chosen);
+        EXPECT_EQ(prompts.boxes.size(), c.chosen.empty() ? 0u : 1u);
+        if (!c.chosen.empty()) {
+            ExpectBox(0, "Save Location? \n\n" + c.chosen, kBoxYesNo | kBoxIconQuestion);
         }
-        EXPECT_EQ(SettingsFile(settingsPath).Read(c.key), c.stored);
-        Reopen();
-        EXPECT_EQ(Text(c.box), c.stored);
+        EXPECT_EQ(Text(c.from ? "IDC_FROMDIR" : "IDC_TODIR"), c.chosen.empty() ? "/old" : c.chosen);
+        EXPECT_EQ(SettingsFile(settingsPath).Read(c.from ? "fromdir" : "todir"), c.stored);
     }
 }
 
 TEST_F(WindowTest, WarnsWhenFilesWereNotMoved) {
-    const struct {
-        int files;
-        bool toExists;
-        const char* head;
-        bool more;
-    } cases[] = {
-        {2, true, "1 of 2 files could not be moved:", false},
-        {12, false, "12 of 12 files could not be moved:", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.head);
-        TempDir folders;
-        MakeFolder(folders / "camera");
-        if (c.toExists) {
-            MakeFolder(folders / "computer");
-            WriteFile(folders / "computer/IMG_0001.jpg", "already here");
-        }
-        for (int i = 1; i <= c.files; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
-            WriteFile(folders / ("camera/" + std::string(name)), "picture");
-        }
-        Reopen();
-        prompts.boxes.clear();
-        SetFolders(folders / "camera", folders / "computer");
-        Click("IDOK");
-        EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-        ASSERT_EQ(prompts.boxes.size(), 1u);
-        const auto& box = prompts.boxes[0];
-        EXPECT_EQ(box.style, kBoxOk | kBoxIconExclamation);
-        EXPECT_EQ(box.caption, AppName());
-        EXPECT_EQ(box.owner, window.get());
-        EXPECT_EQ(box.text.rfind(std::string(c.head) + "\n\nIMG_", 0), 0u) << box.text;
-        // One line per failed file, with its reason, up to ten.
-        size_t listed = 0;
-        for (size_t at = box.text.find(".JPG: "); at != std::string::npos;
-             at = box.text.find(".JPG: ", at + 1)) {
-            ++listed;
-        }
-        EXPECT_EQ(listed, c.more ? 10u : 1u) << box.text;
-        EXPECT_EQ(box.text.find("IMG_0002.JPG") == std::string::npos, !c.more) << box.text;  // it was moved
-        EXPECT_EQ(box.text.find("\n... and 2 more.") != std::string::npos, c.more) << box.text;
-        if (c.toExists) {
-            EXPECT_EQ(ReadFile(folders / "computer/IMG_0001.jpg"), "already here");
-        }
+    MakeFolder(dir / "camera");
+    for (int i = 1; i <= 12; ++i) {
+        WriteFile(dir / QString::asprintf("camera/IMG_%04d.JPG", i).toStdString(), "picture");
     }
-}
-
-TEST_F(WindowTest, OkWithSendToZipArchivesThePictures) {
-    MakeFolder(dir / "camera");
-    MakeFolder(dir / "computer");
-    WriteFile(dir / "camera/IMG_0001.JPG", "picture");
-    WriteFile(dir / "camera/CLIP0002.AVI", "video");
-    WriteFile(dir / "camera/notes.txt", "notes");
-    Open();
-    SetFolders(dir / "camera", dir / "computer");
-    Click("IDC_SEND_TO_ZIP");
+    OpenOn(dir / "camera", dir / "computer");  // a destination that isn't there
     Click("IDOK");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].status, "Status: Working...");
     EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    EXPECT_TRUE(prompts.boxes.empty());
-    EXPECT_EQ(ListNames(dir / "camera"), (std::vector<std::string>{"CLIP0002.AVI", "notes.txt"}));
-    // Read back by a reader we did not write.
-    std::string names;
-    ASSERT_EQ(
-        RunCommand("python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist())' " +
-                       ShellQuote(dir / "computer/ArchivePics.zip"),
-                   &names),
-        0);
-    const std::string member = "/camera/IMG_0001.jpg\n";  // under the camera folder's path
-    EXPECT_TRUE(names.size() > member.size() &&
-                names.compare(names.size() - member.size(), member.size(), member) == 0 &&
-                names.find(' ') == std::string::npos)
-        << names;
-}
-
-TEST_F(WindowTest, WarnsWhenTheRunningNumberCannotBeKept) {
-    MakeFolder(dir / "camera");
-    MakeFolder(dir / "computer");
-    WriteFile(dir / "camera/IMG_0001.JPG", "picture");
-    settingsPath = dir / "gone/tovaro.ini";  // a folder that isn't there: every write fails
-    Open();
-    SetFolders(dir / "camera", dir / "computer");
-    Click("IDC_APPEND_NUMBER");
-    Click("IDOK");
-    EXPECT_TRUE(Exists(dir / "computer/IMG_0001 -0.jpg"));
     ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_EQ(prompts.boxes[0].text, "The running number could not be saved in " + settingsPath + ".");
-    EXPECT_EQ(prompts.boxes[0].style, kBoxOk | kBoxIconExclamation);
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
+    const std::string text = prompts.boxes[0].text;
+    ExpectBox(0, text, kBoxOk | kBoxIconExclamation);
+    EXPECT_EQ(text.rfind("12 of 12 files could not be moved:\n\nIMG_", 0), 0u) << text;
+    size_t listed = 0;  // one line per failed file, with its reason, up to ten
+    for (size_t at = text.find(".JPG: "); at != std::string::npos; at = text.find(".JPG: ", at + 1)) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, 10u) << text;
+    EXPECT_NE(text.find("\n... and 2 more."), std::string::npos) << text;
 }
 
-TEST_F(WindowTest, TellsWhereAnEarlierArchiveWasKept) {
-    MakeFolder(dir / "camera");
-    MakeFolder(dir / "computer");
-    WriteFile(dir / "camera/IMG_0001.JPG", "picture");
+TEST_F(WindowTest, TellsWhatCouldNotBeKeptAsUsual) {
+    MakeCamera();
     WriteFile(dir / "computer/ArchivePics.zip", "an earlier archive");
-    Open();
-    SetFolders(dir / "camera", dir / "computer");
+    OpenOn(dir / "camera", dir / "computer");
     Click("IDC_SEND_TO_ZIP");
     Click("IDOK");
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_NE(prompts.boxes[0].text.find("ArchivePics-1.zip"), std::string::npos) << prompts.boxes[0].text;
     EXPECT_EQ(prompts.boxes[0].style, kBoxOk);
     EXPECT_EQ(ReadFile(dir / "computer/ArchivePics-1.zip"), "an earlier archive");
+
+    prompts.boxes.clear();
+    settingsPath = dir / "gone/tovaro.ini";  // a folder that isn't there: every write fails
+    OpenOn(dir / "camera", dir / "computer");
+    Click("IDC_APPEND_NUMBER");
+    Click("IDOK");
+    EXPECT_TRUE(Exists(dir / "computer/CLIP0002 -0.avi"));
+    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
+    ExpectBox(0, "The running number could not be saved in " + settingsPath + ".",
+              kBoxOk | kBoxIconExclamation);
 }
 
 // The real boxes: modal, owned by the window, with the program's name, text, icon and buttons.
@@ -524,9 +371,7 @@ TEST(WidgetPromptsTest, MessageBoxIsModalAndOwnedAndAnswers) {
         QMessageBox::StandardButton press;
         int answer;
     } cases[] = {
-        {kBoxOk, QMessageBox::NoIcon, QMessageBox::Ok, kAnswerOk},
         {kBoxOk | kBoxIconExclamation, QMessageBox::Warning, QMessageBox::Ok, kAnswerOk},
-        {kBoxYesNo | kBoxIconQuestion, QMessageBox::Question, QMessageBox::Yes, kAnswerYes},
         {kBoxYesNo | kBoxIconQuestion, QMessageBox::Question, QMessageBox::No, kAnswerNo},
     };
     for (const auto& c : cases) {
@@ -537,17 +382,169 @@ TEST(WidgetPromptsTest, MessageBoxIsModalAndOwnedAndAnswers) {
             seen = true;
             EXPECT_EQ(box->parentWidget(), &owner);
             EXPECT_EQ(box->windowTitle(), "tovaro");
-            EXPECT_EQ(box->text(), "Save Location? \n\n/a<b>&c");
+            EXPECT_EQ(box->text(), "/a<b>&c");
             EXPECT_EQ(box->icon(), c.icon);
-            EXPECT_EQ(
-                box->standardButtons() & (QMessageBox::Yes | QMessageBox::No),
-                (c.style & 0x0F) == kBoxYesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::NoButton);
+            EXPECT_EQ(box->button(QMessageBox::Yes) != nullptr, c.answer != kAnswerOk);
             QTest::mouseClick(box->button(c.press), Qt::LeftButton);
         });
-        EXPECT_EQ(prompts.MessageBox(&owner, "Save Location? \n\n/a<b>&c", "tovaro", c.style), c.answer);
+        EXPECT_EQ(prompts.MessageBox(&owner, "/a<b>&c", "tovaro", c.style), c.answer);
         EXPECT_TRUE(seen);
     }
     EXPECT_FALSE(watchdog.Fired());
+}
+
+// One line per named control: its text, check state and whether it is enabled; and the focus.
+std::string Describe(const QWidget& window) {
+    std::string text;
+    for (QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        text += child->objectName().toStdString() + (child->isEnabled() ? " on " : " off ");
+        if (auto* edit = qobject_cast<QLineEdit*>(child)) {
+            text += edit->text().toStdString();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+            text += button->isChecked() ? "checked" : "";
+        } else if (auto* label = qobject_cast<QLabel*>(child)) {
+            text += label->text().toStdString();
+        }
+        text += "\n";
+    }
+    return text + "focus: " + (window.focusWidget() ? window.focusWidget()->objectName().toStdString() : "");
+}
+
+TEST_F(WindowTest, MenuHoldsCloseAndAboutAndCloseEndsByTheCancelRoute) {
+    Open();
+    window->hide();  // showing the window again must not add a second About entry
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    int finished = -1;
+    QObject::connect(window.get(), &QDialog::finished, [&](int result) { finished = result; });
+    Click("IDC_FROMDIR");  // an edit box's context menu is its own (cut, copy, paste), not the window's
+    QMenu* menu = ContextMenu(true);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_NE(menu, window->GetSystemMenu());
+    QTest::keyClick(menu, Qt::Key_Escape);
+    ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }, 2000));
+
+    menu = ContextMenu(false);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu, window->GetSystemMenu());
+    const QList<QAction*> entries = menu->actions();
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0]->text(), "&Close");
+    EXPECT_EQ(entries[0]->data().toInt(), SC_CLOSE);
+    EXPECT_TRUE(entries[1]->isSeparator());
+    EXPECT_EQ(entries[2]->text(), "&About Tovaro...");
+    EXPECT_EQ(entries[2]->data().toInt(), IDM_ABOUTBOX);
+    QTest::keyClick(menu, Qt::Key_C);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(finished, QDialog::Rejected);
+}
+
+// About, chosen from the menu as a user would, shows the about box over the window; after it the window is
+// as it was, down to the control with the focus.
+TEST_F(WindowTest, AboutShowsTheBoxAndReturnsToTheWindowUnchanged) {
+    const struct {
+        const char *option, *focus;
+        bool keyboard;  // Shift+F10 and the entry's mnemonic, and Esc closes the box; else mouse and OK
+    } cases[] = {
+        {"IDC_APPEND_TEXT", "IDC_TEXT", false},
+        {"IDC_APPEND_RENAME", "IDC_RENAME_FIND", false},
+        {"IDC_APPEND_NUMBER", "IDC_APPEND_NUMBER", true},
+    };
+    Open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.focus);
+        Click(c.option);
+        for (const char* edit : kEdits) {
+            Edit(edit)->setText(QString::fromUtf8(edit) + "_value");
+        }
+        Click(c.focus);
+        ASSERT_EQ(Focus(), Item(c.focus));
+        const std::string before = Describe(*window);
+
+        bool shown = false;
+        int result = -1;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+            if (about == nullptr || !about->isActiveWindow()) {
+                return;
+            }
+            poll.stop();
+            shown = true;
+            EXPECT_EQ(about->windowTitle(), "About Tovaro");
+            EXPECT_EQ(about->parentWidget(), window.get());
+            EXPECT_EQ(about->findChild<QLabel*>("aboutVersion")->text(), "Tovaro Version 1.0");
+            const QPixmap picture = about->findChild<QLabel*>("aboutIcon")->pixmap();
+            EXPECT_EQ(picture.size(), QSize(32, 32));
+            EXPECT_EQ(picture.toImage(), window->windowIcon().pixmap(QSize(32, 32)).toImage());
+            auto* ok = about->findChild<QPushButton*>("IDOK");
+            EXPECT_TRUE(ok->isDefault());
+            EXPECT_EQ(Focus(), ok);
+            QObject::connect(about, &QDialog::finished, [&](int r) { result = r; });
+            if (c.keyboard) {
+                QTest::keyClick(Focus(), Qt::Key_Escape);
+            } else {
+                QTest::mouseClick(ok, Qt::LeftButton);
+            }
+        });
+        poll.start(10);
+        QMenu* menu = ContextMenu(c.keyboard);
+        ASSERT_EQ(menu, window->GetSystemMenu());
+        if (c.keyboard) {
+            QTest::keyClick(menu, Qt::Key_A);
+        } else {
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(menu->actions().last()).center());
+        }
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(result, c.keyboard ? QDialog::Rejected : QDialog::Accepted);
+        EXPECT_TRUE(window->findChildren<CAboutDlg*>().isEmpty());
+        EXPECT_TRUE(WaitUntil([&] { return Focus() == Item(c.focus); }, 2000));
+        EXPECT_EQ(Describe(*window), before);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(OpenMenu(), nullptr);
+    }
+}
+
+// Only the command's upper bits name it; the low four are the desktop's own.
+TEST_F(WindowTest, SystemCommandsAreTakenByTheirUpperBits) {
+    const struct {
+        unsigned command;
+        bool about, closes;
+    } cases[] = {
+        {0x001F, true, false},
+        {0x0020, false, false},
+        {0xF010, false, false},
+        {0xF062, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        Open();
+        bool about = false;
+        QTimer::singleShot(50, window.get(), [&] {
+            if (auto* box = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+                about = true;
+                box->reject();
+            }
+        });
+        window->OnSysCommand(c.command, 0);
+        QTest::qWait(60);
+        EXPECT_EQ(about, c.about);
+        EXPECT_EQ(window->isVisible(), !c.closes);
+    }
+}
+
+TEST_F(WindowTest, HelpIsAskedForAndDestroyingTheWindowAsksForTheHelpToClose) {
+    Open();
+    int help = 0, helpClose = 0;
+    QObject::connect(window.get(), &CPhotoMoverDlg::helpRequested, [&] { ++help; });
+    QObject::connect(window.get(), &CPhotoMoverDlg::helpCloseRequested, [&] { ++helpClose; });
+    Click("ID_HELP");
+    EXPECT_EQ(help, 1);
+    window->close();
+    EXPECT_EQ(helpClose, 0);  // closing alone is not the end of the window
+    window.reset();
+    EXPECT_EQ(helpClose, 1);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The main of the test programs that use real widgets: one QApplication for all tests. Without a display the
-// widgets are drawn off screen; a platform the user chose (QT_QPA_PLATFORM=xcb, to watch) is kept.
+// One QApplication for all tests; off screen unless the user chose a platform (QT_QPA_PLATFORM=xcb, to
+// watch).
 #include <gtest/gtest.h>
 #include <QApplication>
 
