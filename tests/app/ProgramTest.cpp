@@ -23,8 +23,10 @@ class ProgramTest : public ::testing::Test {
             ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
                 << tool << " is missing (scripts/setup.sh)";
         }
-        // -displayfd 1: the server writes the display number it took once it is ready.
-        server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        // -displayfd 1: the server writes the display number it took once it is ready. -noreset: without it the
+        // server resets when its last client leaves, and a program started during the reset can't connect.
+        server.start("Xvfb",
+                     {"-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         while (server.waitForStarted(10000) && !server.canReadLine() && server.waitForReadyRead(20000)) {
         }
         const QString display = QString::fromUtf8(server.readLine()).trimmed();
@@ -65,13 +67,17 @@ class ProgramTest : public ::testing::Test {
         }
         return xdo.exitCode() == 0 ? QString::fromUtf8(xdo.readAllStandardOutput()).trimmed() : QString();
     }
-    // The id of the visible window with this exact title; `wait` for it to come up, else look once.
+    // The id of the visible window with this exact title; `wait` for it to come up, else look once. The
+    // search is repeated rather than left to xdotool's own waiting, since a search fails outright when a
+    // window it looks at goes away meanwhile (such as the last run's window being destroyed).
     QString Window(const QString& title, bool wait = true) const {
-        QStringList args{"search", "--onlyvisible", "--name", "^" + title + "$"};
-        if (wait) {
-            args.insert(1, "--sync");
+        const QStringList args{"search", "--onlyvisible", "--name", "^" + title + "$"};
+        QString found = Xdo(args);
+        for (int tries = 0; wait && found.isEmpty() && tries < 300; ++tries) {
+            QTest::qWait(100);
+            found = Xdo(args);
         }
-        return Xdo(args, 30000).section('\n', 0, 0);
+        return found.section('\n', 0, 0);
     }
     void Keys(const QString& window, const QStringList& keys) const {
         Xdo({"windowfocus", "--sync", window});
