@@ -15,6 +15,7 @@ struct FileInfo {
     uint64_t size = 0;
     dev_t device = 0;
     ino_t inode = 0;
+    uint64_t links = 1;  // hard links to the file
     timespec modified{};  // last write
     timespec accessed{};  // last access
     timespec born{};      // birth time where the file system keeps one, else the last write

@@ -27,10 +27,13 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool IsSameFile(const std::string& a, const std::string& b) {
+// Whether two names reach one file that has no other names: on a case-insensitive file system, two spellings
+// of one name. (Two hard links of one file are two names; renaming one onto the other would do nothing and
+// leave both, so that is no move.)
+bool IsSameUnlinkedFile(const std::string& a, const std::string& b) {
     const auto ia = InfoOfPath(a, false);
     const auto ib = InfoOfPath(b, false);
-    return ia && ib && ia->device == ib->device && ia->inode == ib->inode;
+    return ia && ib && ia->device == ib->device && ia->inode == ib->inode && ia->links == 1;
 }
 
 // For file systems that refuse RENAME_NOREPLACE. A hard link fails with EEXIST rather than replace, so files
@@ -148,9 +151,11 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
 
 int MoveNoReplace(const std::string& from, const std::string& to) {
     int e = RenameNoReplace(from, to);
-    if (e == EEXIST && (from == to || EqualIgnoringCase(NameOf(from), NameOf(to))) && IsSameFile(from, to)) {
-        // Same file: either nothing to do, or only the letter case changes on a case-insensitive file system.
-        e = from == to ? 0 : (Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno);
+    if (e == EEXIST && from == to && InfoOfPath(from, false)) {
+        e = 0;  // onto itself: nothing to do
+    } else if (e == EEXIST && EqualIgnoringCase(NameOf(from), NameOf(to)) && IsSameUnlinkedFile(from, to)) {
+        // Only the letter case changes, on a case-insensitive file system.
+        e = Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     } else if (e == EXDEV) {
         e = MoveAcrossFileSystems(from, to);
     }

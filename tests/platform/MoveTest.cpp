@@ -31,6 +31,9 @@ TEST(MoveNoReplace, WithinOneFileSystem) {
     ASSERT_EQ(::link((dir / "b.jpg").c_str(), (dir / "A.JPG").c_str()), 0);
     EXPECT_EQ(platform::MoveNoReplace(dir / "A.JPG", dir / "b.jpg"), EEXIST);
     EXPECT_TRUE(Exists(dir / "A.JPG"));
+    ASSERT_EQ(::link((dir / "b.jpg").c_str(), (dir / "B.JPG").c_str()), 0);
+    EXPECT_EQ(platform::MoveNoReplace(dir / "B.JPG", dir / "b.jpg"), EEXIST);  // not a change of case
+    EXPECT_TRUE(Exists(dir / "B.JPG"));
     EXPECT_EQ(platform::MoveNoReplace(dir / "none.jpg", dir / "c.jpg"), ENOENT);
     EXPECT_EQ(platform::MoveNoReplace(dir / "b.jpg", dir / "missing-folder/c.jpg"), ENOENT);
     MakeFolder(dir / "holiday.jpg");
