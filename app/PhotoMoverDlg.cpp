@@ -49,21 +49,22 @@ class FormInputs final : public transfer::NamingInputs {
 };
 
 bool AnyFailed(const transfer::TransferReport& report) {
-    return std::any_of(report.items.begin(), report.items.end(), [](const auto& item) { return !item.done; });
+    return std::any_of(report.items.begin(), report.items.end(),
+                       [](const auto& item) { return !item.Done(); });
 }
 
 // "2 of 5 files could not be moved:" and the first ten of them with the reason.
 std::string FailureText(const transfer::TransferReport& report, bool archived) {
     constexpr size_t kListed = 10;
     const size_t taken = report.items.size();
-    const auto failed = static_cast<size_t>(
-        std::count_if(report.items.begin(), report.items.end(), [](const auto& item) { return !item.done; }));
+    const auto failed = static_cast<size_t>(std::count_if(report.items.begin(), report.items.end(),
+                                                          [](const auto& item) { return !item.Done(); }));
     std::string text = std::to_string(failed) + " of " + std::to_string(taken) +
                        (taken == 1 ? " file" : " files") + " could not be " +
                        (archived ? "archived" : "moved") + ":\n";
     size_t listed = 0;
     for (const transfer::TransferItem& item : report.items) {
-        if (item.done) {
+        if (item.Done()) {
             continue;
         }
         if (listed == kListed) {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "transfer/NamingRules.h"
 #include "transfer/TransferReport.h"
 

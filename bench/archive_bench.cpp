@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsFile.h"
 #include "bench/BenchSupport.h"
+#include "settings/SettingsFile.h"
 #include "transfer/ArchivePass.h"
 
 namespace {
@@ -129,7 +129,7 @@ Run RunPass(const std::string& base, const std::vector<std::string>& photos) {
         [&] { report = transfer::ArchivePass(camera, computer, transfer::kNameNothing, inputs, settings); });
     if (report.Taken() != photos.size() || report.Done() != photos.size()) {
         for (const transfer::TransferItem& item : report.items) {
-            if (!item.done) {
+            if (!item.Done()) {
                 Fail("the archive pass did not archive " + item.oldName + ": " + item.reason);
             }
         }

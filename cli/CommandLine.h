@@ -21,7 +21,7 @@ struct CliOptions {
     std::string text;                    // --text
     std::optional<int32_t> startNumber;  // --number=N; --number alone takes the saved counter
     std::string renameFind, renameNew;   // --rename
-    bool zip = false;  // --zip: the archive pass instead of the move pass
+    bool zip = false;                    // --zip: the archive pass instead of the move pass
     bool dryRun = false;
     bool quiet = false;
     std::string settingsPath;  // --settings; empty: tovaro.ini beside the program

@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <ostream>
 
-#include "app/SettingsFile.h"
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "settings/SettingsFile.h"
 #include "transfer/ArchivePass.h"
 #include "transfer/MovePass.h"
 
@@ -43,11 +43,13 @@ class ProgressLine {
 };
 
 // "moved" or "archived", as the pass that runs.
-std::string Verb(const CliOptions& options) { return options.zip ? "archived" : "moved"; }
+std::string Verb(const CliOptions& options) {
+    return options.zip ? "archived" : "moved";
+}
 
 std::string ItemLine(const transfer::TransferItem& item, const CliOptions& options) {
     std::string line = item.oldName + " -> " + item.newName;
-    if (!item.done) {
+    if (!item.Done()) {
         line += (options.dryRun ? ": would not be " : ": not ") + Verb(options) + ": " + item.reason;
     }
     return line;
@@ -98,17 +100,13 @@ std::string FolderProblem(const std::string& folder) {
 
 }  // namespace
 
-std::string DefaultSettingsPath() {
-    const std::string executable = platform::ExecutablePath();
-    return executable.empty() ? "" : platform::JoinPath(platform::FolderOf(executable), "tovaro.ini");
-}
-
 int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err, bool showProgress) {
     if (const std::string problem = FolderProblem(options.fromDir); !problem.empty()) {
         err << "tovaro-cli: cannot read the camera folder " << options.fromDir << ": " << problem << "\n";
         return kExitSomeNotMoved;
     }
-    const SettingsFile settings(options.settingsPath.empty() ? DefaultSettingsPath() : options.settingsPath);
+    const SettingsFile settings =
+        options.settingsPath.empty() ? SettingsFile() : SettingsFile(options.settingsPath);
     transfer::PlainNamingInputs inputs = InputsFor(options, settings);
 
     ProgressLine progress(err, showProgress && !options.quiet);
@@ -116,7 +114,7 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     transfer::PassOptions passOptions;
     passOptions.dryRun = options.dryRun;
     passOptions.onItem = [&](const transfer::TransferItem& item) {
-        if (!options.quiet || !item.done) {
+        if (!options.quiet || !item.Done()) {
             progress.Clear();
             out << ItemLine(item, options) << "\n" << std::flush;
         }
@@ -125,7 +123,7 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
         }
     };
     // The archive pass reports its outcomes once the archive is checked; meanwhile it tells its progress.
-    passOptions.onProgress = [&](size_t count) { progress.Show(count); };
+    passOptions.onProgress = [&](size_t count, size_t) { progress.Show(count); };
     const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
     const transfer::TransferReport report =
         pass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);

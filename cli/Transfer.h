@@ -8,10 +8,6 @@
 
 namespace cli {
 
-// The settings file shared with the window program installed beside tovaro-cli: tovaro.ini in the folder of
-// this program's executable. Empty when the executable can't be found (then no settings are kept).
-std::string DefaultSettingsPath();
-
 // Runs the pass that `options` ask for. Prints a line per taken file and a summary to `out` (with --quiet
 // only the files that were not moved), warnings to `err`, and, when `showProgress` is set, a progress line
 // on `err` that it clears again. Returns the exit status.

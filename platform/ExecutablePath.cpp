@@ -6,15 +6,6 @@
 #include "platform/Path.h"
 
 namespace platform {
-namespace {
-
-bool EndsInThreeLetterExtension(const std::string& name) {
-    const size_t n = name.size();
-    return n > 4 && name[n - 4] == '.' && name.find('.', n - 3) == std::string::npos;
-}
-
-}  // namespace
-
 std::string ExecutablePath() {
     std::vector<char> buffer(4096);
     for (;;) {
@@ -27,16 +18,6 @@ std::string ExecutablePath() {
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-std::string SettingsPathFor(const std::string& executablePath) {
-    if (executablePath.empty()) {
-        return {};
-    }
-    if (EndsInThreeLetterExtension(NameOf(executablePath))) {
-        return executablePath.substr(0, executablePath.size() - 3) + "ini";
-    }
-    return executablePath + ".ini";
 }
 
 std::string ApplicationNameFor(const std::string& executablePath) {

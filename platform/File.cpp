@@ -1,13 +1,13 @@
 #include "platform/File.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <fcntl.h>
-#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <random>
 #include <utility>
 
 #include "platform/Path.h"
@@ -16,7 +16,9 @@
 namespace platform {
 namespace {
 
-timespec FromStatx(const struct statx_timestamp& t) { return timespec{t.tv_sec, static_cast<long>(t.tv_nsec)}; }
+timespec FromStatx(const struct statx_timestamp& t) {
+    return timespec{t.tv_sec, static_cast<long>(t.tv_nsec)};
+}
 
 FileInfo FromStatx(const struct statx& sx) {
     FileInfo info;
@@ -36,10 +38,18 @@ constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
 
 }  // namespace
 
-bool FileInfo::IsDirectory() const { return S_ISDIR(mode); }
-bool FileInfo::IsRegular() const { return S_ISREG(mode); }
-bool FileInfo::IsSymlink() const { return S_ISLNK(mode); }
-bool FileInfo::OwnerMayWrite() const { return (mode & S_IWUSR) != 0; }
+bool FileInfo::IsDirectory() const {
+    return S_ISDIR(mode);
+}
+bool FileInfo::IsRegular() const {
+    return S_ISREG(mode);
+}
+bool FileInfo::IsSymlink() const {
+    return S_ISLNK(mode);
+}
+bool FileInfo::OwnerMayWrite() const {
+    return (mode & S_IWUSR) != 0;
+}
 
 std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks) {
     struct statx sx {};
@@ -68,16 +78,16 @@ File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
-File File::OpenForReading(const std::string& path) { return File(Sys().open(path.c_str(), O_RDONLY, 0)); }
+File File::OpenForReading(const std::string& path) {
+    return File(Sys().open(path.c_str(), O_RDONLY, 0));
+}
 
-File File::OpenForReadWrite(const std::string& path) { return File(Sys().open(path.c_str(), O_RDWR, 0)); }
+File File::OpenForReadWrite(const std::string& path) {
+    return File(Sys().open(path.c_str(), O_RDWR, 0));
+}
 
 File File::CreateNew(const std::string& path, mode_t mode) {
     return File(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, mode));
-}
-
-File File::CreateOrTruncate(const std::string& path, mode_t mode) {
-    return File(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, mode));
 }
 
 ssize_t File::Read(void* buffer, size_t count) {
@@ -134,9 +144,13 @@ bool File::Seek(uint64_t offset) {
     return Sys().lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-bool File::Truncate(uint64_t length) { return Sys().ftruncate(m_fd, static_cast<off_t>(length)) == 0; }
+bool File::Truncate(uint64_t length) {
+    return Sys().ftruncate(m_fd, static_cast<off_t>(length)) == 0;
+}
 
-bool File::Sync() { return Sys().fsync(m_fd) == 0; }
+bool File::Sync() {
+    return Sys().fsync(m_fd) == 0;
+}
 
 bool File::TryLockExclusive() {
     for (;;) {
@@ -149,7 +163,9 @@ bool File::TryLockExclusive() {
     }
 }
 
-bool File::DropCache() { return Sys().fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED) == 0; }
+bool File::DropCache() {
+    return Sys().fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+}
 
 std::optional<FileInfo> File::Info() const {
     struct statx sx {};
@@ -188,18 +204,21 @@ File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_
     return File();
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& contents, bool flush) {
-    // Follow a settings file that is a link, so the link stays a link. Only a link is resolved: a run of
-    // replacements (the counter after every file of a pass) should not pay for a walk along the whole path.
-    std::string target = path;
-    std::optional<FileInfo> info = InfoOfPath(path, /*followLinks=*/false);
+std::string LinkTarget(const std::string& path) {
+    const std::optional<FileInfo> info = InfoOfPath(path, /*followLinks=*/false);
     if (info && info->IsSymlink()) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) != nullptr) {
-            target = resolved;
+            return resolved;
         }
-        info = InfoOfPath(target);
     }
+    return path;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& contents) {
+    // Follow a settings file that is a link, so the link stays a link.
+    const std::string target = LinkTarget(path);
+    const std::optional<FileInfo> info = InfoOfPath(target);
     const mode_t mode = info ? (info->mode & 07777) : 0644;
     std::string tempPath;
     File temp = CreateTemporaryBeside(target, &tempPath, mode);
@@ -207,8 +226,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents, b
         return false;
     }
     ::fchmod(temp.Descriptor(), mode);  // CreateNew's mode went through the umask
-    const bool written =
-        temp.WriteAll(contents.data(), contents.size()) && (!flush || temp.Sync()) && temp.Close();
+    const bool written = temp.WriteAll(contents.data(), contents.size()) && temp.Sync() && temp.Close();
     if (!written || Sys().rename(tempPath.c_str(), target.c_str()) != 0) {
         const int saved = errno;
         Sys().unlink(tempPath.c_str());

@@ -1,12 +1,12 @@
 // An open file descriptor that closes itself, and the facts about a file that Tovaro needs.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 
 namespace platform {
 
@@ -15,7 +15,7 @@ struct FileInfo {
     uint64_t size = 0;
     dev_t device = 0;
     ino_t inode = 0;
-    uint64_t links = 1;  // hard links to the file
+    uint64_t links = 1;   // hard links to the file
     timespec modified{};  // last write
     timespec accessed{};  // last access
     timespec born{};      // birth time where the file system keeps one, else the last write
@@ -34,7 +34,7 @@ struct FileInfo {
 std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks = true);
 
 class File {
-public:
+  public:
     File() = default;
     explicit File(int fd) : m_fd(fd) {}
     ~File();
@@ -48,8 +48,6 @@ public:
     static File OpenForReadWrite(const std::string& path);
     // A new file that must not exist yet (O_EXCL).
     static File CreateNew(const std::string& path, mode_t mode = 0644);
-    // Creates or truncates.
-    static File CreateOrTruncate(const std::string& path, mode_t mode = 0644);
 
     bool IsOpen() const { return m_fd >= 0; }
     int Descriptor() const { return m_fd; }
@@ -74,19 +72,18 @@ public:
     // Closes now and reports whether the close succeeded; the destructor closes silently.
     bool Close();
 
-private:
+  private:
     int m_fd = -1;
 };
+
+// The file that `path` names: the target of a symbolic link (resolved whole), else `path` itself. Only a link
+// is resolved, so a run of calls (the counter after every file of a pass) pays for no walk along the path.
+std::string LinkTarget(const std::string& path);
 
 // Writes `contents` to `path` by creating a new file beside it, flushing it and renaming it over the old one,
 // so a crash or a full disk leaves either the old file or the new one, never a mixture. A failure leaves the
 // old file as it was.
-//
-// With flush false the new file is not waited for before the rename: the replacement is still all or
-// nothing for every program that reads the file, but after a power failure the old file may come back (or,
-// on a file system that does not write a renamed file's data ahead of the rename, an empty one). Meant for a
-// run of quick replacements that the caller ends by flushing the file.
-bool ReplaceFileContents(const std::string& path, const std::string& contents, bool flush = true);
+bool ReplaceFileContents(const std::string& path, const std::string& contents);
 
 // Creates a new file with a fresh hidden name in the folder of `path` (so a later rename onto `path` stays on
 // one file system); its name goes to *tempPath. A closed File on failure, with errno set.

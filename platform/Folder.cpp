@@ -1,8 +1,8 @@
 #include "platform/Folder.h"
 
 #include <dirent.h>
-#include <memory>
 #include <sys/stat.h>
+#include <memory>
 
 #include "platform/File.h"
 #include "platform/Path.h"

@@ -1,31 +1,19 @@
 #include "platform/Move.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/File.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
+#include "platform/Text.h"
 
 namespace platform {
 namespace {
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Whether two names reach one file that has no other names: on a case-insensitive file system, two spellings
 // of one name. (Two hard links of one file are two names; renaming one onto the other would do nothing and
@@ -153,7 +141,8 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
     int e = RenameNoReplace(from, to);
     if (e == EEXIST && from == to && InfoOfPath(from, false)) {
         e = 0;  // onto itself: nothing to do
-    } else if (e == EEXIST && EqualIgnoringCase(NameOf(from), NameOf(to)) && IsSameUnlinkedFile(from, to)) {
+    } else if (e == EEXIST && EqualIgnoringAsciiCase(NameOf(from), NameOf(to)) &&
+               IsSameUnlinkedFile(from, to)) {
         // Only the letter case changes, on a case-insensitive file system.
         e = Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     } else if (e == EXDEV) {

@@ -1,13 +1,15 @@
 #include "platform/Sys.h"
 
-#include <cstdio>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cstdio>
 
 namespace platform {
 namespace {
 
-int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags | O_CLOEXEC, mode); }
+int RealOpen(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags | O_CLOEXEC, mode);
+}
 int RealFadvise(int fd, off_t offset, off_t length, int advice) {
     return ::posix_fadvise(fd, offset, length, advice);
 }
@@ -43,10 +45,16 @@ SysCalls RealSysCalls() {
     };
 }
 
-const SysCalls& Sys() { return Current(); }
+const SysCalls& Sys() {
+    return Current();
+}
 
-ScopedSysCalls::ScopedSysCalls(const SysCalls& replacement) : m_previous(Current()) { Current() = replacement; }
+ScopedSysCalls::ScopedSysCalls(const SysCalls& replacement) : m_previous(Current()) {
+    Current() = replacement;
+}
 
-ScopedSysCalls::~ScopedSysCalls() { Current() = m_previous; }
+ScopedSysCalls::~ScopedSysCalls() {
+    Current() = m_previous;
+}
 
 }  // namespace platform

@@ -38,13 +38,13 @@ SysCalls RealSysCalls();
 
 // Installs a replacement table for the lifetime of the object (tests only; not thread-safe).
 class ScopedSysCalls {
-public:
+  public:
     explicit ScopedSysCalls(const SysCalls& replacement);
     ~ScopedSysCalls();
     ScopedSysCalls(const ScopedSysCalls&) = delete;
     ScopedSysCalls& operator=(const ScopedSysCalls&) = delete;
 
-private:
+  private:
     SysCalls m_previous;
 };
 

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config          # compiler and build
+  clang-format                               # the layout check of the test script
   zlib1g-dev qt6-base-dev libgl-dev          # the program's libraries
   googletest libgtest-dev libgmock-dev       # the test suite
   clang libclang-rt-14-dev                   # the fuzz target (libFuzzer)

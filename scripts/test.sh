@@ -9,6 +9,9 @@ jobs=$(nproc)
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
+echo "== Layout of the sources (clang-format) =="
+(cd "$root" && git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror)
+
 echo "== Build and test =="
 "$root/scripts/build.sh" "$root/build" -DTOVARO_WERROR=$werror -DTOVARO_BUILD_BENCH=ON
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")

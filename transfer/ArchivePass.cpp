@@ -1,17 +1,17 @@
 #include "transfer/ArchivePass.h"
 
-#include <cerrno>
 #include <fcntl.h>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "app/SettingsFile.h"
 #include "platform/File.h"
 #include "platform/Folder.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
+#include "settings/SettingsFile.h"
 #include "transfer/CounterKeeper.h"
 #include "transfer/PassSteps.h"
 #include "zip/ZipReader.h"
@@ -23,17 +23,18 @@ namespace {
 // A picture whose member the writer accepted; it leaves the camera folder only once the member has been read
 // back from the disk and found whole.
 struct Packed {
-    size_t item;                 // index into the report
-    std::string path;            // the picture under its new name
-    zip::ZipEntry recorded;      // what the writer recorded for it
-    platform::FileInfo before;   // the picture as it was when it was packed
+    size_t item;                // index into the report
+    std::string path;           // the picture under its new name
+    zip::ZipEntry recorded;     // what the writer recorded for it
+    platform::FileInfo before;  // the picture as it was when it was packed
 };
 
 // Keeps an archive that an earlier pass left in the destination folder: its pictures are gone from the
 // camera folder, so creating the new archive over it would lose them. It is renamed, never replacing
 // anything, to the first free name of ArchivePics-1.zip, ArchivePics-2.zip, ... Returns "" when there was
 // nothing to keep or it was kept (its new name in *keptAs), else why it could not be kept.
-std::string KeepEarlierArchive(const std::string& toDir, const std::string& archivePath, std::string* keptAs) {
+std::string KeepEarlierArchive(const std::string& toDir, const std::string& archivePath,
+                               std::string* keptAs) {
     if (!platform::InfoOfPath(archivePath, /*followLinks=*/false)) {
         return errno == ENOENT || errno == ENOTDIR ? "" : platform::DescribeError(errno);
     }
@@ -141,7 +142,7 @@ void CheckAndRemove(const std::string& archivePath, const std::string& toDir, st
         } else if (platform::Sys().unlink(p.path.c_str()) != 0) {
             item.reason = "it is in the archive, but could not be removed: " + platform::DescribeError(errno);
         } else {
-            item.done = true;
+            item.outcome = Outcome::Done;
             item.reason.clear();
         }
     }
@@ -197,11 +198,12 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         if (!item.reason.empty()) {
             // Never used as a file name.
         } else if (options.dryRun) {
-            item.done = !IsTakenByAnotherFile(newPath, oldPath);
-            if (!item.done) {
+            item.outcome = IsTakenByAnotherFile(newPath, oldPath) ? Outcome::Kept : Outcome::Done;
+            if (!item.Done()) {
                 item.reason = "another file in the camera folder already has that name";
             }
-        } else if (const int error = item.newName == entry.name ? 0 : platform::MoveNoReplace(oldPath, newPath);
+        } else if (const int error =
+                       item.newName == entry.name ? 0 : platform::MoveNoReplace(oldPath, newPath);
                    error != 0) {
             // Another file already having the new name is skipped: archiving the file that has the name
             // would pack (and remove) the wrong picture.
@@ -229,7 +231,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         }
         report.items.push_back(std::move(item));
         if (options.onProgress) {
-            options.onProgress(report.items.size());
+            options.onProgress(report.items.size(), 0);
         }
     }
 

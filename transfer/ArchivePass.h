@@ -14,6 +14,7 @@ namespace transfer {
 inline constexpr const char* kArchiveName = "ArchivePics.zip";
 
 TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir, NameOption option,
-                           NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options = {});
+                           NamingInputs& inputs, const SettingsFile& settings,
+                           const PassOptions& options = {});
 
 }  // namespace transfer

@@ -1,7 +1,5 @@
 #include "transfer/CounterKeeper.h"
 
-#include <climits>
-#include <cstdlib>
 #include <optional>
 
 #include "platform/Path.h"
@@ -17,18 +15,6 @@ constexpr uint64_t kSectorSize = 512;
 
 bool CrossesSector(uint64_t offset, size_t length) {
     return length > 0 && offset / kSectorSize != (offset + length - 1) / kSectorSize;
-}
-
-// The folder that holds the file itself: a settings file that is a link is replaced beside its target.
-std::string FolderOfTarget(const std::string& path) {
-    const auto info = platform::InfoOfPath(path, /*followLinks=*/false);
-    if (info && info->IsSymlink()) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) != nullptr) {
-            return platform::FolderOf(resolved);
-        }
-    }
-    return platform::FolderOf(path);
 }
 
 }  // namespace
@@ -54,8 +40,7 @@ bool CounterKeeper::Finish(const NamingInputs& /*inputs*/) {
     if (!safe) {
         // Our last write did not stick, or the file we hold is no longer the settings file: write the value
         // whole into whatever stands under the name now, and wait for that.
-        safe = m_settings.Write(kCounterKey, m_kept, SettingsFile::Durability::Flushed) &&
-               platform::SyncPath(m_settings.Path()) && SyncFolder();
+        safe = m_settings.Write(kCounterKey, m_kept) && platform::SyncPath(m_settings.Path()) && SyncFolder();
     }
     m_file.Close();
     return safe;
@@ -92,7 +77,7 @@ bool CounterKeeper::IsStillInPlace() {
 // folder at the end of the pass.
 bool CounterKeeper::Replace(const std::string& text) {
     m_file.Close();
-    if (!m_settings.Write(kCounterKey, text, SettingsFile::Durability::Flushed)) {
+    if (!m_settings.Write(kCounterKey, text)) {
         return false;
     }
     Locate();
@@ -125,7 +110,7 @@ void CounterKeeper::Locate() {
 }
 
 bool CounterKeeper::SyncFolder() const {
-    return platform::SyncPath(FolderOfTarget(m_settings.Path()));
+    return platform::SyncPath(platform::FolderOf(platform::LinkTarget(m_settings.Path())));
 }
 
 }  // namespace transfer

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/SettingsFile.h"
 #include "platform/File.h"
+#include "settings/SettingsFile.h"
 
 namespace transfer {
 

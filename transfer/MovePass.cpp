@@ -2,11 +2,11 @@
 
 #include <cerrno>
 
-#include "app/SettingsFile.h"
 #include "platform/File.h"
 #include "platform/Folder.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "settings/SettingsFile.h"
 #include "transfer/CounterKeeper.h"
 #include "transfer/PassSteps.h"
 
@@ -33,8 +33,8 @@ void Move(const std::string& source, const std::string& toDir, bool dryRun, Tran
     } else if (IsTakenByAnotherFile(destination, source)) {
         error = EEXIST;
     }
-    item.done = error == 0;
-    if (!item.done) {
+    item.outcome = error == 0 ? Outcome::Done : Outcome::Kept;
+    if (!item.Done()) {
         item.reason = WhyNotMoved(error, toDir);
     }
 }

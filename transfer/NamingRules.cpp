@@ -3,6 +3,7 @@
 #include <array>
 #include <limits>
 
+#include "platform/Text.h"
 #include "platform/Time.h"
 
 namespace transfer {
@@ -53,13 +54,7 @@ std::span<const std::string_view> ArchiveExtensions() {
 
 std::string SelectionExtension(std::string_view name) {
     const size_t dot = name.find('.');
-    std::string extension(dot == std::string_view::npos ? name : name.substr(dot));
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return extension;
+    return platform::AsciiLowered(dot == std::string_view::npos ? name : name.substr(dot));
 }
 
 bool IsAccepted(std::string_view extension, std::span<const std::string_view> accepted) {

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-
 namespace transfer {
 
 // The naming choice: the index of the checked radio button of the window's "Append To File Name:" group.
@@ -22,14 +21,14 @@ inline constexpr NameOption kNameRename = 4;
 // What the naming rules read from (and write to) the user's form for every taken file. The window implements
 // it over its controls; the command line and the tests over plain values.
 class NamingInputs {
-public:
+  public:
     virtual ~NamingInputs() = default;
-    virtual std::string Text() const = 0;                    // IDC_TEXT
-    virtual std::string NumberText() const = 0;              // IDC_NUMBER, as shown
-    virtual void SetNumberText(const std::string& text) = 0; // IDC_NUMBER
-    virtual std::string RenameFind() const = 0;              // IDC_RENAME_FIND
-    virtual std::string RenameNew() const = 0;               // IDC_RENAME_NEW
-    virtual bool IsNumberChecked() const = 0;                // check state of IDC_APPEND_NUMBER
+    virtual std::string Text() const = 0;                     // IDC_TEXT
+    virtual std::string NumberText() const = 0;               // IDC_NUMBER, as shown
+    virtual void SetNumberText(const std::string& text) = 0;  // IDC_NUMBER
+    virtual std::string RenameFind() const = 0;               // IDC_RENAME_FIND
+    virtual std::string RenameNew() const = 0;                // IDC_RENAME_NEW
+    virtual bool IsNumberChecked() const = 0;                 // check state of IDC_APPEND_NUMBER
 };
 
 // NamingInputs over plain values.

@@ -1,7 +1,7 @@
 #include "transfer/PassSteps.h"
 
-#include "app/SettingsFile.h"
 #include "platform/File.h"
+#include "settings/SettingsFile.h"
 
 namespace transfer {
 

@@ -6,7 +6,30 @@ namespace transfer {
 
 size_t TransferReport::Failed() const {
     return static_cast<size_t>(
-        std::count_if(items.begin(), items.end(), [](const TransferItem& item) { return !item.done; }));
+        std::count_if(items.begin(), items.end(), [](const TransferItem& item) { return !item.Done(); }));
+}
+
+std::string LeftBehindText(const TransferReport& report) {
+    std::vector<std::pair<std::string, size_t>> kinds(report.leftBehind.begin(), report.leftBehind.end());
+    size_t total = 0;
+    for (const auto& kind : kinds) {
+        total += kind.second;
+    }
+    if (total == 0) {
+        return {};
+    }
+    // The most common kinds first: they are what the user most likely forgot.
+    std::stable_sort(kinds.begin(), kinds.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::string text = std::to_string(total) + (total == 1 ? " other file stays" : " other files stay") +
+                       " in the camera folder (";
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + (kinds[i].first.empty() ? "no extension" : kinds[i].first);
+        if (kinds[i].second > 1) {
+            text += " \u00d7" + std::to_string(kinds[i].second);
+        }
+    }
+    return text + ")";
 }
 
 }  // namespace transfer

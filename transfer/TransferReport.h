@@ -1,40 +1,86 @@
-// What a pass did with each file it took. The passes show nothing themselves; the caller decides.
+// What a pass did with each file it took, and what it was asked to do. The passes show nothing themselves;
+// the caller decides what to say.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace transfer {
 
+// What became of one taken file.
+enum class Outcome {
+    Done,  // moved; or archived, checked and removed from the camera folder
+    Kept,  // it stays where it was (in the camera folder; under its new name once renamed for the archive)
+    CopyKept,  // a whole copy is in the destination folder or the archive, and the original stays as well
+};
+
 struct TransferItem {
     std::string oldName;  // the entry's name in the camera folder
     std::string newName;  // the name it was given
-    bool done = false;    // moved (move pass), or archived and removed (archive pass)
-    std::string reason;   // why not, in plain words, when !done
+    Outcome outcome = Outcome::Kept;
+    std::string reason;  // why it is not Done, in plain words
+
+    bool Done() const { return outcome == Outcome::Done; }
+};
+
+// The outcome of one step of a pass: it worked, or what stopped it, in plain words for the user.
+class StepResult {
+  public:
+    static StepResult Ok() { return StepResult(); }
+    static StepResult Failed(std::string reason) { return StepResult(std::move(reason)); }
+
+    bool IsOk() const { return !m_failed; }
+    const std::string& Reason() const { return m_reason; }
+
+  private:
+    StepResult() = default;
+    explicit StepResult(std::string reason) : m_failed(true), m_reason(std::move(reason)) {}
+
+    bool m_failed = false;
+    std::string m_reason;
 };
 
 struct TransferReport {
     std::vector<TransferItem> items;  // one per taken entry, in the order handled
+    // Why the pass could not run at all (the camera folder can't be read, the destination folder does not
+    // exist); no file was touched. Empty when it ran.
+    std::string problem;
     // Why the running number could not be kept in the settings file, when a write of "counter" failed
     // (the files themselves are unaffected, but the next pass would hand out the same numbers again).
     std::string counterError;
     // Something the user should know about the pass as a whole, such as where an earlier archive was kept.
     std::string notice;
+    // The files of the camera folder that the pass did not take, counted by extension (lower-cased, from the
+    // last "."; "" for a name without one). Folders and hidden files are not counted.
+    std::map<std::string, size_t> leftBehind;
+    // The pass was asked to stop and did, before the end of its list.
+    bool cancelled = false;
 
     size_t Taken() const { return items.size(); }
     size_t Failed() const;
     size_t Done() const { return Taken() - Failed(); }
 };
 
+// "14 other files stay in the camera folder (.cr2 ×10, .mp4 ×4)"; empty when the pass left none.
+std::string LeftBehindText(const TransferReport& report);
+
+// Set from any thread, or from a signal handler, to ask a running pass to stop after the file in hand.
+using CancelFlag = std::atomic<bool>;
+static_assert(CancelFlag::is_always_lock_free, "a signal handler sets it");
+
 struct PassOptions {
     bool dryRun = false;  // compose and report the new names; change no file and no setting
+    const CancelFlag* cancel = nullptr;
     std::function<void(const TransferItem&)> onItem;  // called with each taken entry's final outcome
-    // Called as each taken entry has been handled, with the count so far. The archive pass learns the final
-    // outcomes only once the archive is closed and checked, so it calls onItem for all entries at the end;
-    // this is its progress signal.
-    std::function<void(size_t handled)> onProgress;
+    // Called as each taken entry has been handled, with the count so far and the number of taken entries in
+    // all. The archive pass learns the final outcomes only once the archive is closed and checked, so it
+    // calls onItem for all entries at the end; this is its progress signal.
+    std::function<void(size_t handled, size_t total)> onProgress;
 };
 
 }  // namespace transfer

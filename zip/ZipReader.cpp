@@ -251,11 +251,13 @@ bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
 }
 
 namespace {
-constexpr size_t kDirectAlignment = 4096;      // covers 512-byte and 4 KiB sectors
-constexpr size_t kDirectWindow = 4 << 20;      // large reads keep the disk streaming
+constexpr size_t kDirectAlignment = 4096;  // covers 512-byte and 4 KiB sectors
+constexpr size_t kDirectWindow = 4 << 20;  // large reads keep the disk streaming
 }  // namespace
 
-void DirectFileByteSource::FreeAligned::operator()(uint8_t* p) const { std::free(p); }
+void DirectFileByteSource::FreeAligned::operator()(uint8_t* p) const {
+    std::free(p);
+}
 
 DirectFileByteSource::DirectFileByteSource(platform::File file, uint64_t size)
     : m_file(std::move(file)), m_size(size) {}

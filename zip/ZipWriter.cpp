@@ -12,6 +12,7 @@
 #include "platform/File.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
+#include "platform/Text.h"
 
 namespace zip {
 namespace {
@@ -529,11 +530,8 @@ bool HasArchiveSuffix(std::string_view name) {
     const std::string_view suffix = name.substr(dot);
     static constexpr std::string_view kSuffixes[] = {".Z",   ".zip", ".zoo", ".arc",
                                                      ".lzh", ".arj", ".gz",  ".tgz"};
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     return std::any_of(std::begin(kSuffixes), std::end(kSuffixes), [&](std::string_view candidate) {
-        return candidate.size() == suffix.size() &&
-               std::equal(suffix.begin(), suffix.end(), candidate.begin(),
-                          [&](char a, char b) { return lower(a) == lower(b); });
+        return platform::EqualIgnoringAsciiCase(suffix, candidate);
     });
 }
 

@@ -11,9 +11,9 @@
 #include <QPushButton>
 
 #include "app/AboutDlg.h"
-#include "app/SettingsFile.h"
 #include "platform/ExecutablePath.h"
 #include "resources/ResourceIds.h"
+#include "settings/SettingsFile.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ArchivePass.h"

@@ -23,8 +23,9 @@ class ProgramTest : public ::testing::Test {
             ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
                 << tool << " is missing (scripts/setup.sh)";
         }
-        // -displayfd 1: the server writes the display number it took once it is ready. -noreset: without it the
-        // server resets when its last client leaves, and a program started during the reset can't connect.
+        // -displayfd 1: the server writes the display number it took once it is ready. -noreset: without it
+        // the server resets when its last client leaves, and a program started during the reset can't
+        // connect.
         server.start("Xvfb",
                      {"-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         while (server.waitForStarted(10000) && !server.canReadLine() && server.waitForReadyRead(20000)) {

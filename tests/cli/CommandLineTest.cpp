@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-#include "app/SettingsFile.h"
 #include "cli/Transfer.h"
 #include "platform/ExecutablePath.h"
 #include "platform/Path.h"
+#include "settings/SettingsFile.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
@@ -97,11 +97,6 @@ TEST(CommandLine, HelpNeedsNoFolders) {
                                "--rename FIND NEW", "--dry-run", "--quiet", "--settings FILE", "--help"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
-}
-
-TEST(CommandLine, DefaultSettingsLiveBesideTheProgram) {
-    EXPECT_EQ(cli::DefaultSettingsPath(),
-              platform::JoinPath(platform::FolderOf(platform::ExecutablePath()), "tovaro.ini"));
 }
 
 TEST(RunTransfer, ShowsProgressOnlyWhenAskedAndClearsIt) {

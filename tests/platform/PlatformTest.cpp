@@ -26,22 +26,7 @@ TEST(Path, JoinAlwaysAddsOneSlash) {
     EXPECT_EQ(platform::NameOf("/a/b.jpg"), "b.jpg");
 }
 
-TEST(SettingsPath, FollowsTheExecutableName) {
-    const struct {
-        const char* executable;
-        const char* settings;
-    } cases[] = {
-        {"/opt/Photos/PROG.EXE", "/opt/Photos/PROG.ini"},
-        {"/opt/Photos/Mover.exe", "/opt/Photos/Mover.ini"},
-        {"/usr/local/bin/tovaro", "/usr/local/bin/tovaro.ini"},
-        {"/home/u/.local/bin/tovaro-cli", "/home/u/.local/bin/tovaro-cli.ini"},
-        {"/x/tool.v2", "/x/tool.v2.ini"},
-        {"/x/.abc", "/x/.abc.ini"},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(platform::SettingsPathFor(c.executable), c.settings) << c.executable;
-    }
+TEST(ExecutablePath, IsFoundAndNamesTheApplication) {
     EXPECT_EQ(platform::ApplicationNameFor("/usr/bin/tovaro"), "tovaro");
     EXPECT_EQ(platform::ApplicationNameFor("C/PROG.EXE"), "PROG");
     EXPECT_FALSE(platform::ExecutablePath().empty());
@@ -107,10 +92,8 @@ TEST(ReplaceFileContents, AFailedWriteOrFlushKeepsTheOldFile) {
     calls = platform::RealSysCalls();
     calls.fsync = Fail<EIO>;
     platform::ScopedSysCalls scoped(calls);
-    EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "flushed", /*flush=*/true));
+    EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "flushed"));
     EXPECT_EQ(ReadFile(dir / "s.ini"), "old");
-    EXPECT_TRUE(platform::ReplaceFileContents(dir / "s.ini", "unflushed", /*flush=*/false));  // doesn't wait
-    EXPECT_EQ(ReadFile(dir / "s.ini"), "unflushed");
     EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"s.ini"});
 }
 

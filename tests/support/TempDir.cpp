@@ -1,14 +1,14 @@
 #include "tests/support/TempDir.h"
 
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace testsupport {
 
@@ -25,7 +25,9 @@ TempDir::TempDir(const std::string& base) {
     m_path = pattern;
 }
 
-TempDir::~TempDir() { RunCommand("rm -rf " + ShellQuote(m_path)); }
+TempDir::~TempDir() {
+    RunCommand("rm -rf " + ShellQuote(m_path));
+}
 
 void WriteFile(const std::string& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -46,7 +48,9 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-void MakeFolder(const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path; }
+void MakeFolder(const std::string& path) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
+}
 
 std::vector<std::string> ListNames(const std::string& folder) {
     std::vector<std::string> names;

@@ -7,7 +7,7 @@
 namespace testsupport {
 
 class TempDir {
-public:
+  public:
     // Made below $TMPDIR (or /tmp); `base` picks another parent, such as /dev/shm.
     explicit TempDir(const std::string& base = "");
     ~TempDir();
@@ -18,7 +18,7 @@ public:
     // The path of `name` inside this folder.
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -9,8 +9,8 @@
 #include <set>
 #include <string_view>
 
-#include "app/SettingsFile.h"
 #include "platform/File.h"
+#include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
@@ -112,7 +112,7 @@ TEST_F(ArchivePassTest, PacksThePicturesAndLeavesVideosFoldersAndOtherFiles) {
     MakeFolder(m_from + "/holiday.jpg");
     const TransferReport report = Run(kNameNothing);
     ASSERT_EQ(report.Taken(), 1u);
-    EXPECT_TRUE(report.items[0].done) << report.items[0].reason;
+    EXPECT_TRUE(report.items[0].Done()) << report.items[0].reason;
     EXPECT_EQ(ListNames(m_from), (Names{"CLIP0002.AVI", "holiday.jpg", "notes.txt"}));
     const auto members = ReadWithIndependentReaders(Archive());
     EXPECT_EQ(members,
@@ -126,7 +126,7 @@ TEST_F(ArchivePassTest, NumbersFollowTheListingAndTheCounterKeepsTheNext) {
     ASSERT_EQ(report.Taken(), 3u);
     std::set<std::string> names, members;
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_TRUE(report.items[i].done);
+        EXPECT_TRUE(report.items[i].Done());
         EXPECT_NE(report.items[i].newName.find(" -" + std::to_string(7 + i) + "."), std::string::npos);
         names.insert(m_from + "/" + report.items[i].newName);
     }
@@ -153,7 +153,7 @@ TEST_F(ArchivePassTest, AnEarlierArchiveIsKeptUnderTheFirstFreeName) {
     WriteFile(m_to + "/ArchivePics-1.zip", "someone else's file");
     Put({"two.jpg"});
     const TransferReport report = Run(kNameNothing);
-    EXPECT_TRUE(report.items.at(0).done);
+    EXPECT_TRUE(report.items.at(0).Done());
     EXPECT_EQ(ReadFile(m_to + "/ArchivePics-1.zip"), "someone else's file");
     EXPECT_EQ(ReadFile(m_to + "/ArchivePics-2.zip"), first);
     EXPECT_NE(report.notice.find("ArchivePics-2.zip"), std::string::npos);
@@ -203,8 +203,8 @@ TEST_F(ArchivePassTest, ANewNameThatIsTakenSkipsTheEntry) {
     ASSERT_EQ(report.Taken(), 2u);
     for (const TransferItem& item : report.items) {
         // The other one's new name is its own name: it is packed as usual.
-        EXPECT_EQ(item.done, item.oldName == "IMG_0001.jpg") << item.oldName;
-        EXPECT_EQ(item.done, item.reason.find("already has that name") == std::string::npos) << item.reason;
+        EXPECT_EQ(item.Done(), item.oldName == "IMG_0001.jpg") << item.oldName;
+        EXPECT_EQ(item.Done(), item.reason.find("already has that name") == std::string::npos) << item.reason;
     }
     EXPECT_EQ(ListNames(m_from), Names{"IMG_0001.JPG"});
     EXPECT_EQ(ReadFile(m_from + "/IMG_0001.JPG"), m_put["IMG_0001.JPG"]);
@@ -298,8 +298,8 @@ TEST_P(ArchiveFaultTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
     EXPECT_EQ(report.Failed(), GetParam().keptPictures);
     EXPECT_EQ(ListNames(m_from).size(), GetParam().keptPictures);
     for (const TransferItem& item : report.items) {
-        EXPECT_EQ(item.done, !Exists(m_from + "/" + item.newName)) << item.newName;
-        EXPECT_EQ(item.done, item.reason.empty()) << item.reason;
+        EXPECT_EQ(item.Done(), !Exists(m_from + "/" + item.newName)) << item.newName;
+        EXPECT_EQ(item.Done(), item.reason.empty()) << item.reason;
     }
 }
 

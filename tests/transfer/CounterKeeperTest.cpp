@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 #include "transfer/MovePass.h"
@@ -44,7 +44,7 @@ struct Pass {
         inputs.numberChecked = true;
         PassOptions options;
         options.onItem = [&](const TransferItem& item) {
-            EXPECT_TRUE(item.done) << item.oldName << ": " << item.reason;
+            EXPECT_TRUE(item.Done()) << item.oldName << ": " << item.reason;
             afterItem(inputs.numberText);
         };
         return MovePass(from, to, kNameNumber, inputs, settings, options);

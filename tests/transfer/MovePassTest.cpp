@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <set>
 
-#include "app/SettingsFile.h"
 #include "platform/File.h"
 #include "platform/Time.h"
+#include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
@@ -136,7 +136,7 @@ TEST_F(MovePassTest, UnsafeNewNamesAreNeverUsed) {
         m_inputs.renameNew = replacement;
         const TransferReport report = Run(kNameRename);
         ASSERT_EQ(report.Taken(), 1u);
-        EXPECT_FALSE(report.items[0].done) << replacement;
+        EXPECT_FALSE(report.items[0].Done()) << replacement;
         EXPECT_TRUE(report.items[0].reason.find("\"/\"") != std::string::npos ||
                     report.items[0].reason == "the new name contains a NUL byte")
             << report.items[0].reason;
@@ -191,7 +191,7 @@ TEST_F(MovePassTest, ADryRunChangesNothingAndReportsEveryItem) {
         const TransferItem& item = report.items[i];
         EXPECT_EQ(item.oldName, seen[i]);
         EXPECT_NE(item.newName.find(" -" + std::to_string(11 + i) + "."), std::string::npos) << item.newName;
-        EXPECT_EQ(item.done, item.oldName != "IMG_0002.JPG") << item.oldName;
+        EXPECT_EQ(item.Done(), item.oldName != "IMG_0002.JPG") << item.oldName;
     }
 }
 

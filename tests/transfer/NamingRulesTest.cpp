@@ -5,7 +5,7 @@
 #include <ctime>
 #include <limits>
 
-#include "app/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;

@@ -1,5 +1,6 @@
 // The settings file: a small INI file beside the executable that remembers the two folders and the running
-// number. Stateless: every call forms the path again and reads or rewrites the file.
+// number, shared by tovaro and tovaro-cli. Stateless: every call forms the path again and reads or rewrites
+// the file.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +9,9 @@
 #include <string_view>
 
 class SettingsFile {
-public:
-    // The file beside the running executable (see platform::SettingsPathFor). When the executable's path
-    // can't be found, nothing is read or written: reads give "~" and writes fail.
+  public:
+    // The file beside the running executable (DefaultPathFor). When the executable's path can't be found,
+    // nothing is read or written: reads give "~" and writes fail.
     SettingsFile();
     // A file of the caller's choice (the command line's --settings, tests).
     explicit SettingsFile(std::string path);
@@ -25,17 +26,8 @@ public:
     // failed write leaves the old file untouched and returns false. A value that could not be read back as
     // given (a line break or NUL in it, blanks at either end) is refused and returns false, as is a file
     // that exists but can't be read.
-    //
-    // A flushed write waits until the new file is on the disk. An unflushed one does not: it is still all or
-    // nothing for every reader, but a power failure soon after it may bring back the earlier file. It is for
-    // a run of writes, such as the counter after every file of a pass, that ends with Flush().
-    enum class Durability { Flushed, Unflushed };
-    bool Write(const std::string& key, const std::string& value,
-               Durability durability = Durability::Flushed) const;
-
-    // Waits until the file as it stands (and its name in its folder) is on the disk. True when there is
-    // nothing to flush.
-    bool Flush() const;
+    // The new file is on the disk before it takes the old one's name.
+    bool Write(const std::string& key, const std::string& value) const;
 
     // Where the value that Read would give for `key` stands in `text`, the whole contents of a settings file:
     // its first byte and its length, blanks around it left out (the whole value, not cut to 259). No value
@@ -49,10 +41,16 @@ public:
     // The path this accessor uses now; empty when there is none.
     std::string Path() const;
 
+    // The settings file of a program at `executablePath`, one rule for both programs so that they share one
+    // file: tovaro.ini in the program's folder. A program named like PROG.EXE keeps PROG.ini (its last three
+    // characters replaced), so a settings file carried along with such a program keeps its name. Empty for
+    // an empty path.
+    static std::string DefaultPathFor(const std::string& executablePath);
+
     static constexpr const char* kMissing = "~";
     static constexpr size_t kMaxValueLength = 259;
 
-private:
+  private:
     std::string m_path;  // empty: beside the executable
     bool m_explicit = false;
 };

@@ -1,4 +1,4 @@
-#include "app/SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <cerrno>
 #include <optional>
@@ -9,6 +9,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
 #include "platform/Path.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -43,22 +44,6 @@ std::string_view Trim(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::vector<Line> SplitLines(std::string_view text) {
@@ -122,12 +107,12 @@ Lookup Find(const std::vector<Line>& lines, std::string_view key) {
             if (found.header != kNone) {
                 break;  // the section ended
             }
-            if (EqualIgnoringCase(parsed.name, kSection)) {
+            if (platform::EqualIgnoringAsciiCase(parsed.name, kSection)) {
                 found.header = i;
             }
         } else if (parsed.kind == LineKind::Key && found.header != kNone) {
             found.lastKey = i;
-            if (found.keyLine == kNone && EqualIgnoringCase(parsed.name, key)) {
+            if (found.keyLine == kNone && platform::EqualIgnoringAsciiCase(parsed.name, key)) {
                 found.keyLine = i;
             }
         }
@@ -210,7 +195,7 @@ SettingsFile::SettingsFile(std::string path) : m_path(std::move(path)), m_explic
 
 std::string SettingsFile::Path() const {
     // Formed afresh for every call: nothing about the file is cached.
-    return m_explicit ? m_path : platform::SettingsPathFor(platform::ExecutablePath());
+    return m_explicit ? m_path : DefaultPathFor(platform::ExecutablePath());
 }
 
 std::string SettingsFile::Read(const std::string& key) const {
@@ -244,7 +229,19 @@ std::optional<SettingsFile::ValueSpan> SettingsFile::LocateValue(std::string_vie
     return ValueSpan{lineStart + parsed.valueStart, parsed.value.size()};
 }
 
-bool SettingsFile::Write(const std::string& key, const std::string& value, Durability durability) const {
+std::string SettingsFile::DefaultPathFor(const std::string& executablePath) {
+    if (executablePath.empty()) {
+        return {};
+    }
+    const std::string name = platform::NameOf(executablePath);
+    const size_t n = name.size();
+    if (n > 4 && name[n - 4] == '.' && name.find('.', n - 3) == std::string::npos) {
+        return executablePath.substr(0, executablePath.size() - 3) + "ini";
+    }
+    return platform::JoinPath(platform::FolderOf(executablePath), "tovaro.ini");
+}
+
+bool SettingsFile::Write(const std::string& key, const std::string& value) const {
     const std::string path = Path();
     if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value)) {
         return false;
@@ -254,14 +251,5 @@ bool SettingsFile::Write(const std::string& key, const std::string& value, Durab
         return false;
     }
     const std::string updated = WithValue(*old, key, value);
-    return updated == *old ||
-           platform::ReplaceFileContents(path, updated, /*flush=*/durability == Durability::Flushed);
-}
-
-bool SettingsFile::Flush() const {
-    const std::string path = Path();
-    if (path.empty() || (!platform::InfoOfPath(path) && errno == ENOENT)) {
-        return true;
-    }
-    return platform::SyncPath(path) && platform::SyncPath(platform::FolderOf(path));
+    return updated == *old || platform::ReplaceFileContents(path, updated);
 }

@@ -1,4 +1,4 @@
-#include "app/SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -157,30 +157,23 @@ TEST(SettingsFile, AFailedWriteLeavesTheOldFile) {
 }
 
 TEST(SettingsFile, LivesBesideTheExecutableByDefaultAndWithoutAPathIsNotWritten) {
-    EXPECT_EQ(SettingsFile().Path(), platform::SettingsPathFor(platform::ExecutablePath()));
+    const struct {
+        const char* executable;
+        const char* settings;
+    } cases[] = {
+        {"/opt/Photos/PROG.EXE", "/opt/Photos/PROG.ini"},
+        {"/usr/local/bin/tovaro", "/usr/local/bin/tovaro.ini"},
+        {"/home/u/.local/bin/tovaro-cli", "/home/u/.local/bin/tovaro.ini"},
+        {"/x/tool.v2", "/x/tovaro.ini"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SettingsFile::DefaultPathFor(c.executable), c.settings) << c.executable;
+    }
+    EXPECT_EQ(SettingsFile().Path(), SettingsFile::DefaultPathFor(platform::ExecutablePath()));
     const SettingsFile settings{std::string()};
     EXPECT_EQ(settings.Read("counter"), "~");
     EXPECT_FALSE(settings.Write("counter", "1"));
-    EXPECT_TRUE(settings.Flush());
-}
-
-TEST(SettingsFile, UnflushedWritesAreKeptAndFlushedLater) {
-    TempDir dir;
-    const SettingsFile settings(dir / "tovaro.ini");
-    static int syncs;
-    syncs = 0;
-    platform::SysCalls calls = platform::RealSysCalls();
-    calls.fsync = [](int) { return ++syncs, 0; };
-    platform::ScopedSysCalls scoped(calls);
-    for (int i = 1; i <= 3; ++i) {
-        EXPECT_TRUE(settings.Write("counter", std::to_string(i), SettingsFile::Durability::Unflushed));
-    }
-    EXPECT_EQ(syncs, 0);
-    EXPECT_EQ(settings.Read("counter"), "3");
-    EXPECT_TRUE(settings.Flush());
-    EXPECT_EQ(syncs, 2);  // the file and its folder
-    EXPECT_TRUE(settings.Write("counter", "4"));
-    EXPECT_EQ(syncs, 3);
 }
 
 }  // namespace
