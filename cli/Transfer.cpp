@@ -1,6 +1,8 @@
 #include "cli/Transfer.h"
 
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 #include <ostream>
 
 #include "platform/ExecutablePath.h"
@@ -42,15 +44,73 @@ class ProgressLine {
     bool m_shown = false;
 };
 
+transfer::CancelFlag g_stop{false};
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    g_stopSignal = signal;
+    g_stop.store(true);
+}
+
+// While a pass runs, Ctrl-C, a hang-up or a plain kill stop it after the file in hand: the pass then finishes
+// properly (an archive is closed and checked with what it holds) and says what it did. A second such signal
+// ends the program at once, as it would without us.
+class StopSignals {
+  public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], &action, &m_previous[i]);
+        }
+    }
+    ~StopSignals() {
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], &m_previous[i], nullptr);
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_previous[std::size(kSignals)]{};
+};
+
+// A name as one line of output: control characters (a line break in a name would split the line) and the
+// backslash are written as C escapes, the way `ls -b` shows them; every other byte as it is.
+std::string Printable(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                                  static_cast<char>('0' + ((byte >> 3) & 7)),
+                                  static_cast<char>('0' + (byte & 7)), '\0'};
+            out += octal;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 // "moved" or "archived", as the pass that runs.
 std::string Verb(const CliOptions& options) {
     return options.zip ? "archived" : "moved";
 }
 
 std::string ItemLine(const transfer::TransferItem& item, const CliOptions& options) {
-    std::string line = item.oldName + " -> " + item.newName;
+    std::string line = Printable(item.oldName) + " -> " + Printable(item.newName);
     if (!item.Done()) {
-        line += (options.dryRun ? ": would not be " : ": not ") + Verb(options) + ": " + item.reason;
+        line += ": " + transfer::OutcomeText(item, options.zip, options.dryRun);
     }
     return line;
 }
@@ -69,6 +129,12 @@ std::string Summary(const transfer::TransferReport& report, const CliOptions& op
                           " of " + Files(report.Taken()) + ".";
     if (report.Failed() > 0) {
         summary += " " + std::to_string(report.Failed()) + " not " + verb + ".";
+    }
+    if (report.cancelled) {
+        summary += " Stopped on request: the files not yet handled stay in the camera folder.";
+    }
+    if (const std::string left = transfer::LeftBehindText(report); !left.empty()) {
+        summary += " " + left + ".";
     }
     return summary;
 }
@@ -113,6 +179,10 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     size_t handled = 0;
     transfer::PassOptions passOptions;
     passOptions.dryRun = options.dryRun;
+    passOptions.numberFromSavedCounter = !options.startNumber;
+    g_stop.store(false);
+    g_stopSignal = 0;
+    passOptions.cancel = &g_stop;
     passOptions.onItem = [&](const transfer::TransferItem& item) {
         if (!options.quiet || !item.Done()) {
             progress.Clear();
@@ -125,21 +195,32 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     // The archive pass reports its outcomes once the archive is checked; meanwhile it tells its progress.
     passOptions.onProgress = [&](size_t count, size_t) { progress.Show(count); };
     const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
-    const transfer::TransferReport report =
-        pass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);
+    transfer::TransferReport report;
+    {
+        const StopSignals stopSignals;
+        report = pass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);
+    }
     progress.Clear();
 
     if (!report.notice.empty() && !options.quiet) {
         out << report.notice << "\n";
     }
 
+    if (!report.problem.empty()) {
+        err << "tovaro-cli: " << report.problem << "\n";
+    }
     if (!report.counterError.empty()) {
         err << "tovaro-cli: warning: " << report.counterError << "\n";
     }
     if (!options.quiet) {
         out << Summary(report, options) << "\n";
     }
-    return report.Failed() == 0 ? kExitAllMoved : kExitSomeNotMoved;
+    // A counter that could not be kept fails the run too: the next run would hand out the same numbers.
+    if (g_stopSignal != 0) {
+        return 128 + g_stopSignal;
+    }
+    const bool clean = report.Failed() == 0 && report.problem.empty() && report.counterError.empty();
+    return clean ? kExitAllMoved : kExitSomeNotMoved;
 }
 
 }  // namespace cli

@@ -10,6 +10,7 @@
 #include <random>
 #include <utility>
 
+#include "platform/Folder.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
 
@@ -29,6 +30,7 @@ FileInfo FromStatx(const struct statx& sx) {
     info.links = sx.stx_nlink;
     info.modified = FromStatx(sx.stx_mtime);
     info.accessed = FromStatx(sx.stx_atime);
+    info.changed = FromStatx(sx.stx_ctime);
     info.bornKnown = (sx.stx_mask & STATX_BTIME) != 0;
     info.born = info.bornKnown ? FromStatx(sx.stx_btime) : info.modified;
     return info;
@@ -49,6 +51,17 @@ bool FileInfo::IsSymlink() const {
 }
 bool FileInfo::OwnerMayWrite() const {
     return (mode & S_IWUSR) != 0;
+}
+bool FileInfo::IsWriteProtected() const {
+    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool FileInfo::IsUnchangedSince(const FileInfo& earlier) const {
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return IsSameFile(earlier) && size == earlier.size && same(modified, earlier.modified) &&
+           same(changed, earlier.changed);
 }
 
 std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks) {
@@ -76,6 +89,19 @@ File& File::operator=(File&& other) noexcept {
         m_fd = std::exchange(other.m_fd, -1);
     }
     return *this;
+}
+
+File File::OpenRegularForReading(const std::string& path) {
+    File file(Sys().open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+    if (!file.IsOpen()) {
+        return file;
+    }
+    const auto info = file.Info();
+    if (!info || !info->IsRegular()) {
+        errno = info ? EINVAL : errno;
+        return File();
+    }
+    return file;
 }
 
 File File::OpenForReading(const std::string& path) {
@@ -184,7 +210,7 @@ bool File::Close() {
 }
 
 File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode) {
-    static std::mt19937_64 generator{std::random_device{}()};
+    thread_local std::mt19937_64 generator{std::random_device{}()};
     const std::string folder = FolderOf(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[17];
@@ -194,9 +220,14 @@ File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_
             suffix[i] = kDigits[r % 36];
         }
         suffix[16] = '\0';
-        *tempPath = JoinPath(folder, std::string(".tovaro-") + suffix + ".part");
+        *tempPath = JoinPath(folder, std::string(kTemporaryPrefix) + suffix + std::string(kTemporarySuffix));
         File file = File::CreateNew(*tempPath, mode);
-        if (file.IsOpen() || errno != EEXIST) {
+        if (file.IsOpen()) {
+            // Held for as long as the file is open: it tells a sweep by another run that the file is in use.
+            file.TryLockExclusive();
+            return file;
+        }
+        if (errno != EEXIST) {
             return file;
         }
     }
@@ -234,6 +265,27 @@ bool ReplaceFileContents(const std::string& path, const std::string& contents) {
         return false;
     }
     return true;
+}
+
+void RemoveStaleTemporaries(const std::string& folder) {
+    const auto listing = ListFolder(folder);
+    if (!listing) {
+        return;
+    }
+    for (const FolderEntry& entry : *listing) {
+        const std::string_view name = entry.name;
+        if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
+            continue;
+        }
+        const std::string path = JoinPath(folder, entry.name);
+        File file = File::OpenRegularForReading(path);
+        const auto held = file.IsOpen() ? file.Info() : std::nullopt;
+        const auto there = InfoOfPath(path, /*followLinks=*/false);
+        // Only a file that no one holds, and that is still the one we looked at, goes.
+        if (held && there && held->IsSameFile(*there) && file.TryLockExclusive()) {
+            Sys().unlink(path.c_str());
+        }
+    }
 }
 
 bool SyncPath(const std::string& path) {

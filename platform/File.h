@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -18,6 +19,7 @@ struct FileInfo {
     uint64_t links = 1;   // hard links to the file
     timespec modified{};  // last write
     timespec accessed{};  // last access
+    timespec changed{};   // last change of contents or attributes (ctime)
     timespec born{};      // birth time where the file system keeps one, else the last write
     bool bornKnown = false;
 
@@ -25,6 +27,11 @@ struct FileInfo {
     bool IsRegular() const;
     bool IsSymlink() const;
     bool OwnerMayWrite() const;
+    // No write permission bit set at all: how a camera marks a protected picture.
+    bool IsWriteProtected() const;
+    bool IsSameFile(const FileInfo& other) const { return device == other.device && inode == other.inode; }
+    // The same file with the same size, last write and last change: nothing has written to it in between.
+    bool IsUnchangedSince(const FileInfo& earlier) const;
     // The time that stands in for "creation time": birth time, or the last write where none is kept.
     timespec CreationTime() const { return born; }
 };
@@ -45,6 +52,10 @@ class File {
 
     // Each returns a closed File on failure, with errno set.
     static File OpenForReading(const std::string& path);
+    // A regular file only: a link is not followed (ELOOP), nothing blocks on a pipe, and anything that is not
+    // a regular file once opened is refused (EINVAL). Checked on the open descriptor, so the name can't be
+    // swapped for something else in between.
+    static File OpenRegularForReading(const std::string& path);
     static File OpenForReadWrite(const std::string& path);
     // A new file that must not exist yet (O_EXCL).
     static File CreateNew(const std::string& path, mode_t mode = 0644);
@@ -86,8 +97,16 @@ std::string LinkTarget(const std::string& path);
 bool ReplaceFileContents(const std::string& path, const std::string& contents);
 
 // Creates a new file with a fresh hidden name in the folder of `path` (so a later rename onto `path` stays on
-// one file system); its name goes to *tempPath. A closed File on failure, with errno set.
+// one file system); its name goes to *tempPath. The file is locked for as long as it is open, so that
+// RemoveStaleTemporaries leaves it alone. A closed File on failure, with errno set.
 File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
+
+// Temporary files are named .tovaro-XXXXXXXXXXXXXXXX.part, so that one left by a killed run is recognised.
+inline constexpr std::string_view kTemporaryPrefix = ".tovaro-";
+inline constexpr std::string_view kTemporarySuffix = ".part";
+
+// Removes the temporary files in `folder` that a killed run left behind: those that no running process holds.
+void RemoveStaleTemporaries(const std::string& folder);
 
 // Flushes the file or folder at `path` to the disk (fsync works through any descriptor, so it is opened for
 // reading only).

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <cerrno>
 #include <memory>
 
 #include "platform/File.h"
@@ -9,13 +10,21 @@
 
 namespace platform {
 
-std::vector<FolderEntry> ListFolder(const std::string& folder) {
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
     std::vector<FolderEntry> entries;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir) {
-        return entries;
+        return std::nullopt;
     }
-    while (const dirent* d = ::readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* d = ::readdir(dir.get());
+        if (d == nullptr) {
+            if (errno != 0) {
+                return std::nullopt;  // a listing cut short would pass over files in silence
+            }
+            break;
+        }
         FolderEntry entry;
         entry.name = d->d_name;
         entry.isDots = entry.name == "." || entry.name == "..";

@@ -1,6 +1,7 @@
 // Listing a folder for a transfer pass.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ struct FolderEntry {
 
 // Every entry of the folder in directory order, hidden ones and "." and ".." included. The whole listing is
 // taken before the caller handles the first entry, so a file that a pass renames inside this folder is never
-// met a second time under its new name. A folder that can't be read gives an empty list.
-std::vector<FolderEntry> ListFolder(const std::string& folder);
+// met a second time under its new name. No value when the folder can't be read (errno tells why).
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder);
 
 }  // namespace platform

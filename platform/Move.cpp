@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/File.h"
@@ -72,36 +73,9 @@ int RemoveQuietly(const std::string& path) {
     return saved;
 }
 
-int CopyRegularFile(const std::string& from, const std::string& to, const FileInfo& info) {
-    File source = File::OpenForReading(from);
-    if (!source.IsOpen()) {
-        return errno;
-    }
-    std::string tempPath;
-    File temp = CreateTemporaryBeside(to, &tempPath, 0600);
-    if (!temp.IsOpen()) {
-        return errno;
-    }
-    std::vector<char> buffer(1 << 17);
-    for (;;) {
-        const ssize_t n = source.Read(buffer.data(), buffer.size());
-        if (n < 0 || (n > 0 && !temp.WriteAll(buffer.data(), static_cast<size_t>(n)))) {
-            return RemoveQuietly(tempPath);
-        }
-        if (n == 0) {
-            break;
-        }
-    }
-    const timespec times[2] = {info.accessed, info.modified};
-    if (::fchmod(temp.Descriptor(), info.mode & 07777) != 0 || ::futimens(temp.Descriptor(), times) != 0 ||
-        !temp.Sync() || !temp.Close()) {
-        return RemoveQuietly(tempPath);
-    }
-    if (const int e = RenameNoReplace(tempPath, to); e != 0) {
-        Sys().unlink(tempPath.c_str());
-        return e;
-    }
-    return 0;
+MoveResult FailedWithErrno() {
+    const int e = errno;
+    return MoveResult::Failed(e);
 }
 
 int CopyLink(const std::string& from, const std::string& to) {
@@ -115,29 +89,179 @@ int CopyLink(const std::string& from, const std::string& to) {
     return ::symlink(target.data(), to.c_str()) == 0 ? 0 : errno;
 }
 
-int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+std::string NotCopied(const FileInfo& info) {
+    if (info.IsDirectory()) {
+        return "a folder cannot be moved to another file system";
+    }
+    return "it is not a file but a pipe, socket or device, which can't be copied to another file system";
+}
+
+MoveResult MoveAcrossFileSystems(const std::string& from, const std::string& to,
+                                 const std::atomic<bool>* cancel) {
     const auto info = InfoOfPath(from, false);
     if (!info) {
-        return errno;
+        return FailedWithErrno();
     }
-    int e = EXDEV;  // folders (and devices, pipes, sockets) are not copied
-    if (info->IsRegular()) {
-        e = CopyRegularFile(from, to, *info);
-    } else if (info->IsSymlink()) {
-        e = CopyLink(from, to);
+    if (info->IsSymlink()) {
+        if (const int e = CopyLink(from, to); e != 0) {
+            return MoveResult::Failed(e);
+        }
+        return Sys().unlink(from.c_str()) == 0 ? MoveResult{} : FailedWithErrno();
     }
-    if (e != 0) {
-        return e;
+    if (!info->IsRegular()) {
+        return MoveResult::Failed(EXDEV, NotCopied(*info));
     }
-    SyncPath(FolderOf(to));
-    // The copy is safe on the disk; a source that can't be removed now stays beside it, as a move across
-    // drives does elsewhere, and the caller is told.
-    return Sys().unlink(from.c_str()) == 0 ? 0 : errno;
+    MoveResult failure;
+    std::optional<CrossCopy> copy = CrossCopy::Start(from, to, cancel, &failure);
+    if (!copy || !copy->Flush(&failure) || !copy->PutInPlace(&failure)) {
+        return failure;
+    }
+    return copy->Finish(SyncPath(FolderOf(to)) ? 0 : errno);
 }
 
 }  // namespace
 
-int MoveNoReplace(const std::string& from, const std::string& to) {
+MoveResult MoveResult::Failed(int error, std::string reason) {
+    return MoveResult{MoveOutcome::NotMoved, error,
+                      reason.empty() ? DescribeError(error) : std::move(reason)};
+}
+
+std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::string& to,
+                                          const std::atomic<bool>* cancel, MoveResult* failure) {
+    File source = File::OpenRegularForReading(from);
+    const auto info = source.IsOpen() ? source.Info() : std::nullopt;
+    if (!info) {
+        *failure = FailedWithErrno();
+        return std::nullopt;
+    }
+    std::string tempPath;
+    File temp = CreateTemporaryBeside(to, &tempPath, 0600);
+    if (!temp.IsOpen()) {
+        *failure = FailedWithErrno();
+        return std::nullopt;
+    }
+    // From here on the copy removes its temporary file itself whenever it goes.
+    CrossCopy copy(from, to, tempPath, std::move(temp), *info);
+    std::vector<char> buffer(1 << 17);
+    for (;;) {
+        if (cancel != nullptr && cancel->load()) {
+            *failure = MoveResult::Failed(ECANCELED);
+            return std::nullopt;
+        }
+        const ssize_t n = source.Read(buffer.data(), buffer.size());
+        if (n < 0 || (n > 0 && !copy.m_file.WriteAll(buffer.data(), static_cast<size_t>(n)))) {
+            *failure = FailedWithErrno();
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+    }
+    const timespec times[2] = {info->accessed, info->modified};
+    if (::fchmod(copy.m_file.Descriptor(), info->mode & 07777) != 0 ||
+        ::futimens(copy.m_file.Descriptor(), times) != 0) {
+        *failure = FailedWithErrno();
+        return std::nullopt;
+    }
+    return copy;
+}
+
+CrossCopy::CrossCopy(std::string from, std::string to, std::string temp, File file, FileInfo source)
+    : m_from(std::move(from)),
+      m_to(std::move(to)),
+      m_temp(std::move(temp)),
+      m_file(std::move(file)),
+      m_source(source) {}
+
+CrossCopy::CrossCopy(CrossCopy&& other) noexcept
+    : m_from(std::move(other.m_from)),
+      m_to(std::move(other.m_to)),
+      m_temp(std::move(other.m_temp)),
+      m_file(std::move(other.m_file)),
+      m_source(other.m_source),
+      m_placed(other.m_placed),
+      m_done(std::exchange(other.m_done, true)) {}
+
+CrossCopy& CrossCopy::operator=(CrossCopy&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        m_from = std::move(other.m_from);
+        m_to = std::move(other.m_to);
+        m_temp = std::move(other.m_temp);
+        m_file = std::move(other.m_file);
+        m_source = other.m_source;
+        m_placed = other.m_placed;
+        m_done = std::exchange(other.m_done, true);
+    }
+    return *this;
+}
+
+CrossCopy::~CrossCopy() {
+    Discard();
+}
+
+// Removes what the copy wrote: the temporary file, or the copy under its final name when that is still ours.
+void CrossCopy::Discard() {
+    if (m_done) {
+        return;
+    }
+    m_done = true;
+    if (!m_placed) {
+        RemoveQuietly(m_temp);
+    } else {
+        const auto ours = m_file.Info();
+        const auto there = InfoOfPath(m_to, false);
+        if (ours && there && ours->IsSameFile(*there)) {
+            RemoveQuietly(m_to);
+        }
+    }
+    m_file.Close();
+}
+
+bool CrossCopy::Flush(MoveResult* failure) {
+    if (!m_file.Sync()) {
+        *failure = FailedWithErrno();
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool CrossCopy::PutInPlace(MoveResult* failure) {
+    if (const int e = RenameNoReplace(m_temp, m_to); e != 0) {
+        *failure = MoveResult::Failed(e);
+        Discard();
+        return false;
+    }
+    m_placed = true;
+    return true;
+}
+
+MoveResult CrossCopy::Finish(int folderFlushError) {
+    MoveResult result;
+    const auto now = InfoOfPath(m_from, false);
+    if (folderFlushError != 0) {
+        result = {MoveOutcome::CopyOnly, folderFlushError,
+                  "the destination folder could not be flushed to the disk (" +
+                      DescribeError(folderFlushError) + ")"};
+    } else if (!now && errno == ENOENT) {
+        // Another program removed the original meanwhile; the copy is all there is, and it stays.
+    } else if (!now || !now->IsUnchangedSince(m_source)) {
+        // What was copied is no longer what is there: the original stays, and the stale copy goes.
+        Discard();
+        return MoveResult::Failed(EAGAIN, "it changed while it was being copied, so it stays");
+    } else if (now->IsWriteProtected()) {
+        result = {MoveOutcome::CopyOnly, EPERM, "it is write-protected"};
+    } else if (Sys().unlink(m_from.c_str()) != 0) {
+        const int e = errno;
+        result = {MoveOutcome::CopyOnly, e, "it could not be removed: " + DescribeError(e)};
+    }
+    m_done = true;
+    m_file.Close();
+    return result;
+}
+
+MoveResult MoveNoReplace(const std::string& from, const std::string& to, const std::atomic<bool>* cancel) {
     int e = RenameNoReplace(from, to);
     if (e == EEXIST && from == to && InfoOfPath(from, false)) {
         e = 0;  // onto itself: nothing to do
@@ -146,9 +270,9 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
         // Only the letter case changes, on a case-insensitive file system.
         e = Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     } else if (e == EXDEV) {
-        e = MoveAcrossFileSystems(from, to);
+        return MoveAcrossFileSystems(from, to, cancel);
     }
-    return e;
+    return e == 0 ? MoveResult{} : MoveResult::Failed(e);
 }
 
 std::string DescribeError(int error) {
@@ -160,7 +284,9 @@ std::string DescribeError(int error) {
         case ENOENT:
             return "the file or folder does not exist";
         case EXDEV:
-            return "a folder cannot be moved to another file system";
+            return "it can't be moved to another file system";
+        case ECANCELED:
+            return "the transfer was stopped";
         case ENOSPC:
             return "the disk is full";
         case EACCES:

@@ -1,25 +1,79 @@
-// Moving a file to a new name without ever replacing what is already there.
+// Moving a file to a new name without ever replacing what is already there, and without ever losing it.
 #pragma once
 
+#include <atomic>
+#include <optional>
 #include <string>
+
+#include "platform/File.h"
 
 namespace platform {
 
-// Moves `from` to `to` and never replaces an existing `to`. Returns 0 on success, else an errno value:
-// EEXIST when `to` already names another file, EXDEV for a folder that would have to cross file systems,
-// anything else as the system reported it.
+enum class MoveOutcome {
+    Moved,     // the file is under its new name, and no longer under its old one
+    NotMoved,  // nothing changed: the file is under its old name, nothing new is under the new one
+    CopyOnly,  // a whole copy, flushed to the disk, is under the new name, and the original stayed as well
+};
+
+struct MoveResult {
+    MoveOutcome outcome = MoveOutcome::Moved;
+    int error = 0;       // the cause as an errno value when not Moved (ECANCELED: stopped on request)
+    std::string reason;  // the cause in plain words when not Moved
+
+    bool Moved() const { return outcome == MoveOutcome::Moved; }
+    static MoveResult Failed(int error, std::string reason = {});
+};
+
+// Moves `from` to `to` and never replaces an existing `to` (error EEXIST).
 //
 // - Within one file system: a rename with RENAME_NOREPLACE; where the file system refuses that flag, a hard
-//   link plus unlink, which cannot replace either (see MoveWithoutFlag for what is left).
-// - A rename that only changes the letter case of the same file (same device and inode, as on a camera
-//   card's case-insensitive file system) is allowed.
-// - Across file systems: the file is copied into a new hidden file in the destination folder, its mode and
-//   times kept, flushed, and renamed into place without replacing; only then is the source removed. A killed
-//   process therefore never leaves a partial file under the final name, and a failed copy removes what it
-//   wrote and leaves the source as it was. A symbolic link is moved as a link; folders are not copied.
-int MoveNoReplace(const std::string& from, const std::string& to);
+//   link plus unlink, which cannot replace either (see MoveWithoutFlag for what is left). A rename that only
+//   changes the letter case of the same file (as on a camera card's case-insensitive file system) is allowed.
+// - Across file systems, a regular file goes through CrossCopy (below); a symbolic link is moved as a link;
+//   folders, pipes, sockets and devices are not moved (EXDEV).
+// `cancel`, when set during a copy, abandons it: the copy is removed and the source stays (ECANCELED).
+MoveResult MoveNoReplace(const std::string& from, const std::string& to,
+                         const std::atomic<bool>* cancel = nullptr);
 
-// Plain words for an errno value from MoveNoReplace or the file calls, for reports shown to a person.
+// A regular file on its way to another file system, in steps, so that a caller can make many copies durable
+// together before it removes any source:
+//   1. Start: the source is copied into a new hidden temporary file in the destination folder (locked, so a
+//      sweep by another run leaves it alone), its mode and times kept; what the source was when the copy
+//      began is remembered.
+//   2. Flush: the copy's data reaches the disk.
+//   3. PutInPlace: the copy takes its final name, never replacing; the caller then flushes the folder.
+//   4. Finish: only when the folder was flushed, the source is still the very file that was copied and
+//      unchanged, and it is not write-protected, is it removed. A source that changed meanwhile keeps its
+//      place and the stale copy goes; in every other case both stay and the result says why.
+// A CrossCopy that is dropped before Finish removes whatever it wrote, under either name.
+class CrossCopy {
+  public:
+    static std::optional<CrossCopy> Start(const std::string& from, const std::string& to,
+                                          const std::atomic<bool>* cancel, MoveResult* failure);
+    CrossCopy(CrossCopy&&) noexcept;
+    CrossCopy& operator=(CrossCopy&&) noexcept;
+    ~CrossCopy();
+
+    bool Flush(MoveResult* failure);
+    bool PutInPlace(MoveResult* failure);
+    // `folderFlushError` is 0 when the destination folder was flushed after PutInPlace, else its errno.
+    MoveResult Finish(int folderFlushError);
+    const std::string& Destination() const { return m_to; }
+
+  private:
+    CrossCopy(std::string from, std::string to, std::string temp, File file, FileInfo source);
+    void Discard();
+
+    std::string m_from;
+    std::string m_to;
+    std::string m_temp;  // the copy's name until PutInPlace; empty after
+    File m_file;         // the copy, open (and locked) until Finish
+    FileInfo m_source;   // the source as it was when the copy began
+    bool m_placed = false;
+    bool m_done = false;
+};
+
+// Plain words for an errno value from the file calls, for reports shown to a person.
 std::string DescribeError(int error);
 
 }  // namespace platform

@@ -46,8 +46,15 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+// A UTF-8 byte-order mark, which some editors put before the first line. It is no part of the first line's
+// text, and is written back as it was.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
     while (!text.empty()) {
         const size_t newline = text.find('\n');
         if (newline == kNone) {
@@ -132,7 +139,7 @@ std::string WithValue(std::string_view old, std::string_view key, std::string_vi
     const std::string newLine = std::string(key) + "=" + std::string(value);
     const size_t insertAfter = found.lastKey != kNone ? found.lastKey : found.header;
 
-    std::string out;
+    std::string out(old.starts_with(kByteOrderMark) ? kByteOrderMark : "");
     out.reserve(old.size() + newLine.size() + kSection.size() + 8);
     for (size_t i = 0; i < lines.size(); ++i) {
         const Line& line = lines[i];
@@ -244,6 +251,12 @@ std::string SettingsFile::DefaultPathFor(const std::string& executablePath) {
 bool SettingsFile::Write(const std::string& key, const std::string& value) const {
     const std::string path = Path();
     if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value)) {
+        return false;
+    }
+    // A settings file that its owner made read-only is left as it is, even where the process could replace it.
+    const auto info = platform::InfoOfPath(platform::LinkTarget(path));
+    if (info && info->IsWriteProtected()) {
+        errno = EACCES;
         return false;
     }
     const std::optional<std::string> old = CurrentText(path);

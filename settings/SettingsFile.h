@@ -25,7 +25,7 @@ class SettingsFile {
     // one line, and leaving every other line of the file as it was. The file is replaced atomically; a
     // failed write leaves the old file untouched and returns false. A value that could not be read back as
     // given (a line break or NUL in it, blanks at either end) is refused and returns false, as is a file
-    // that exists but can't be read.
+    // that exists but can't be read or has no write permission bit set.
     // The new file is on the disk before it takes the old one's name.
     bool Write(const std::string& key, const std::string& value) const;
 

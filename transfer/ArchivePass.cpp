@@ -1,24 +1,25 @@
 #include "transfer/ArchivePass.h"
 
-#include <fcntl.h>
 #include <cerrno>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "platform/File.h"
-#include "platform/Folder.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
-#include "settings/SettingsFile.h"
-#include "transfer/CounterKeeper.h"
-#include "transfer/PassSteps.h"
+#include "transfer/PassLoop.h"
 #include "zip/ZipReader.h"
 #include "zip/ZipWriter.h"
 
 namespace transfer {
 namespace {
+
+// How far the search for a free ArchivePics-N.zip goes before it gives up.
+constexpr int kMostKeptArchives = 9999;
+// How often the archive is looked for again when another program creates or moves one between our looks.
+constexpr int kMostAttempts = 3;
 
 // A picture whose member the writer accepted; it leaves the camera folder only once the member has been read
 // back from the disk and found whole.
@@ -29,35 +30,123 @@ struct Packed {
     platform::FileInfo before;  // the picture as it was when it was packed
 };
 
-// Keeps an archive that an earlier pass left in the destination folder: its pictures are gone from the
-// camera folder, so creating the new archive over it would lose them. It is renamed, never replacing
-// anything, to the first free name of ArchivePics-1.zip, ArchivePics-2.zip, ... Returns "" when there was
-// nothing to keep or it was kept (its new name in *keptAs), else why it could not be kept.
-std::string KeepEarlierArchive(const std::string& toDir, const std::string& archivePath,
-                               std::string* keptAs) {
-    if (!platform::InfoOfPath(archivePath, /*followLinks=*/false)) {
-        return errno == ENOENT || errno == ENOTDIR ? "" : platform::DescribeError(errno);
+// The archive this pass writes.
+struct Archive {
+    std::string path;
+    zip::ZipWriter writer;
+    platform::FileInfo file;  // which file that is, whatever its name becomes
+    std::string problem;      // why there is no writer, for every picture that therefore stays
+};
+
+std::string KindOf(const platform::FileInfo& info) {
+    if (info.IsDirectory()) {
+        return "a folder";
     }
-    for (int n = 1; n > 0; ++n) {
-        const std::string candidate = platform::JoinPath(toDir, "ArchivePics-" + std::to_string(n) + ".zip");
-        const int error = platform::MoveNoReplace(archivePath, candidate);
-        if (error == 0) {
-            *keptAs = candidate;
-            return "";
-        }
-        if (error != EEXIST) {
-            return platform::DescribeError(error);
-        }
+    if (info.IsSymlink()) {
+        return "a symbolic link";
     }
-    return "no free name was left to keep it under";
+    return "not a regular file but a pipe, socket or device";
 }
 
-std::string WhyNotAdded(zip::ZipStatus status) {
+// Whether another pass is writing the archive at `path` right now: it holds the writer's lock on it.
+bool IsBeingWritten(const std::string& path) {
+    platform::File file = platform::File::OpenRegularForReading(path);
+    return file.IsOpen() && !file.TryLockExclusive();
+}
+
+std::string KeptName(const std::string& toDir, int n) {
+    return platform::JoinPath(toDir, "ArchivePics-" + std::to_string(n) + ".zip");
+}
+
+// The first ArchivePics-N.zip that names nothing yet.
+std::optional<std::string> FirstFreeName(const std::string& toDir) {
+    for (int n = 1; n <= kMostKeptArchives; ++n) {
+        if (!platform::InfoOfPath(KeptName(toDir, n), /*followLinks=*/false) && errno == ENOENT) {
+            return KeptName(toDir, n);
+        }
+    }
+    return std::nullopt;
+}
+
+// Moves an archive that an earlier pass left to the first free ArchivePics-N.zip, never replacing anything:
+// its pictures are gone from the camera folder, so writing the new archive over it would lose them.
+StepResult KeepEarlierArchive(const std::string& toDir, const std::string& archivePath, std::string* keptAs) {
+    for (int n = 1; n <= kMostKeptArchives; ++n) {
+        const platform::MoveResult moved = platform::MoveNoReplace(archivePath, KeptName(toDir, n));
+        if (moved.Moved()) {
+            *keptAs = KeptName(toDir, n);
+            return StepResult::Ok();
+        }
+        if (moved.error != EEXIST) {
+            return StepResult::Failed(moved.reason);
+        }
+    }
+    return StepResult::Failed("ArchivePics-1.zip to ArchivePics-" + std::to_string(kMostKeptArchives) +
+                              ".zip are all taken");
+}
+
+// Step 1: creates this pass's archive as a new file. An archive left by an earlier pass is kept under another
+// name first; one that another pass is still writing is left alone, and this pass writes the first free
+// ArchivePics-N.zip instead. Fails only when something that is not an archive of ours stands under the name
+// (the pass then does nothing at all); an archive that can't be created is told in archive.problem.
+StepResult MakeArchive(const std::string& toDir, bool dryRun, Archive& archive, std::string& notice) {
+    const std::string main = platform::JoinPath(toDir, kArchiveName);
+    for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
+        const auto there = platform::InfoOfPath(main, /*followLinks=*/false);
+        if (there && !there->IsRegular()) {
+            return StepResult::Failed(main + " is " + KindOf(*there) +
+                                      ", not an archive: move it out of the way, then try again");
+        }
+        if (dryRun) {
+            return StepResult::Ok();
+        }
+        std::string target = main;
+        if (there && IsBeingWritten(main)) {
+            const auto free = FirstFreeName(toDir);
+            if (!free) {
+                archive.problem = "no free name was left for the archive";
+                return StepResult::Ok();
+            }
+            target = *free;
+            notice = std::string(kArchiveName) +
+                     " is being written by another transfer, so this one's archive is " + target + ".";
+        } else if (there) {
+            std::string keptAs;
+            const StepResult kept = KeepEarlierArchive(toDir, main, &keptAs);
+            if (!kept.IsOk()) {
+                if (platform::InfoOfPath(main, false) || errno != ENOENT) {
+                    archive.problem = "the earlier " + std::string(kArchiveName) + " could not be kept (" +
+                                      kept.Reason() + "), so no new archive was made";
+                    return StepResult::Ok();
+                }
+                continue;  // another transfer moved it meanwhile
+            }
+            notice = "The earlier " + std::string(kArchiveName) + " was kept as " + keptAs + ".";
+        }
+        archive.writer = zip::ZipWriter::CreateNew(target);
+        if (archive.writer.IsOpen()) {
+            archive.path = target;
+            archive.file = archive.writer.ArchiveFile();
+            return StepResult::Ok();
+        }
+        if (errno != EEXIST) {
+            archive.problem =
+                "the archive " + target + " could not be created: " + platform::DescribeError(errno);
+            return StepResult::Ok();
+        }
+    }
+    archive.problem = "the archive could not be created: other programs kept creating " + main;
+    return StepResult::Ok();
+}
+
+std::string WhyNotAdded(zip::ZipStatus status, size_t membersSoFar) {
     switch (status) {
         case zip::ZipStatus::CannotOpenFile:
             return "it could not be opened for reading";
         case zip::ZipStatus::TooLarge:
-            return "it is too large for a ZIP archive";
+            return membersSoFar >= zip::kMaxMembers
+                       ? "the archive holds as many pictures as a ZIP archive can"
+                       : "it is too large for a ZIP archive (4 GiB or more)";
         case zip::ZipStatus::WriteFailed:
             return "it could not be read whole, or the archive could not be written (is the disk full?)";
         default:
@@ -65,34 +154,80 @@ std::string WhyNotAdded(zip::ZipStatus status) {
     }
 }
 
-// Flushes the closed archive (and its name in the destination folder) to the disk and opens it for the check
-// so that the check reads what the disk holds: past the page cache where the file system allows that, else
-// after dropping the file's cached pages. "" when that worked, else why not.
-std::string FlushArchive(const std::string& archivePath, const std::string& toDir,
+// Step 2, for each picture: renames it in place and packs it. It is opened without following a link and
+// without blocking, and packed only when the open file is a regular one.
+StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath, Archive& archive,
+                         size_t item, std::vector<Packed>& packed) {
+    if (newPath != oldPath) {
+        const platform::MoveResult renamed = platform::MoveNoReplace(oldPath, newPath);
+        if (!renamed.Moved()) {
+            // Another file already having the new name is skipped: archiving the file that has the name
+            // would pack (and remove) the wrong picture.
+            return StepResult::Failed(renamed.error == EEXIST
+                                          ? "another file in the camera folder already has that name"
+                                          : "it could not be renamed: " + renamed.reason);
+        }
+    }
+    if (!archive.writer.IsOpen()) {
+        return StepResult::Failed(archive.problem);
+    }
+    platform::File source = platform::File::OpenRegularForReading(newPath);
+    const auto before = source.IsOpen() ? source.Info() : std::nullopt;
+    if (!before) {
+        return StepResult::Failed("it could not be opened for reading: " + platform::DescribeError(errno));
+    }
+    Packed p{item, newPath, {}, *before};
+    const zip::ZipStatus status = archive.writer.AddFile(newPath, newPath, &p.recorded);
+    if (status != zip::ZipStatus::Ok) {
+        return StepResult::Failed(WhyNotAdded(status, packed.size()));
+    }
+    packed.push_back(std::move(p));
+    return StepResult::Ok();
+}
+
+// Step 3: closes the archive, flushes it (and its name) to the disk, and opens it for the check so that the
+// check reads what the disk holds: past the page cache where the file system allows that, else after dropping
+// the file's cached pages. The file checked must be the one written, whatever its name is now.
+StepResult CloseAndFlush(Archive& archive, const std::string& toDir,
                          std::unique_ptr<zip::ByteSource>* source) {
-    platform::File file = platform::File::OpenForReading(archivePath);
-    if (!file.IsOpen()) {
-        return "the archive could not be opened again to check it: " + platform::DescribeError(errno);
+    errno = 0;
+    if (archive.writer.Close() != zip::ZipStatus::Ok) {
+        return StepResult::Failed(
+            "the archive could not be completed: " +
+            (errno != 0 ? platform::DescribeError(errno) : std::string("a write failed")));
+    }
+    platform::File file = platform::File::OpenForReading(archive.path);
+    const auto info = file.IsOpen() ? file.Info() : std::nullopt;
+    if (!info || !info->IsSameFile(archive.file)) {
+        return StepResult::Failed(
+            "the archive was moved or replaced by another program before it was checked");
     }
     if (!file.Sync() || !platform::SyncPath(toDir)) {
-        return "the archive could not be flushed to the disk: " + platform::DescribeError(errno);
+        return StepResult::Failed("the archive could not be flushed to the disk: " +
+                                  platform::DescribeError(errno));
     }
-    if (auto direct = zip::DirectFileByteSource::Open(archivePath)) {
+    if (auto direct = zip::DirectFileByteSource::Open(archive.path)) {
+        const auto still = platform::InfoOfPath(archive.path, /*followLinks=*/false);
+        if (!still || !still->IsSameFile(archive.file)) {
+            return StepResult::Failed(
+                "the archive was moved or replaced by another program while it was checked");
+        }
         *source = std::make_unique<zip::DirectFileByteSource>(std::move(*direct));
-        return "";
+        return StepResult::Ok();
     }
     if (errno != EINVAL) {
-        return "the archive could not be read back: " + platform::DescribeError(errno);
+        return StepResult::Failed("the archive could not be read back: " + platform::DescribeError(errno));
     }
     if (!file.DropCache()) {
-        return "the archive could not be read back from the disk: " + platform::DescribeError(errno);
+        return StepResult::Failed("the archive could not be read back from the disk: " +
+                                  platform::DescribeError(errno));
     }
     auto cached = zip::FileByteSource::FromFile(std::move(file));
     if (!cached) {
-        return "the archive could not be read back: " + platform::DescribeError(errno);
+        return StepResult::Failed("the archive could not be read back: " + platform::DescribeError(errno));
     }
     *source = std::make_unique<zip::FileByteSource>(std::move(*cached));
-    return "";
+    return StepResult::Ok();
 }
 
 size_t FindMember(const zip::ZipReader& reader, const zip::ZipEntry& recorded) {
@@ -105,45 +240,53 @@ size_t FindMember(const zip::ZipReader& reader, const zip::ZipEntry& recorded) {
     return zip::ZipReader::kNotFound;
 }
 
-bool Unchanged(const platform::FileInfo& before, const std::string& path) {
-    const auto now = platform::InfoOfPath(path, /*followLinks=*/false);
-    return now && now->device == before.device && now->inode == before.inode && now->size == before.size &&
-           now->modified.tv_sec == before.modified.tv_sec && now->modified.tv_nsec == before.modified.tv_nsec;
+// Step 4: whether the member of a packed picture reads back whole from the disk, as the writer recorded it.
+StepResult Check(zip::ZipReader& reader, const Packed& p) {
+    const size_t index = FindMember(reader, p.recorded);
+    if (index == zip::ZipReader::kNotFound) {
+        return StepResult::Failed("its copy is missing from the archive");
+    }
+    const zip::ReadResult checked = reader.Verify(index, p.recorded.crc32, p.recorded.uncompressedSize);
+    return checked.Ok() ? StepResult::Ok()
+                        : StepResult::Failed("its copy in the archive is not whole: " + checked.reason);
 }
 
-// Checks every packed member against the archive on the disk and removes each picture whose copy is whole.
-void CheckAndRemove(const std::string& archivePath, const std::string& toDir, std::vector<Packed>& packed,
-                    TransferReport& report) {
+// Step 5: removes a picture whose copy is safe, unless it changed since it was packed or is write-protected.
+void Remove(const Packed& p, TransferItem& item) {
+    const auto now = platform::InfoOfPath(p.path, /*followLinks=*/false);
+    if (!now || !now->IsUnchangedSince(p.before)) {
+        item.reason = "it changed after it was packed, so it stays";
+    } else if (now->IsWriteProtected()) {
+        item.outcome = Outcome::CopyKept;
+        item.reason = "it is write-protected";
+    } else if (platform::Sys().unlink(p.path.c_str()) != 0) {
+        item.outcome = Outcome::CopyKept;
+        item.reason = "it could not be removed: " + platform::DescribeError(errno);
+    } else {
+        item.outcome = Outcome::Done;
+        item.reason.clear();
+    }
+}
+
+// Steps 3 to 5 for everything that was packed.
+void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed>& packed,
+            TransferReport& report) {
     std::unique_ptr<zip::ByteSource> source;
-    std::string problem = FlushArchive(archivePath, toDir, &source);
+    StepResult ready = CloseAndFlush(archive, toDir, &source);
     std::optional<zip::ZipReader> reader;
-    if (problem.empty()) {
+    if (ready.IsOk()) {
         reader.emplace(*source);
         if (const zip::ReadResult opened = reader->Open(); !opened.Ok()) {
-            problem = "the archive could not be read back: " + opened.reason;
+            ready = StepResult::Failed("the archive could not be read back: " + opened.reason);
         }
     }
     for (const Packed& p : packed) {
         TransferItem& item = report.items[p.item];
-        if (!problem.empty()) {
-            item.reason = problem;
-            continue;
-        }
-        const size_t index = FindMember(*reader, p.recorded);
-        if (index == zip::ZipReader::kNotFound) {
-            item.reason = "its copy is missing from the archive";
-            continue;
-        }
-        const zip::ReadResult checked = reader->Verify(index, p.recorded.crc32, p.recorded.uncompressedSize);
-        if (!checked.Ok()) {
-            item.reason = "its copy in the archive is not whole: " + checked.reason;
-        } else if (!Unchanged(p.before, p.path)) {
-            item.reason = "it changed after it was packed, so it was kept";
-        } else if (platform::Sys().unlink(p.path.c_str()) != 0) {
-            item.reason = "it is in the archive, but could not be removed: " + platform::DescribeError(errno);
+        const StepResult checked = ready.IsOk() ? Check(*reader, p) : ready;
+        if (checked.IsOk()) {
+            Remove(p, item);
         } else {
-            item.outcome = Outcome::Done;
-            item.reason.clear();
+            item.reason = checked.Reason();
         }
     }
 }
@@ -153,100 +296,41 @@ void CheckAndRemove(const std::string& archivePath, const std::string& toDir, st
 TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir, NameOption option,
                            NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options) {
     const std::string toFolder = toDir;
-    const std::string archivePath = platform::JoinPath(toFolder, kArchiveName);
     TransferReport report;
-
     // The archive is made before the first entry is looked at, so it is there (without members) even when no
     // picture is taken, and the listing that follows sees it -- as a .zip it is never taken.
-    zip::ZipWriter writer;
-    std::string noArchive;
-    if (!options.dryRun) {
-        std::string keptAs;
-        if (const std::string why = KeepEarlierArchive(toFolder, archivePath, &keptAs); !why.empty()) {
-            noArchive = "the earlier " + std::string(kArchiveName) + " could not be kept (" + why +
-                        "), so no new archive was made";
-        } else {
-            if (!keptAs.empty()) {
-                report.notice = "The earlier " + std::string(kArchiveName) + " was kept as " + keptAs + ".";
-            }
-            writer = zip::ZipWriter::Create(archivePath);
-            if (!writer.IsOpen()) {
-                noArchive = "the archive " + archivePath + " could not be created";
-            }
-        }
+    Archive archive;
+    if (const StepResult made = MakeArchive(toFolder, options.dryRun, archive, report.notice); !made.IsOk()) {
+        report.problem = made.Reason();
+        return report;
     }
 
-    int32_t number = 0;
-    CounterKeeper counter(settings);
     std::vector<Packed> packed;
-    for (const platform::FolderEntry& entry : platform::ListFolder(fromDir)) {
-        if (entry.isDots || entry.isDirectory) {
-            continue;  // folders are never renamed or archived, whatever their name
+    const auto pack = [&](const std::string& oldPath, TransferItem& item) {
+        const auto info = platform::InfoOfPath(oldPath, /*followLinks=*/false);
+        if (!info || !info->IsRegular()) {
+            item.reason =
+                info ? "it is " + KindOf(*info) + ", so it was left alone" : platform::DescribeError(errno);
+            return;
         }
-        const std::string extension = SelectionExtension(entry.name);
-        if (!IsAccepted(extension, ArchiveExtensions())) {
-            continue;
-        }
-        const std::string oldPath = platform::JoinPath(fromDir, entry.name);
-        const time_t created = option == kNameDate ? CreationTimeOf(oldPath) : 0;
-        TransferItem item;
-        item.oldName = entry.name;
-        item.newName = ComposeNewName(FileTitle(entry.name), extension, option, created, inputs, number);
-        item.reason = UnsafeNameReason(item.newName);
         const std::string newPath = platform::JoinPath(fromDir, item.newName);
-
-        if (!item.reason.empty()) {
-            // Never used as a file name.
-        } else if (options.dryRun) {
-            item.outcome = IsTakenByAnotherFile(newPath, oldPath) ? Outcome::Kept : Outcome::Done;
-            if (!item.Done()) {
+        if (options.dryRun) {
+            if (IsTakenByAnotherFile(newPath, oldPath)) {
                 item.reason = "another file in the camera folder already has that name";
-            }
-        } else if (const int error =
-                       item.newName == entry.name ? 0 : platform::MoveNoReplace(oldPath, newPath);
-                   error != 0) {
-            // Another file already having the new name is skipped: archiving the file that has the name
-            // would pack (and remove) the wrong picture.
-            item.reason = error == EEXIST ? "another file in the camera folder already has that name"
-                                          : "it could not be renamed: " + platform::DescribeError(error);
-        } else if (!writer.IsOpen()) {
-            item.reason = noArchive;
-        } else {
-            Packed p{report.items.size(), newPath, {}, {}};
-            const auto before = platform::InfoOfPath(newPath, /*followLinks=*/false);
-            const zip::ZipStatus status = writer.AddFile(newPath, newPath, &p.recorded);
-            if (status != zip::ZipStatus::Ok) {
-                item.reason = "not archived: " + WhyNotAdded(status);
-            } else if (!before) {
-                item.reason = "it could not be examined, so it was kept";
             } else {
-                p.before = *before;
-                packed.push_back(std::move(p));
-                item.reason = "not yet checked";  // replaced once the archive has been read back
+                item.outcome = Outcome::Done;
             }
+            return;
         }
-        // Every taken picture uses up its number, archived or not.
-        if (!options.dryRun && !counter.Keep(inputs, number) && report.counterError.empty()) {
-            report.counterError = CounterError(settings);
-        }
-        report.items.push_back(std::move(item));
-        if (options.onProgress) {
-            options.onProgress(report.items.size(), 0);
-        }
-    }
+        const StepResult step = RenameAndPack(oldPath, newPath, archive, report.items.size(), packed);
+        item.reason =
+            step.IsOk() ? "not yet checked" : step.Reason();  // replaced once the archive is read back
+    };
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {ArchiveExtensions(), false},
+                /*reportEachFile=*/false, pack, report);
 
-    if (writer.IsOpen()) {
-        if (const zip::ZipStatus closed = writer.Close(); closed != zip::ZipStatus::Ok) {
-            for (const Packed& p : packed) {
-                report.items[p.item].reason =
-                    std::string("the archive could not be completed (") + zip::ZipStatusName(closed) + ")";
-            }
-        } else if (!packed.empty()) {
-            CheckAndRemove(archivePath, toFolder, packed, report);
-        }
-    }
-    if (!options.dryRun && !counter.Finish(inputs) && report.counterError.empty()) {
-        report.counterError = CounterError(settings);
+    if (archive.writer.IsOpen()) {
+        Finish(archive, toFolder, packed, report);
     }
     if (options.onItem) {
         for (const TransferItem& item : report.items) {

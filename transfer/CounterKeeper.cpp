@@ -1,6 +1,8 @@
 #include "transfer/CounterKeeper.h"
 
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "platform/Path.h"
 #include "transfer/NamingRules.h"
@@ -20,6 +22,24 @@ bool CrossesSector(uint64_t offset, size_t length) {
 }  // namespace
 
 CounterKeeper::CounterKeeper(const SettingsFile& settings) : m_settings(settings) {}
+
+bool CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel) {
+    // The lock is on the folder, not on the file: the file is replaced by renames, and a lock on one version
+    // of it would not stop a pass that opened the next. A folder that can't be opened (the settings file's
+    // folder is made by its first write) has no counter yet to share.
+    m_claim = platform::File::OpenForReading(platform::FolderOf(platform::LinkTarget(m_settings.Path())));
+    while (m_claim.IsOpen() && !m_claim.TryLockExclusive()) {
+        if (cancel != nullptr && cancel->load()) {
+            m_claim.Close();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (fromSavedCounter) {
+        inputs.SetNumberText(m_settings.Read(kCounterKey));
+    }
+    return true;
+}
 
 bool CounterKeeper::Keep(const NamingInputs& inputs, int32_t passNumber) {
     if (!inputs.IsNumberChecked()) {
@@ -43,6 +63,7 @@ bool CounterKeeper::Finish(const NamingInputs& /*inputs*/) {
         safe = m_settings.Write(kCounterKey, m_kept) && platform::SyncPath(m_settings.Path()) && SyncFolder();
     }
     m_file.Close();
+    m_claim.Close();
     return safe;
 }
 
@@ -94,8 +115,8 @@ void CounterKeeper::Locate() {
     }
     const auto info = file.Info();
     const std::optional<std::string> contents = platform::ReadToEnd(file);
-    if (!info || !contents) {
-        return;
+    if (!info || !contents || info->IsWriteProtected()) {
+        return;  // a read-only settings file is not written, not even in place
     }
     const auto span = SettingsFile::LocateValue(*contents, kCounterKey);
     if (!span) {

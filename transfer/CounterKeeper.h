@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,13 @@ class CounterKeeper {
   public:
     explicit CounterKeeper(const SettingsFile& settings);
 
+    // Before the first file of a Number pass: waits until no other pass -- of this program or another copy of
+    // it, window or command line -- uses the counter of this settings file, and holds it until Finish, so
+    // that no number is ever handed out twice. A pass whose start is the saved counter (`fromSavedCounter`)
+    // reads it again once it holds it: after a wait it goes on where the other pass ended. False when
+    // `cancel` was set while waiting.
+    bool Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel);
+
     // After each taken file: keeps `passNumber` (the next number to use) as "counter" while Number is
     // checked, and does nothing otherwise. False when a due write failed; the file then still holds a whole
     // earlier version.
@@ -48,10 +56,11 @@ class CounterKeeper {
     bool SyncFolder() const;
 
     SettingsFile m_settings;
-    std::string m_kept;     // the last value kept; empty while none has been
-    std::string m_path;     // the path the open file was found under
-    platform::File m_file;  // open while the value's place in the file is known
-    dev_t m_device = 0;     // which file that is, and how long it was when found
+    platform::File m_claim;  // the settings file's folder, locked while the pass holds the counter
+    std::string m_kept;      // the last value kept; empty while none has been
+    std::string m_path;      // the path the open file was found under
+    platform::File m_file;   // open while the value's place in the file is known
+    dev_t m_device = 0;      // which file that is, and how long it was when found
     ino_t m_inode = 0;
     uint64_t m_size = 0;
     uint64_t m_offset = 0;  // where the value's text starts

@@ -9,6 +9,19 @@ size_t TransferReport::Failed() const {
         std::count_if(items.begin(), items.end(), [](const TransferItem& item) { return !item.Done(); }));
 }
 
+std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun) {
+    const std::string verb = archive ? "archived" : "moved";
+    switch (item.outcome) {
+        case Outcome::Done:
+            return verb;
+        case Outcome::CopyKept:
+            return std::string(archive ? "archived" : "copied") + ", but the original stays: " + item.reason;
+        case Outcome::Kept:
+            break;
+    }
+    return (dryRun ? "would not be " : "not ") + verb + ": " + item.reason;
+}
+
 std::string LeftBehindText(const TransferReport& report) {
     std::vector<std::pair<std::string, size_t>> kinds(report.leftBehind.begin(), report.leftBehind.end());
     size_t total = 0;

@@ -66,6 +66,11 @@ struct TransferReport {
     size_t Done() const { return Taken() - Failed(); }
 };
 
+// What became of a file that was not Done, as one phrase: "not moved: the disk is full", "copied, but the
+// original stays: it is write-protected" (archived for the archive pass); "would not be moved: ..." in a dry
+// run.
+std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun = false);
+
 // "14 other files stay in the camera folder (.cr2 ×10, .mp4 ×4)"; empty when the pass left none.
 std::string LeftBehindText(const TransferReport& report);
 
@@ -76,6 +81,10 @@ static_assert(CancelFlag::is_always_lock_free, "a signal handler sets it");
 struct PassOptions {
     bool dryRun = false;  // compose and report the new names; change no file and no setting
     const CancelFlag* cancel = nullptr;
+    // The number the naming inputs show is the saved counter, as loaded (not a number the user chose): a
+    // Number pass takes it afresh from the settings file once no other pass uses the counter, so that two
+    // passes at once go on from each other instead of handing out the same numbers.
+    bool numberFromSavedCounter = false;
     std::function<void(const TransferItem&)> onItem;  // called with each taken entry's final outcome
     // Called as each taken entry has been handled, with the count so far and the number of taken entries in
     // all. The archive pass learns the final outcomes only once the archive is closed and checked, so it

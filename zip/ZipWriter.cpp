@@ -111,11 +111,12 @@ ZipStatus AsReported(ZipStatus status) {
 
 class ZipWriter::Impl {
   public:
-    static std::unique_ptr<Impl> Open(const std::string& path);
+    static std::unique_ptr<Impl> Open(const std::string& path, bool mustBeNew);
 
     ZipStatus AddFile(const std::string& name, const std::string& sourcePath, ZipEntry* recorded);
     ZipStatus Close();
     bool StartAt(uint64_t offset);
+    const platform::FileInfo& Info() const { return m_info; }
 
   private:
     struct Source {
@@ -123,8 +124,7 @@ class ZipWriter::Impl {
         SourceInfo info;
     };
 
-    Impl(platform::File file, const platform::FileInfo& info)
-        : m_file(std::move(file)), m_device(info.device), m_inode(info.inode) {}
+    Impl(platform::File file, const platform::FileInfo& info) : m_file(std::move(file)), m_info(info) {}
 
     ZipStatus OpenSource(const std::string& path, Source* source) const;
     ZipStatus CheckRoom(const ZipEntry& entry, int64_t announcedSize);
@@ -138,9 +138,8 @@ class ZipWriter::Impl {
     void CutBackTo(uint64_t offset);
 
     platform::File m_file;
-    dev_t m_device;
-    ino_t m_inode;
-    uint64_t m_written = 0;  // bytes of the archive so far; every offset in a header is taken from it
+    platform::FileInfo m_info;  // the archive file as created
+    uint64_t m_written = 0;     // bytes of the archive so far; every offset in a header is taken from it
     ZipStatus m_latched = ZipStatus::Ok;
     std::vector<ZipEntry> m_entries;
     uint64_t m_directorySize = 0;  // the central directory as it stands
@@ -153,12 +152,12 @@ class ZipWriter::Impl {
     std::array<uint8_t, kBufferSize> m_output{};
 };
 
-std::unique_ptr<ZipWriter::Impl> ZipWriter::Impl::Open(const std::string& path) {
+std::unique_ptr<ZipWriter::Impl> ZipWriter::Impl::Open(const std::string& path, bool mustBeNew) {
     // Create the file if it is new; an existing one is truncated only once it is known to be ours to replace,
     // so that a refusal leaves it untouched.
     bool created = true;
     int fd = platform::Sys().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
-    if (fd < 0 && errno == EEXIST) {
+    if (fd < 0 && errno == EEXIST && !mustBeNew) {
         created = false;
         fd = platform::Sys().open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
     }
@@ -241,7 +240,7 @@ ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) c
         return ZipStatus::CannotOpenFile;
     }
     const auto info = source->file.Info();
-    if (!info || info->IsDirectory() || (info->device == m_device && info->inode == m_inode)) {
+    if (!info || info->IsDirectory() || info->IsSameFile(m_info)) {
         return ZipStatus::CannotOpenFile;
     }
     if (!info->IsRegular()) {
@@ -464,7 +463,15 @@ bool ZipWriter::Impl::StartAt(uint64_t offset) {
 }
 
 ZipWriter ZipWriter::Create(const std::string& path, ZipStatus* status) {
-    std::unique_ptr<Impl> impl = Impl::Open(path);
+    std::unique_ptr<Impl> impl = Impl::Open(path, /*mustBeNew=*/false);
+    if (status != nullptr) {
+        *status = impl ? ZipStatus::Ok : ZipStatus::CannotOpenFile;
+    }
+    return ZipWriter(std::move(impl));
+}
+
+ZipWriter ZipWriter::CreateNew(const std::string& path, ZipStatus* status) {
+    std::unique_ptr<Impl> impl = Impl::Open(path, /*mustBeNew=*/true);
     if (status != nullptr) {
         *status = impl ? ZipStatus::Ok : ZipStatus::CannotOpenFile;
     }
@@ -510,6 +517,10 @@ ZipStatus ZipWriter::Close() {
     m_impl.reset();
     m_closed = true;
     return result;
+}
+
+platform::FileInfo ZipWriter::ArchiveFile() const {
+    return m_impl ? m_impl->Info() : platform::FileInfo{};
 }
 
 bool ZipWriter::StartAtOffsetForTesting(uint64_t offset) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/File.h"
 #include "zip/ZipFormat.h"
 
 namespace zip {
@@ -71,6 +72,9 @@ class ZipWriter {
     // on it. On failure returns no writer, sets *status (when given) to CannotOpenFile, and creates or
     // changes no file; on success *status is Ok. Nothing is written until the first AddFile or Close.
     static ZipWriter Create(const std::string& path, ZipStatus* status = nullptr);
+    // The same, but only as a new file: a file or anything else of that name is never touched, and errno is
+    // EEXIST then.
+    static ZipWriter CreateNew(const std::string& path, ZipStatus* status = nullptr);
 
     // No writer.
     ZipWriter() noexcept;
@@ -83,6 +87,10 @@ class ZipWriter {
 
     // True between a successful Create and Close.
     bool IsOpen() const { return m_impl != nullptr; }
+
+    // Which file the writer writes (device and inode), whatever its name becomes meanwhile. Open writers
+    // only.
+    platform::FileInfo ArchiveFile() const;
 
     // Adds the file at `source` as one member named `name` (every backslash becomes a slash; nothing else
     // changes). Returns Ok when the member is in the archive; then *recorded (when given) receives what was

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
+#include <cstring>
 
 #include "platform/File.h"
 #include "platform/Move.h"
@@ -8,62 +10,47 @@
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
+using platform::MoveNoReplace;
+using platform::MoveOutcome;
+using Names = std::vector<std::string>;
 
 namespace {
 
-bool OnDifferentFileSystems(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev != sb.st_dev;
-}
-
-TEST(MoveNoReplace, WithinOneFileSystem) {
+TEST(MoveNoReplace, WithinOneFileSystemNeverReplaces) {
+    for (const bool withFlag : {true, false}) {  // some file systems refuse RENAME_NOREPLACE
+        SCOPED_TRACE(withFlag ? "with the no-replace flag" : "without it");
+        platform::SysCalls calls = platform::RealSysCalls();
+        if (!withFlag) {
+            calls.renameat2 = Fail<EINVAL>;
+        }
+        platform::ScopedSysCalls scoped(calls);
+        TempDir dir;
+        WriteFile(dir / "a.jpg", "picture");
+        WriteFile(dir / "old.jpg", "old");
+        EXPECT_EQ(MoveNoReplace(dir / "a.jpg", dir / "old.jpg").error, EEXIST);
+        EXPECT_EQ(ReadFile(dir / "old.jpg"), "old");
+        EXPECT_TRUE(MoveNoReplace(dir / "a.jpg", dir / "b.jpg").Moved());
+        EXPECT_EQ(ReadFile(dir / "b.jpg"), "picture");
+        EXPECT_EQ(MoveNoReplace(dir / "none.jpg", dir / "c.jpg").error, ENOENT);
+        MakeFolder(dir / "holiday.jpg");
+        EXPECT_TRUE(MoveNoReplace(dir / "holiday.jpg", dir / "trip.jpg").Moved());
+        EXPECT_EQ(ListNames(dir.Path()), (Names{"b.jpg", "old.jpg", "trip.jpg"}));
+    }
     TempDir dir;
-    WriteFile(dir / "a.jpg", "picture");
-    WriteFile(dir / "old.jpg", "old");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "old.jpg"), EEXIST);  // never replaces
-    EXPECT_EQ(ReadFile(dir / "old.jpg"), "old");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "a.jpg"), 0);  // onto itself: kept
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "b.jpg"), 0);
-    EXPECT_FALSE(Exists(dir / "a.jpg"));
-    EXPECT_EQ(ReadFile(dir / "b.jpg"), "picture");
-    // Two hard links of one file are not taken for a change of case.
-    ASSERT_EQ(::link((dir / "b.jpg").c_str(), (dir / "A.JPG").c_str()), 0);
-    EXPECT_EQ(platform::MoveNoReplace(dir / "A.JPG", dir / "b.jpg"), EEXIST);
-    EXPECT_TRUE(Exists(dir / "A.JPG"));
+    WriteFile(dir / "b.jpg", "b");
+    EXPECT_TRUE(MoveNoReplace(dir / "b.jpg", dir / "b.jpg").Moved());  // onto itself: kept
     ASSERT_EQ(::link((dir / "b.jpg").c_str(), (dir / "B.JPG").c_str()), 0);
-    EXPECT_EQ(platform::MoveNoReplace(dir / "B.JPG", dir / "b.jpg"), EEXIST);  // not a change of case
+    EXPECT_EQ(MoveNoReplace(dir / "B.JPG", dir / "b.jpg").error, EEXIST);  // two links: no change of case
     EXPECT_TRUE(Exists(dir / "B.JPG"));
-    EXPECT_EQ(platform::MoveNoReplace(dir / "none.jpg", dir / "c.jpg"), ENOENT);
-    EXPECT_EQ(platform::MoveNoReplace(dir / "b.jpg", dir / "missing-folder/c.jpg"), ENOENT);
-    MakeFolder(dir / "holiday.jpg");
-    WriteFile(dir / "holiday.jpg/inner.txt", "in");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "holiday.jpg", dir / "trip.jpg"), 0);
-    EXPECT_EQ(ReadFile(dir / "trip.jpg/inner.txt"), "in");
-}
-
-// File systems that refuse RENAME_NOREPLACE still must not replace.
-TEST(MoveNoReplace, WithoutTheNoReplaceFlagStillNeverReplaces) {
-    platform::SysCalls calls = platform::RealSysCalls();
-    calls.renameat2 = Fail<EINVAL>;
-    platform::ScopedSysCalls scoped(calls);
-    TempDir dir;
-    WriteFile(dir / "a.jpg", "a");
-    WriteFile(dir / "c.jpg", "c");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "c.jpg"), EEXIST);
-    EXPECT_EQ(ReadFile(dir / "c.jpg"), "c");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "a.jpg", dir / "b.jpg"), 0);
-    EXPECT_EQ(ReadFile(dir / "b.jpg"), "a");
-    EXPECT_FALSE(Exists(dir / "a.jpg"));
-    MakeFolder(dir / "f.jpg");
-    EXPECT_EQ(platform::MoveNoReplace(dir / "f.jpg", dir / "c.jpg"), EEXIST);
-    EXPECT_EQ(platform::MoveNoReplace(dir / "f.jpg", dir / "g.jpg"), 0);
 }
 
 TEST(MoveNoReplace, CopiesAcrossRealFileSystemsKeepingModeAndTimes) {
     TempDir local;
     TempDir shm("/dev/shm");
-    if (!OnDifferentFileSystems(local.Path(), shm.Path())) {
+    struct stat a {
+    }, b{};
+    if (::stat(local.Path().c_str(), &a) != 0 || ::stat(shm.Path().c_str(), &b) != 0 ||
+        a.st_dev == b.st_dev) {
         GTEST_SKIP() << "/dev/shm and the temporary folder share a file system here";
     }
     WriteFile(shm / "IMG.JPG", std::string(300000, 'p'));
@@ -71,87 +58,126 @@ TEST(MoveNoReplace, CopiesAcrossRealFileSystemsKeepingModeAndTimes) {
     const timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (shm / "IMG.JPG").c_str(), times, 0), 0);
     ASSERT_EQ(::symlink("target/elsewhere", (shm / "link.jpg").c_str()), 0);
+    ASSERT_EQ(::mkfifo((shm / "pipe.jpg").c_str(), 0644), 0);
+    MakeFolder(shm / "holiday.jpg");
+    WriteFile(local / "taken.jpg", "old");
+    WriteFile(shm / "taken.jpg", "new");
 
-    EXPECT_EQ(platform::MoveNoReplace(shm / "IMG.JPG", local / "IMG.jpg"), 0);
-    EXPECT_EQ(platform::MoveNoReplace(shm / "link.jpg", local / "link.jpg"), 0);
+    EXPECT_TRUE(MoveNoReplace(shm / "IMG.JPG", local / "IMG.jpg").Moved());
+    EXPECT_TRUE(MoveNoReplace(shm / "link.jpg", local / "link.jpg").Moved());
+    EXPECT_EQ(MoveNoReplace(shm / "taken.jpg", local / "taken.jpg").error, EEXIST);
+    EXPECT_EQ(MoveNoReplace(shm / "holiday.jpg", local / "holiday.jpg").reason,
+              "a folder cannot be moved to another file system");
+    EXPECT_NE(MoveNoReplace(shm / "pipe.jpg", local / "pipe.jpg").reason.find("pipe"), std::string::npos);
 
-    EXPECT_FALSE(Exists(shm / "IMG.JPG"));
     struct stat st {};
     ASSERT_EQ(::stat((local / "IMG.jpg").c_str(), &st), 0);  // before reading it moves the access time
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
     EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
     EXPECT_EQ(ReadFile(local / "IMG.jpg"), std::string(300000, 'p'));
-    char target[64] = {};
-    ASSERT_GT(::readlink((local / "link.jpg").c_str(), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "target/elsewhere");
-    EXPECT_EQ(ListNames(local.Path()), (std::vector<std::string>{"IMG.jpg", "link.jpg"}));
-
-    // Across file systems too, an existing name is never replaced and no partial file is left.
-    WriteFile(shm / "again.jpg", "new");
-    WriteFile(local / "again.jpg", "old");
-    EXPECT_EQ(platform::MoveNoReplace(shm / "again.jpg", local / "again.jpg"), EEXIST);
-    EXPECT_EQ(ReadFile(local / "again.jpg"), "old");
-    EXPECT_EQ(ReadFile(shm / "again.jpg"), "new");
-    EXPECT_EQ(ListNames(local.Path()), (std::vector<std::string>{"IMG.jpg", "again.jpg", "link.jpg"}));
-
-    MakeFolder(shm / "holiday.jpg");
-    EXPECT_EQ(platform::MoveNoReplace(shm / "holiday.jpg", local / "holiday.jpg"), EXDEV);
-    EXPECT_TRUE(Exists(shm / "holiday.jpg"));
+    EXPECT_EQ(ReadFile(local / "taken.jpg"), "old");
+    EXPECT_EQ(ListNames(local.Path()), (Names{"IMG.jpg", "link.jpg", "taken.jpg"}));
+    EXPECT_EQ(ListNames(shm.Path()), (Names{"holiday.jpg", "pipe.jpg", "taken.jpg"}));
 }
 
-int g_writes = 0;
+int g_calls = 0;
+std::string g_source;
+std::atomic<bool> g_cancel{false};
 
 // Pretends every rename but our own temporary file's crosses file systems, so the copy runs on one disk.
 int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
-    return std::string(from).find("/.tovaro-") == std::string::npos
-               ? Fail<EXDEV, int>()
-               : platform::RealSysCalls().renameat2(from, to, flags);
+    return std::strstr(from, "/.tovaro-") == nullptr ? Fail<EXDEV, int>()
+                                                     : platform::RealSysCalls().renameat2(from, to, flags);
 }
 
-// A copy across file systems that fails part-way removes its partial file and keeps the source untouched;
-// when only the source can't be removed afterwards, both stay and the move is reported as failed.
-TEST(MoveNoReplace, AFailedCopyLeavesNoPartialFileAndKeepsTheSource) {
+// Something happens to the source after the copy's second read: a writer appends to it, or a new version
+// is renamed over it.
+template <bool replace>
+ssize_t ReadThenChangeTheSource(int fd, void* buffer, size_t count) {
+    if (++g_calls == 2) {
+        WriteFile(g_source + (replace ? ".new" : ""), std::string(1000, replace ? 'n' : 'q'));
+        if (replace) {
+            EXPECT_EQ(::rename((g_source + ".new").c_str(), g_source.c_str()), 0);
+        }
+    }
+    return ::read(fd, buffer, count);
+}
+
+bool IsFolder(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A copy to another file system: the source goes only when a whole, flushed copy and its name are on the
+// disk and the source is still what was copied and may be removed; else both stay, or only the source.
+TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
+    using Install = void (*)(platform::SysCalls&);
     const struct {
         const char* what;
-        void (*install)(platform::SysCalls&);
-        bool copyStays;
+        Install install;
+        MoveOutcome outcome;
+        mode_t mode = 0644;
     } faults[] = {
-        {"DiskFullAfterFirstWrite",
+        {"Moved", [](platform::SysCalls&) {}, MoveOutcome::Moved},
+        {"DiskFull",
          [](platform::SysCalls& c) {
              c.write = [](int fd, const void* b, size_t n) {
-                 return ++g_writes > 1 ? Fail<ENOSPC, ssize_t>() : ::write(fd, b, n);
+                 return ++g_calls > 1 ? Fail<ENOSPC, ssize_t>() : ::write(fd, b, n);
              };
          },
-         false},
-        {"ShortWriteThenNoProgress",
+         MoveOutcome::NotMoved},
+        {"ReadFails", [](platform::SysCalls& c) { c.read = Fail<EIO>; }, MoveOutcome::NotMoved},
+        {"FileFlushFails",
          [](platform::SysCalls& c) {
-             c.write = [](int fd, const void* b, size_t n) {
-                 return ++g_writes == 1 ? ::write(fd, b, n / 2) : 0;
+             c.fsync = [](int fd) { return IsFolder(fd) ? ::fsync(fd) : Fail<EIO, int>(); };
+         },
+         MoveOutcome::NotMoved},
+        {"FolderFlushFails",
+         [](platform::SysCalls& c) {
+             c.fsync = [](int fd) { return IsFolder(fd) ? Fail<EIO, int>() : ::fsync(fd); };
+         },
+         MoveOutcome::CopyOnly},
+        {"AppendedToDuringTheCopy", [](platform::SysCalls& c) { c.read = ReadThenChangeTheSource<false>; },
+         MoveOutcome::NotMoved},
+        {"ReplacedDuringTheCopy", [](platform::SysCalls& c) { c.read = ReadThenChangeTheSource<true>; },
+         MoveOutcome::NotMoved},
+        {"Cancelled",
+         [](platform::SysCalls& c) {
+             c.read = [](int fd, void* b, size_t n) {
+                 g_cancel = g_cancel || ++g_calls == 2;  // the user stops the transfer during the copy
+                 return ::read(fd, b, n);
              };
          },
-         false},
-        {"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, false},
-        {"ReadFails", [](platform::SysCalls& c) { c.read = Fail<EIO>; }, false},
-        {"SourceCannotBeRemoved", [](platform::SysCalls& c) { c.unlink = Fail<EBUSY>; }, true},
+         MoveOutcome::NotMoved},
+        {"SourceCannotBeRemoved", [](platform::SysCalls& c) { c.unlink = Fail<EROFS>; },
+         MoveOutcome::CopyOnly},
+        {"WriteProtected", [](platform::SysCalls&) {}, MoveOutcome::CopyOnly, 0444},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.what);
         TempDir source, destination;
-        WriteFile(source / "IMG.JPG", std::string(400000, 'q'));
+        g_source = source / "IMG.JPG";
+        WriteFile(g_source, std::string(400000, 'q'));
+        ::chmod(g_source.c_str(), fault.mode);
+        const std::string before = ReadFile(g_source);
         platform::SysCalls calls = platform::RealSysCalls();
         calls.renameat2 = RenameAcrossFileSystems;
         fault.install(calls);
-        g_writes = 0;
+        g_calls = 0;
+        g_cancel = false;
+        platform::MoveResult result;
         {
             platform::ScopedSysCalls scoped(calls);
-            EXPECT_NE(platform::MoveNoReplace(source / "IMG.JPG", destination / "IMG.jpg"), 0);
+            result = MoveNoReplace(g_source, destination / "IMG.jpg", &g_cancel);
         }
-        EXPECT_EQ(ReadFile(source / "IMG.JPG"), std::string(400000, 'q'));
-        if (fault.copyStays) {
-            EXPECT_EQ(ReadFile(destination / "IMG.jpg"), std::string(400000, 'q'));
-        } else {
-            EXPECT_EQ(ListNames(destination.Path()), std::vector<std::string>{});
+        EXPECT_EQ(result.outcome, fault.outcome) << result.reason;
+        EXPECT_EQ(result.reason.empty(), fault.outcome == MoveOutcome::Moved) << result.reason;
+        EXPECT_EQ(Exists(g_source), fault.outcome != MoveOutcome::Moved);
+        EXPECT_EQ(ListNames(destination.Path()),
+                  fault.outcome == MoveOutcome::NotMoved ? Names{} : Names{"IMG.jpg"});
+        if (fault.outcome != MoveOutcome::NotMoved) {
+            EXPECT_EQ(ReadFile(destination / "IMG.jpg"), before);
         }
     }
 }
