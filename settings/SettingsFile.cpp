@@ -253,7 +253,8 @@ bool SettingsFile::Write(const std::string& key, const std::string& value) const
     if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value)) {
         return false;
     }
-    // A settings file that its owner made read-only is left as it is, even where the process could replace it.
+    // A settings file that its owner made read-only is left as it is, even where the process could replace
+    // it.
     const auto info = platform::InfoOfPath(platform::LinkTarget(path));
     if (info && info->IsWriteProtected()) {
         errno = EACCES;

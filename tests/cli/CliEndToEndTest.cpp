@@ -67,8 +67,8 @@ TEST_F(CliTest, NumberStartsAtTheSavedCounterAndKeepsTheNext) {
     EXPECT_TRUE(names == (Names{"IMG_0001 -41.jpg", "IMG_0002 -42.jpg"}) ||
                 names == (Names{"IMG_0001 -42.jpg", "IMG_0002 -41.jpg"}))
         << testing::PrintToString(names);
-    for (const char* line :
-         {"IMG_0001.JPG -> IMG_0001 -4", "IMG_0002.JPG -> IMG_0002 -4", "Moved 2 of 2 files. 1 other file stays"}) {
+    for (const char* line : {"IMG_0001.JPG -> IMG_0001 -4", "IMG_0002.JPG -> IMG_0002 -4",
+                             "Moved 2 of 2 files. 1 other file stays"}) {
         EXPECT_NE(o.out.find(line), std::string::npos) << o.out;
     }
     EXPECT_EQ(ReadFile(m_ini), "[settings]\ntodir=/x\ncounter=43\n[mine]\nkeep=1\n");
