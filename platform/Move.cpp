@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -96,30 +97,80 @@ std::string NotCopied(const FileInfo& info) {
     return "it is not a file but a pipe, socket or device, which can't be copied to another file system";
 }
 
-MoveResult MoveAcrossFileSystems(const std::string& from, const std::string& to,
-                                 const std::atomic<bool>* cancel) {
+StartedMove StartAcrossFileSystems(const std::string& from, const std::string& to,
+                                   const std::atomic<bool>* cancel) {
     const auto info = InfoOfPath(from, false);
     if (!info) {
-        return FailedWithErrno();
+        return {FailedWithErrno(), std::nullopt};
     }
     if (info->IsSymlink()) {
         if (const int e = CopyLink(from, to); e != 0) {
-            return MoveResult::Failed(e);
+            return {MoveResult::Failed(e), std::nullopt};
         }
-        return Sys().unlink(from.c_str()) == 0 ? MoveResult{} : FailedWithErrno();
+        return {Sys().unlink(from.c_str()) == 0 ? MoveResult{} : FailedWithErrno(), std::nullopt};
     }
     if (!info->IsRegular()) {
-        return MoveResult::Failed(EXDEV, NotCopied(*info));
+        return {MoveResult::Failed(EXDEV, NotCopied(*info)), std::nullopt};
     }
-    MoveResult failure;
-    std::optional<CrossCopy> copy = CrossCopy::Start(from, to, cancel, &failure);
-    if (!copy || !copy->Flush(&failure) || !copy->PutInPlace(&failure)) {
-        return failure;
-    }
-    return copy->Finish(SyncPath(FolderOf(to)) ? 0 : errno);
+    StartedMove started;
+    started.copy = CrossCopy::Start(from, to, cancel, &started.result);
+    return started;
 }
 
 }  // namespace
+
+StartedMove StartMove(const std::string& from, const std::string& to, const std::atomic<bool>* cancel) {
+    int e = RenameNoReplace(from, to);
+    if (e == EEXIST && from == to && InfoOfPath(from, false)) {
+        e = 0;  // onto itself: nothing to do
+    } else if (e == EEXIST && EqualIgnoringAsciiCase(NameOf(from), NameOf(to)) &&
+               IsSameUnlinkedFile(from, to)) {
+        // Only the letter case changes, on a case-insensitive file system.
+        e = Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    } else if (e == EXDEV) {
+        return StartAcrossFileSystems(from, to, cancel);
+    }
+    return {e == 0 ? MoveResult{} : MoveResult::Failed(e), std::nullopt};
+}
+
+MoveResult MoveNoReplace(const std::string& from, const std::string& to, const std::atomic<bool>* cancel) {
+    StartedMove started = StartMove(from, to, cancel);
+    if (!started.copy) {
+        return started.result;
+    }
+    CrossCopyBatch batch;
+    batch.Add(std::move(*started.copy));
+    return batch.Complete().front();
+}
+
+void CrossCopyBatch::Add(CrossCopy copy) {
+    m_bytes += copy.Bytes();
+    m_copies.push_back(std::move(copy));
+}
+
+std::vector<MoveResult> CrossCopyBatch::Complete() {
+    std::vector<MoveResult> results(m_copies.size());
+    std::vector<bool> placed(m_copies.size(), false);
+    for (size_t i = 0; i < m_copies.size(); ++i) {
+        placed[i] = m_copies[i].Flush(&results[i]) && m_copies[i].PutInPlace(&results[i]);
+    }
+    // One flush per destination folder makes every name in it durable at once.
+    std::map<std::string, int> folderErrors;
+    for (size_t i = 0; i < m_copies.size(); ++i) {
+        const std::string folder = FolderOf(m_copies[i].Destination());
+        if (placed[i] && !folderErrors.count(folder)) {
+            folderErrors[folder] = SyncPath(folder) ? 0 : errno;
+        }
+    }
+    for (size_t i = 0; i < m_copies.size(); ++i) {
+        if (placed[i]) {
+            results[i] = m_copies[i].Finish(folderErrors[FolderOf(m_copies[i].Destination())]);
+        }
+    }
+    m_copies.clear();
+    m_bytes = 0;
+    return results;
+}
 
 MoveResult MoveResult::Failed(int error, std::string reason) {
     return MoveResult{MoveOutcome::NotMoved, error,
@@ -163,6 +214,9 @@ std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::st
         *failure = FailedWithErrno();
         return std::nullopt;
     }
+    // The data starts on its way to the disk now, so that the flush that follows (perhaps after many more
+    // copies) finds little left to wait for. Only advice: a failure here changes nothing.
+    ::sync_file_range(copy.m_file.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return copy;
 }
 
@@ -259,20 +313,6 @@ MoveResult CrossCopy::Finish(int folderFlushError) {
     m_done = true;
     m_file.Close();
     return result;
-}
-
-MoveResult MoveNoReplace(const std::string& from, const std::string& to, const std::atomic<bool>* cancel) {
-    int e = RenameNoReplace(from, to);
-    if (e == EEXIST && from == to && InfoOfPath(from, false)) {
-        e = 0;  // onto itself: nothing to do
-    } else if (e == EEXIST && EqualIgnoringAsciiCase(NameOf(from), NameOf(to)) &&
-               IsSameUnlinkedFile(from, to)) {
-        // Only the letter case changes, on a case-insensitive file system.
-        e = Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-    } else if (e == EXDEV) {
-        return MoveAcrossFileSystems(from, to, cancel);
-    }
-    return e == 0 ? MoveResult{} : MoveResult::Failed(e);
 }
 
 std::string DescribeError(int error) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/File.h"
 
@@ -59,6 +61,7 @@ class CrossCopy {
     // `folderFlushError` is 0 when the destination folder was flushed after PutInPlace, else its errno.
     MoveResult Finish(int folderFlushError);
     const std::string& Destination() const { return m_to; }
+    uint64_t Bytes() const { return m_source.size; }
 
   private:
     CrossCopy(std::string from, std::string to, std::string temp, File file, FileInfo source);
@@ -71,6 +74,32 @@ class CrossCopy {
     FileInfo m_source;   // the source as it was when the copy began
     bool m_placed = false;
     bool m_done = false;
+};
+
+// MoveNoReplace in two parts, for a caller that completes many copies to another file system together: either
+// the move is done or failed (`result`), or a copy has been started (`copy`) that the caller completes, alone
+// or in a CrossCopyBatch.
+struct StartedMove {
+    MoveResult result;
+    std::optional<CrossCopy> copy;
+};
+StartedMove StartMove(const std::string& from, const std::string& to, const std::atomic<bool>* cancel);
+
+// Copies to another file system completed together: each copy's data is already on its way to the disk
+// (CrossCopy::Start starts its writeback); Complete flushes each, puts each in place, flushes each
+// destination folder once, and only then finishes each copy, removing its source where that is safe. A small
+// file then costs one disk round trip per batch instead of one of its own.
+class CrossCopyBatch {
+  public:
+    void Add(CrossCopy copy);
+    size_t Size() const { return m_copies.size(); }
+    uint64_t Bytes() const { return m_bytes; }
+    // The outcome of each copy, in the order they were added; the batch is empty afterwards.
+    std::vector<MoveResult> Complete();
+
+  private:
+    std::vector<CrossCopy> m_copies;
+    uint64_t m_bytes = 0;
 };
 
 // Plain words for an errno value from the file calls, for reports shown to a person.

@@ -326,8 +326,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         item.reason =
             step.IsOk() ? "not yet checked" : step.Reason();  // replaced once the archive is read back
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {ArchiveExtensions(), false},
-                /*reportEachFile=*/false, pack, report);
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {ArchiveExtensions(), false}, pack,
+                report);
 
     if (archive.writer.IsOpen()) {
         Finish(archive, toFolder, packed, report);

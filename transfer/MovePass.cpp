@@ -1,6 +1,7 @@
 #include "transfer/MovePass.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/File.h"
 #include "platform/Move.h"
@@ -10,11 +11,25 @@
 namespace transfer {
 namespace {
 
-std::string WhyNotMoved(const platform::MoveResult& result, const std::string& toDir) {
-    if (result.error == ENOENT && !platform::InfoOfPath(toDir)) {
-        return "the destination folder does not exist";
+// How many copies to another file system are made durable together, at most.
+constexpr size_t kBatchFiles = 256;
+constexpr uint64_t kBatchBytes = 64 << 20;
+
+void Apply(const platform::MoveResult& moved, const std::string& toDir, TransferItem& item) {
+    switch (moved.outcome) {
+        case platform::MoveOutcome::Moved:
+            item.outcome = Outcome::Done;
+            break;
+        case platform::MoveOutcome::CopyOnly:
+            item.outcome = Outcome::CopyKept;
+            item.reason = moved.reason;
+            break;
+        case platform::MoveOutcome::NotMoved:
+            item.reason = moved.error == ENOENT && !platform::InfoOfPath(toDir)
+                              ? "the destination folder does not exist"
+                              : moved.reason;
+            break;
     }
-    return result.reason;
 }
 
 }  // namespace
@@ -23,32 +38,56 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
                         NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options) {
     const std::string toFolder = toDir;
     TransferReport report;
+    // Copies to another file system wait in a batch until it is full; their items are final once it is done.
+    platform::CrossCopyBatch batch;
+    std::vector<size_t> waiting;  // the items of the batch's copies
+    size_t reported = 0;          // items before this one have gone to options.onItem
+    const auto completeBatch = [&] {
+        const std::vector<platform::MoveResult> results = batch.Complete();
+        for (size_t i = 0; i < results.size(); ++i) {
+            Apply(results[i], toFolder, report.items[waiting[i]]);
+        }
+        waiting.clear();
+    };
+    const auto reportFinal = [&] {
+        for (const size_t end = waiting.empty() ? report.items.size() : waiting.front(); reported < end;
+             ++reported) {
+            if (options.onItem) {
+                options.onItem(report.items[reported]);
+            }
+        }
+    };
+
     // No test for folders: a folder whose name passes the extension test (holiday.jpg) is moved like a file,
     // contents and all.
     const Selection selection{MoveExtensions(), /*takesFolders=*/true};
     const auto move = [&](const std::string& source, TransferItem& item) {
         const std::string destination = platform::JoinPath(toFolder, item.newName);
-        platform::MoveResult moved;
-        if (!options.dryRun) {
-            moved = platform::MoveNoReplace(source, destination, options.cancel);
-        } else if (IsTakenByAnotherFile(destination, source)) {
-            moved = platform::MoveResult::Failed(EEXIST);
+        if (options.dryRun) {
+            Apply(IsTakenByAnotherFile(destination, source) ? platform::MoveResult::Failed(EEXIST)
+                                                            : platform::MoveResult{},
+                  toFolder, item);
+            return;
         }
-        switch (moved.outcome) {
-            case platform::MoveOutcome::Moved:
-                item.outcome = Outcome::Done;
-                break;
-            case platform::MoveOutcome::CopyOnly:
-                item.outcome = Outcome::CopyKept;
-                item.reason = moved.reason;
-                break;
-            case platform::MoveOutcome::NotMoved:
-                item.reason = WhyNotMoved(moved, toFolder);
-                break;
+        platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
+        if (!started.copy) {
+            Apply(started.result, toFolder, item);
+            return;
         }
+        batch.Add(std::move(*started.copy));
+        waiting.push_back(report.items.size());
+        item.reason = "not yet on the disk";  // replaced when the batch is complete
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, selection, /*reportEachFile=*/true,
-                move, report);
+    const auto afterEachFile = [&] {
+        if (batch.Size() >= kBatchFiles || batch.Bytes() >= kBatchBytes) {
+            completeBatch();
+        }
+        reportFinal();
+    };
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, selection, move, report,
+                afterEachFile);
+    completeBatch();  // also when the pass was cancelled: these copies are whole
+    reportFinal();
     return report;
 }
 

@@ -12,6 +12,8 @@ namespace transfer {
 
 // Takes the entries of `fromDir` whose extension is one of MoveExtensions, gives each its new name by
 // `option` (reading `inputs` afresh for every file) and moves it to `toDir` without ever replacing a file.
+// Copies to another file system are made durable in batches (up to 256 files or 64 MiB): no source goes
+// before its copy and the copy's name are on the disk, and a small file pays no disk round trip of its own.
 // Under the Number option the running number advances in `inputs` and is kept in `settings` ("counter")
 // after every taken file, moved or not, and the settings file is flushed once at the end.
 //

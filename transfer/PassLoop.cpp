@@ -57,8 +57,8 @@ std::vector<std::string> Take(const std::vector<platform::FolderEntry>& listing,
 
 }  // namespace
 
-void RunPassLoop(const PassRequest& request, const Selection& selection, bool reportEachFile,
-                 const FileStep& step, TransferReport& report) {
+void RunPassLoop(const PassRequest& request, const Selection& selection, const FileStep& step,
+                 TransferReport& report, const std::function<void()>& afterEachFile) {
     const PassOptions& options = request.options;
     const auto listing = platform::ListFolder(request.fromDir);
     if (!listing) {
@@ -105,8 +105,8 @@ void RunPassLoop(const PassRequest& request, const Selection& selection, bool re
         if (options.onProgress) {
             options.onProgress(report.items.size(), taken.size());
         }
-        if (reportEachFile && options.onItem) {
-            options.onItem(report.items.back());
+        if (afterEachFile) {
+            afterEachFile();
         }
     }
     if (!options.dryRun && !counter.Finish(request.inputs) && report.counterError.empty()) {

@@ -42,11 +42,10 @@ using FileStep = std::function<void(const std::string& source, TransferItem& ite
 // exist (report.problem), a counter that could not be kept, and whether the pass was cancelled. A new name
 // that must not be used is reported without calling `step`. Under Number every taken entry uses up its
 // number, whatever became of it, and the counter is kept after each (not in a dry run). Progress goes to
-// options.onProgress; options.onItem is called after each file when `reportEachFile` is set (the archive pass
-// learns its outcomes only at its end and reports them itself). The cancel flag is looked at before each
-// file.
-void RunPassLoop(const PassRequest& request, const Selection& selection, bool reportEachFile,
-                 const FileStep& step, TransferReport& report);
+// options.onProgress, then `afterEachFile` runs (when given), with the file's item last in the report. The
+// cancel flag is looked at before each file. Final outcomes (options.onItem) are the pass's to report.
+void RunPassLoop(const PassRequest& request, const Selection& selection, const FileStep& step,
+                 TransferReport& report, const std::function<void()>& afterEachFile = {});
 
 // Whether `destination` names a file other than `source` (renaming a file to its own name is no clash). For
 // dry runs, which must tell what a real pass would meet without moving anything.

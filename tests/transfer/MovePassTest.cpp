@@ -44,6 +44,7 @@ TEST_F(MovePassTest, MovesPicturesVideosAndFoldersWithThoseNamesAndCountsTheRest
     Put({"IMG_0001.JPG", "CLIP0002.AVI", "notes.txt", "IMG.0001.JPG", "README", ".hidden.txt"});
     MakeFolder(m_from + "/holiday.JPG");
     WriteFile(m_from + "/holiday.JPG/inside.txt", "inside");
+    WriteFile(m_to + "/.tovaro-0123456789abcdef.part", "left by a killed run");
     const TransferReport report = Run(kNameNothing);
     EXPECT_EQ(ListNames(m_to), (Names{"CLIP0002.avi", "IMG_0001.jpg", "holiday.jpg"}));
     EXPECT_EQ(ListNames(m_from), (Names{".hidden.txt", "IMG.0001.JPG", "README", "notes.txt"}));
@@ -133,10 +134,20 @@ TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlaceByItsCreationDay) {
               (Names{"IMG_0001 -" + date + ".jpg", "IMG_0002 -" + date + ".jpg", "notes.txt"}));
 }
 
-// Asked to stop, the pass ends after the file in hand; a folder it can't read, or a counter it can't keep,
-// is reported.
+// Pretends every rename but our own temporary file's crosses file systems, so copies are made (in batches).
+int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
+    return std::string(from).find("/.tovaro-") == std::string::npos
+               ? Fail<EXDEV, int>()
+               : platform::RealSysCalls().renameat2(from, to, flags);
+}
+
+// Asked to stop, the pass ends after the file in hand and completes the copies it made; a folder it can't
+// read, or a counter it can't keep, is reported.
 TEST_F(MovePassTest, StopsWhenCancelledAndReportsWhatStoodInTheWay) {
     Put({"a.jpg", "b.jpg", "c.jpg"});
+    platform::SysCalls calls = platform::RealSysCalls();
+    calls.renameat2 = RenameAcrossFileSystems;
+    platform::ScopedSysCalls scoped(calls);
     CancelFlag cancel{false};
     PassOptions options;
     options.cancel = &cancel;
@@ -149,6 +160,7 @@ TEST_F(MovePassTest, StopsWhenCancelledAndReportsWhatStoodInTheWay) {
     const TransferReport report = MovePass(m_from, m_to, kNameNumber, m_inputs, nowhere, options);
     EXPECT_TRUE(report.cancelled);
     EXPECT_EQ(ListNames(m_to), (Names{"a -5.jpg", "b -6.jpg"}));
+    EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
     EXPECT_NE(report.counterError.find(nowhere.Path()), std::string::npos) << report.counterError;
     EXPECT_NE(
         MovePass(m_dir / "none", m_to, kNameNothing, m_inputs, m_settings).problem.find("can't be read"),
