@@ -193,7 +193,7 @@ std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::st
     }
     // From here on the copy removes its temporary file itself whenever it goes.
     CrossCopy copy(from, to, tempPath, std::move(temp), *info);
-    std::vector<char> buffer(1 << 17);
+    std::vector<char> buffer(1 << 20);
     for (;;) {
         if (cancel != nullptr && cancel->load()) {
             *failure = MoveResult::Failed(ECANCELED);
