@@ -218,8 +218,8 @@ void CPhotoMoverDlg::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
-// Shift+F10 asks the control with the focus for its context menu, as the Menu key does; the window's menu
-// opens when the control has none of its own.
+// F1 is the Help command. Shift+F10 asks the control with the focus for its context menu, as the Menu key
+// does; the window's menu opens when the control has none of its own.
 void CPhotoMoverDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
         OnCommand(ID_HELP, kClicked);

@@ -159,7 +159,7 @@ TEST_F(WindowTest, MnemonicsPutTheFocusOnWhatTheyName) {
     }
 }
 
-TEST_F(WindowTest, OkChecksTheFoldersThenRunsThePassOnAThreadOfItsOwnAndNothingStartsAnotherMeanwhile) {
+TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     Open();
     W("IDC_TODIR")->setProperty("text", "");
     for (const char* from : {"", "/tmp"}) {  // both folders missing, then the destination only
