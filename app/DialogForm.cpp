@@ -170,7 +170,6 @@ QWidget* DialogForm::Create(const ControlTemplate& control, QWidget* parent) {
             widget = new QGroupBox(text, parent);
             break;
         case ControlKind::Edit: {
-            // Every edit box here scrolls sideways; one that doesn't (the number box) merely never needs to.
             auto* edit = new FormEdit(parent);
             edit->setText(text);
             edit->SetDigitsOnly((control.style & resources::kDigitsOnly) != 0);

@@ -58,7 +58,6 @@ class DialogForm {
     // Every control, in form order.
     const std::vector<QWidget*>& Controls() const { return m_controls; }
     const resources::FormTemplate& Template() const { return m_form; }
-    const DialogUnits& Units() const { return m_units; }
 
     // The radio buttons of the group that begins with `firstId`: from that control, in form order, up to the
     // next control that starts a group. Controls in the group that are no radio buttons are left out.

@@ -42,7 +42,11 @@ void CPhotoMoverApp::OnHelp() {
     if (!m_help) {
         m_help = std::make_unique<::HelpWindow>();
     }
-    m_help->show();
+    if (!m_help->isVisible() && m_pMainWnd != nullptr) {
+        m_help->ShowBeside(*m_pMainWnd);
+    } else {
+        m_help->show();
+    }
     m_help->raise();
     m_help->activateWindow();
 }

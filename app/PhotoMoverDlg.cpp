@@ -3,16 +3,16 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <algorithm>
 
 #include "app/AboutDlg.h"
 #include "app/DialogForm.h"
-#include "app/NarrowText.h"
 #include "app/UserPrompts.h"
+#include "folderpicker/NarrowText.h"
 #include "platform/ExecutablePath.h"
 #include "resources/AppResources.h"
 #include "resources/Forms.h"
@@ -20,46 +20,37 @@
 
 namespace {
 
-// The naming rules read the option boxes afresh for every file and advance the number box as they go.
-class FormInputs final : public transfer::NamingInputs {
-  public:
-    explicit FormInputs(const DialogForm& form) : m_form(form) {}
-
-    std::string Text() const override { return TextOf(IDC_TEXT); }
-    std::string NumberText() const override { return TextOf(IDC_NUMBER); }
-    void SetNumberText(const std::string& text) override {
-        if (auto* edit = qobject_cast<QLineEdit*>(m_form.Item(IDC_NUMBER))) {
-            edit->setText(FromNarrow(text));
-        }
-    }
-    std::string RenameFind() const override { return TextOf(IDC_RENAME_FIND); }
-    std::string RenameNew() const override { return TextOf(IDC_RENAME_NEW); }
-    bool IsNumberChecked() const override {
-        const auto* radio = qobject_cast<const QAbstractButton*>(m_form.Item(IDC_APPEND_NUMBER));
-        return radio != nullptr && radio->isChecked();
-    }
-
-  private:
-    std::string TextOf(int id) const {
-        const auto* edit = qobject_cast<const QLineEdit*>(m_form.Item(id));
+// The naming values of the form as they stand now: the pass reads them on a thread of its own, where no
+// widget may be touched.
+transfer::PlainNamingInputs NamingValuesOf(const DialogForm& form) {
+    const auto text = [&form](int id) {
+        const auto* edit = qobject_cast<const QLineEdit*>(form.Item(id));
         return edit != nullptr ? ToNarrow(edit->text()) : std::string();
+    };
+    transfer::PlainNamingInputs values;
+    values.text = text(IDC_TEXT);
+    values.numberText = text(IDC_NUMBER);
+    values.renameFind = text(IDC_RENAME_FIND);
+    values.renameNew = text(IDC_RENAME_NEW);
+    const auto* number = qobject_cast<const QAbstractButton*>(form.Item(IDC_APPEND_NUMBER));
+    values.numberChecked = number != nullptr && number->isChecked();
+    return values;
+}
+
+// A folder as a shell would take it: a leading "~/", or a lone "~", stands for the home folder. So the "~"
+// that the boxes show on a first start is a real place.
+std::string ExpandHome(const std::string& folder) {
+    if (folder == "~" || folder.starts_with("~/")) {
+        return ToNarrow(QDir::homePath()) + folder.substr(1);
     }
-
-    const DialogForm& m_form;
-};
-
-bool AnyFailed(const transfer::TransferReport& report) {
-    return std::any_of(report.items.begin(), report.items.end(),
-                       [](const auto& item) { return !item.Done(); });
+    return folder;
 }
 
 // "2 of 5 files could not be moved:" and the first ten of them with the reason.
 std::string FailureText(const transfer::TransferReport& report, bool archived) {
     constexpr size_t kListed = 10;
-    const size_t taken = report.items.size();
-    const auto failed = static_cast<size_t>(std::count_if(report.items.begin(), report.items.end(),
-                                                          [](const auto& item) { return !item.Done(); }));
-    std::string text = std::to_string(failed) + " of " + std::to_string(taken) +
+    const size_t taken = report.Taken();
+    std::string text = std::to_string(report.Failed()) + " of " + std::to_string(taken) +
                        (taken == 1 ? " file" : " files") + " could not be " +
                        (archived ? "archived" : "moved") + ":\n";
     size_t listed = 0;
@@ -68,7 +59,7 @@ std::string FailureText(const transfer::TransferReport& report, bool archived) {
             continue;
         }
         if (listed == kListed) {
-            text += "\n... and " + std::to_string(failed - listed) + " more.";
+            text += "\n... and " + std::to_string(report.Failed() - listed) + " more.";
             break;
         }
         text += "\n" + item.oldName + ": " + item.reason;
@@ -87,6 +78,8 @@ std::string Sentence(std::string text) {
     }
     return text;
 }
+
+constexpr const char* kWorking = "Status: Working...";
 
 }  // namespace
 
@@ -109,6 +102,7 @@ CPhotoMoverDlg::CPhotoMoverDlg(TransferPasses passes, SettingsFile settings, Use
 }
 
 CPhotoMoverDlg::~CPhotoMoverDlg() {
+    m_run.reset();  // a pass still running stops after the file in hand
     // The controls outlive this part of the window; what they still send must not reach it.
     for (QWidget* control : m_form->Controls()) {
         control->disconnect(this);
@@ -224,9 +218,14 @@ void CPhotoMoverDlg::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
-// Shift+F10 asks the control with the focus for its context menu, as the Menu key does; the window's menu
-// opens when the control has none of its own.
+// F1 is the Help command. Shift+F10 asks the control with the focus for its context menu, as the Menu key
+// does; the window's menu opens when the control has none of its own.
 void CPhotoMoverDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnCommand(ID_HELP, kClicked);
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
         QWidget* target = focusWidget() != nullptr ? focusWidget() : this;
         const QPoint at = target->rect().center();
@@ -317,8 +316,25 @@ void CPhotoMoverDlg::reject() {
 }
 
 bool CPhotoMoverDlg::OnCommand(int id, Notification notification) {
+    // While a pass runs the form stays locked as it was when OK was pressed.
+    if (!Transferring()) {
+        ApplyEnablingRules(id, notification);
+    }
+    return HandleCommand(id, notification);
+}
+
+void CPhotoMoverDlg::ApplyEnablingRules(int id, Notification notification) {
     QWidget* text = GetDlgItem(IDC_TEXT);
-    text->setEnabled(IsChecked(IDC_APPEND_TEXT));
+    const bool textChosen = IsChecked(IDC_APPEND_TEXT);
+    // A click that ends the Text option takes the focus from its box to the control clicked. A mnemonic
+    // clicks without moving the focus, and a box that is disabled hands the focus on down the tab order, to
+    // wherever that leads (the check box, which the next Space would tick).
+    if (!textChosen && text->hasFocus() && notification == kClicked) {
+        if (QWidget* clicked = GetDlgItem(id); clicked != nullptr && clicked->focusPolicy() != Qt::NoFocus) {
+            clicked->setFocus(Qt::ShortcutFocusReason);
+        }
+    }
+    text->setEnabled(textChosen);
     // While Text is chosen, its box keeps the focus, whatever the command.
     if (text->isEnabled()) {
         text->setFocus();
@@ -326,7 +342,6 @@ bool CPhotoMoverDlg::OnCommand(int id, Notification notification) {
     GetDlgItem(IDC_NUMBER)->setEnabled(IsChecked(IDC_APPEND_NUMBER));
     GetDlgItem(IDC_RENAME_FIND)->setEnabled(IsChecked(IDC_APPEND_RENAME));
     GetDlgItem(IDC_RENAME_NEW)->setEnabled(IsChecked(IDC_APPEND_RENAME));
-    return HandleCommand(id, notification);
 }
 
 bool CPhotoMoverDlg::HandleCommand(int id, Notification notification) {
@@ -366,13 +381,18 @@ void CPhotoMoverDlg::OnBrowseTo() {
 
 // The chosen folder goes into the box only; the field takes it over when OK reads the form.
 void CPhotoMoverDlg::OnBrowse(const std::string& title, int editId, const char* settingsKey) {
-    const std::string path = m_prompts->ChooseFolder(this, title);
+    const auto* edit = qobject_cast<const QLineEdit*>(GetDlgItem(editId));
+    const std::string path = m_prompts->ChooseFolder(this, title, ExpandHome(ToNarrow(edit->text())));
     if (path.empty()) {
         return;
     }
     SetItemText(editId, path);
-    if (MessageBox("Save Location? \n\n" + path, kBoxYesNo | kBoxIconQuestion) == kAnswerYes) {
-        m_settings.Write(settingsKey, path);
+    if (MessageBox("Save Location? \n\n" + path, kBoxYesNo | kBoxIconQuestion) == kAnswerYes &&
+        !m_settings.Write(settingsKey, path)) {
+        const std::string file = m_settings.Path();
+        MessageBox(file.empty() ? "There is no settings file to save the location in."
+                                : "The location could not be saved in " + file + ".",
+                   kBoxOk | kBoxIconExclamation);
     }
 }
 
@@ -384,6 +404,9 @@ void CPhotoMoverDlg::OnAppendNumber() {
 }
 
 void CPhotoMoverDlg::OnOK() {
+    if (Transferring()) {
+        return;  // one pass at a time
+    }
     if (!UpdateData(true)) {
         MessageBox("Failed to resolve all Variables", kBoxOk);
         return;
@@ -396,47 +419,107 @@ void CPhotoMoverDlg::OnOK() {
         MessageBox("Please locate the directory to move the images to.", kBoxOk | kBoxIconExclamation);
         return;
     }
-    m_strStatus = "Status: Working...";
+    m_strStatus = kWorking;
     UpdateData(false);
-    GetDlgItem(IDC_STATUS)->repaint();  // the pass holds the only thread until it ends
 
-    const bool archive = IsChecked(IDC_SEND_TO_ZIP);
-    const TransferPasses::Pass& pass = archive ? m_passes.archive : m_passes.move;
-    FormInputs inputs(*m_form);
-    transfer::TransferReport report;
-    if (pass) {
-        report = pass(m_strFromDir, m_strToDir, m_nNameOption, inputs, m_settings, transfer::PassOptions{});
+    m_runArchives = IsChecked(IDC_SEND_TO_ZIP);
+    m_run = std::make_unique<TransferRun>(PassRequest{m_runArchives ? m_passes.archive : m_passes.move,
+                                                      ExpandHome(m_strFromDir), ExpandHome(m_strToDir),
+                                                      m_nNameOption, NamingValuesOf(*m_form), m_settings});
+    connect(m_run.get(), &TransferRun::progress, this, &CPhotoMoverDlg::OnPassProgress, Qt::QueuedConnection);
+    connect(
+        m_run.get(), &TransferRun::numberChanged, this,
+        [this](const QString& number) { SetItemText(IDC_NUMBER, ToNarrow(number)); }, Qt::QueuedConnection);
+    connect(m_run.get(), &TransferRun::finished, this, &CPhotoMoverDlg::OnPassFinished, Qt::QueuedConnection);
+    LockForm(true);
+    m_run->Start();
+}
+
+void CPhotoMoverDlg::OnPassProgress(qulonglong handled, qulonglong total) {
+    if (Transferring()) {
+        const std::string count = std::to_string(handled) + (total > 0 ? " of " + std::to_string(total) : "");
+        SetStatus(std::string(kWorking) + " " + count + (m_run->Cancelled() ? ", stopping" : ""));
     }
+}
 
+void CPhotoMoverDlg::OnPassFinished() {
+    const transfer::TransferReport report = m_run->Report();
+    m_run.reset();
+    LockForm(false);
+    if (m_closeAfterPass) {
+        QDialog::reject();
+        return;
+    }
     m_strStatus = "Status: Finished Moving Files!";
     UpdateData(false);
-    ReportOutcome(report, archive);
+    ReportOutcome(report, m_runArchives);
 }
 
+// While a pass runs only Cancel and Help take input: nothing typed or clicked meanwhile may start another
+// pass once this one ends. The focus leaves the form, so that Enter and Space press nothing; Esc still
+// reaches the window and cancels.
+void CPhotoMoverDlg::LockForm(bool locked) {
+    if (locked) {
+        m_focusBeforePass = focusWidget();
+        if (focusWidget() != nullptr) {
+            focusWidget()->clearFocus();
+        }
+    }
+    const auto& controls = m_form->Template().controls;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const int id = controls[i].id;
+        if (id != IDC_STATIC && id != IDCANCEL && id != ID_HELP && id != IDC_STATUS &&
+            id != IDC_APPEND_GROUP) {
+            m_form->Controls()[i]->setEnabled(!locked);
+        }
+    }
+    if (!locked) {
+        ApplyEnablingRules(IDOK, kClicked);
+        if (m_focusBeforePass != nullptr && focusWidget() == nullptr) {
+            m_focusBeforePass->setFocus();
+        }
+    }
+}
+
+void CPhotoMoverDlg::SetStatus(const std::string& status) {
+    m_strStatus = status;
+    SetItemText(IDC_STATUS, status);
+}
+
+// Cancel during a pass stops it after the file in hand; the window closes once the pass has ended, so that
+// what the pass began (an archive of the pictures packed so far) is finished properly first.
 void CPhotoMoverDlg::OnCancel() {
-    QDialog::reject();
+    if (!Transferring()) {
+        QDialog::reject();
+    } else if (!m_run->Cancelled()) {
+        m_run->Cancel();
+        m_closeAfterPass = true;
+        SetStatus(m_strStatus + ", stopping");
+    }
 }
 
-// "Finished" is said after every pass, so what went wrong must not go unnoticed: files that stayed behind,
-// a running number that could not be kept. What the pass did besides (an earlier archive kept under another
-// name) is told as well.
+// "Finished" is said after every pass, so what went wrong must not go unnoticed: a pass that could not run,
+// files that could not be moved, files the pass does not take that stay in the camera folder (a user about
+// to format the card must not believe it empty), a running number that could not be kept. What the pass
+// did besides (an earlier archive kept under another name) is told as well.
 void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool archived) {
     std::string text;
     bool warn = false;
-    const auto add = [&text](const std::string& paragraph) {
-        text += (text.empty() ? "" : "\n\n") + paragraph;
+    const auto add = [&text, &warn](const std::string& paragraph, bool warning) {
+        if (!paragraph.empty()) {
+            text += (text.empty() ? "" : "\n\n") + paragraph;
+            warn = warn || warning;
+        }
     };
-    if (AnyFailed(report)) {
-        add(FailureText(report, archived));
-        warn = true;
+    if (!report.problem.empty()) {
+        add(Sentence(std::string(archived ? "nothing was archived: " : "nothing was moved: ") +
+                     report.problem),
+            true);
     }
-    if (!report.counterError.empty()) {
-        add(Sentence(report.counterError));
-        warn = true;
-    }
-    if (!report.notice.empty()) {
-        add(report.notice);
-    }
+    add(report.Failed() > 0 ? FailureText(report, archived) : "", true);
+    add(Sentence(transfer::LeftBehindText(report)), true);
+    add(Sentence(report.counterError), true);
+    add(report.notice, false);
     if (!text.empty()) {
         MessageBox(text, warn ? kBoxOk | kBoxIconExclamation : kBoxOk);
     }

@@ -1,32 +1,22 @@
 // The main window: the camera folder, the destination folder, the naming options, "Send Files To Zip", a
-// status line and OK, Cancel and Help. OK runs one transfer pass; the window stays open for the next.
+// status line and OK, Cancel and Help. OK runs one transfer pass on a thread of its own, with its progress
+// in the status line; the window stays open for the next. While a pass runs only Cancel (which stops it and
+// then closes the window) and Help take input.
 #pragma once
 
 #include <QDialog>
 #include <QIcon>
-#include <functional>
+#include <QPointer>
 #include <memory>
 #include <string>
 
-#include "settings/SettingsFile.h"
-#include "transfer/NamingRules.h"
-#include "transfer/TransferReport.h"
+#include "app/TransferRun.h"
 
 class DialogForm;
 class QLineEdit;
 class QAbstractButton;
 class QMenu;
 class UserPrompts;
-
-// The two passes the window can run, given to it by the program's start-up (transfer::MovePass and
-// transfer::ArchivePass), so that the window itself depends on neither.
-struct TransferPasses {
-    using Pass = std::function<transfer::TransferReport(
-        const std::string& fromDir, const std::string& toDir, transfer::NameOption option,
-        transfer::NamingInputs& inputs, const SettingsFile& settings, const transfer::PassOptions& options)>;
-    Pass move;     // OK without "Send Files To Zip"
-    Pass archive;  // OK with "Send Files To Zip"
-};
 
 class CPhotoMoverDlg : public QDialog {
     Q_OBJECT
@@ -57,12 +47,8 @@ class CPhotoMoverDlg : public QDialog {
     // about box; the others get the standard handling: SC_CLOSE closes the window the way Esc does.
     void OnSysCommand(unsigned command, long long parameter);
 
-    // A minimised window and its drag image are drawn by the desktop from the window icon: the window has
-    // no OnPaint of its own for them. The icon the desktop uses is this one.
-    QIcon OnQueryDragIcon() const { return m_hIcon; }
-
   signals:
-    // The Help button: the window does not handle it; the application shows the help.
+    // The Help button and F1: the window does not handle them; the application shows the help.
     void helpRequested();
     // The window is being destroyed: any help it opened should close.
     void helpCloseRequested();
@@ -85,6 +71,12 @@ class CPhotoMoverDlg : public QDialog {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    bool Transferring() const { return m_run != nullptr; }
+    void ApplyEnablingRules(int id, Notification notification);
+    void OnPassProgress(qulonglong handled, qulonglong total);
+    void OnPassFinished();
+    void LockForm(bool locked);
+    void SetStatus(const std::string& status);
     void CreateSystemMenu();
     void AddAboutEntry();
     void ConnectCommands();
@@ -115,11 +107,15 @@ class CPhotoMoverDlg : public QDialog {
     std::string m_strToDir;
     std::string m_strStatus;
     transfer::NameOption m_nNameOption = transfer::kNameNothing;
-    QIcon m_hIcon;
+    QIcon m_hIcon;  // the window's icon; the desktop draws it for the minimised window and its drag image
 
     std::unique_ptr<DialogForm> m_form;
     QMenu* m_systemMenu = nullptr;
     TransferPasses m_passes;
+    std::unique_ptr<TransferRun> m_run;  // the pass that runs now
+    bool m_runArchives = false;          // it is the archive pass
+    bool m_closeAfterPass = false;       // Cancel came during the pass
+    QPointer<QWidget> m_focusBeforePass;
     SettingsFile m_settings;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts* m_prompts;

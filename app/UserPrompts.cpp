@@ -1,9 +1,10 @@
 #include "app/UserPrompts.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 
-#include "app/NarrowText.h"
 #include "folderpicker/FolderDialog.h"
+#include "folderpicker/NarrowText.h"
 
 int WidgetPrompts::MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                               unsigned style) {
@@ -29,8 +30,26 @@ int WidgetPrompts::MessageBox(QWidget* owner, const std::string& text, const std
     }
 }
 
-std::string WidgetPrompts::ChooseFolder(QWidget* owner, const std::string& title) {
-    CFolderDialog picker(owner);
+namespace {
+
+// The picker as the window uses it, with the folder of the box it fills already chosen.
+class StartingPicker : public CFolderDialog {
+  public:
+    StartingPicker(QWidget* owner, std::string start) : CFolderDialog(owner), m_start(std::move(start)) {}
+    void OnBrowseInitialized() override {
+        if (QFileInfo(FromNarrow(m_start)).isDir()) {
+            SetSelection(m_start);
+        }
+    }
+
+  private:
+    std::string m_start;
+};
+
+}  // namespace
+
+std::string WidgetPrompts::ChooseFolder(QWidget* owner, const std::string& title, const std::string& start) {
+    StartingPicker picker(owner, start);
     const FolderItemPtr item =
         picker.Browse(title, kBrowseOnlyFileSystemFolders | kBrowseStatusText, nullptr, false);
     return CFolderDialog::PathFromItem(item.get());

@@ -23,9 +23,9 @@ class UserPrompts {
     virtual int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                            unsigned style) = 0;
 
-    // The folder picker owned by `owner`, with `title` above the tree; the chosen folder's full path, or
-    // empty when the user cancelled.
-    virtual std::string ChooseFolder(QWidget* owner, const std::string& title) = 0;
+    // The folder picker owned by `owner`, with `title` above the tree, showing the folder `start` chosen when
+    // there is one; the chosen folder's full path, or empty when the user cancelled.
+    virtual std::string ChooseFolder(QWidget* owner, const std::string& title, const std::string& start) = 0;
 };
 
 // The real thing: Qt message boxes and CFolderDialog.
@@ -33,5 +33,5 @@ class WidgetPrompts : public UserPrompts {
   public:
     int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    unsigned style) override;
-    std::string ChooseFolder(QWidget* owner, const std::string& title) override;
+    std::string ChooseFolder(QWidget* owner, const std::string& title, const std::string& start) override;
 };

@@ -1,12 +1,47 @@
 // The window program. It takes no arguments: whatever is given is ignored (Qt still reads its own options,
 // such as -platform).
 #include <QApplication>
+#include <cstdio>
+#include <string_view>
 
 #include "app/PhotoMoverApp.h"
 #include "transfer/ArchivePass.h"
 #include "transfer/MovePass.h"
 
+namespace {
+
+// Whether the window system Qt is about to use has a display to show windows on. Qt itself would abort
+// without one, advising to reinstall the program. Platforms other than X11 and Wayland (offscreen, a VNC
+// server) need no display.
+bool HasDisplay(int argc, char** argv) {
+    QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string_view(argv[i]) == "-platform") {
+            platforms = QString::fromLocal8Bit(argv[i + 1]);
+        }
+    }
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (platforms.isEmpty()) {
+        return x11 || wayland;
+    }
+    // A list such as "wayland;xcb" is tried in order; options follow a plugin's name after ":".
+    for (const QString& platform : platforms.split(u';')) {
+        const QString name = platform.section(u':', 0, 0);
+        if (name == QLatin1String("xcb") ? x11 : name.startsWith(QLatin1String("wayland")) ? wayland : true) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (!HasDisplay(argc, argv)) {
+        std::fputs("no display: use tovaro-cli, or run tovaro on a desktop\n", stderr);
+        return 1;
+    }
     QApplication application(argc, argv);
     // The one application object lives in main rather than as a global: Qt allows no widget before the
     // QApplication exists and none after it is gone, and the application object owns the help window.

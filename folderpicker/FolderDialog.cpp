@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -12,17 +11,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "folderpicker/NarrowText.h"
 
 namespace {
 
 constexpr size_t kMaxPathLength = 259;
-
-QString FromNarrow(const std::string& text) {
-    return QFile::decodeName(QByteArray::fromStdString(text));
-}
-std::string ToNarrow(const QString& text) {
-    return QFile::encodeName(text).toStdString();
-}
 
 FolderItem ItemFor(const QString& path) {
     return FolderItem{ToNarrow(path), true};
@@ -111,6 +107,18 @@ void ApplyEnumFlags(CFolderDialog* filter, QFileDialog* list, const QString& fol
     }
 }
 
+// The drives mounted now, for the sidebar: a card reader's card is where a camera folder usually is.
+QList<QUrl> DriveUrls() {
+    std::ifstream file("/proc/self/mounts");
+    std::stringstream mounts;
+    mounts << file.rdbuf();
+    QList<QUrl> urls;
+    for (const std::string& drive : MountedDrives(mounts.str())) {
+        urls.push_back(QUrl::fromLocalFile(FromNarrow(drive)));
+    }
+    return urls;
+}
+
 class ListFilterSite : public FolderFilterSite {
   public:
     explicit ListFilterSite(QFileDialog* list) : m_list(list) {}
@@ -174,7 +182,9 @@ FolderItemPtr CFolderDialog::Browse(const std::string& title, unsigned flags, co
     list->setFileMode(QFileDialog::Directory);
     list->setOption(QFileDialog::ShowDirsOnly);
     list->setDirectory(rootPath.isEmpty() ? QDir::homePath() : rootPath);
-    if (!rootPath.isEmpty()) {
+    if (rootPath.isEmpty()) {
+        list->setSidebarUrls(list->sidebarUrls() + DriveUrls());
+    } else {
         list->setSidebarUrls({QUrl::fromLocalFile(rootPath)});
         QObject::connect(list, &QFileDialog::directoryEntered, list, [list, rootPath](const QString& folder) {
             if (!IsWithin(QDir::cleanPath(folder), rootPath)) {
@@ -279,4 +289,31 @@ void CFolderDialog::OnBrowseIUnknown(FolderFilterSite* site) {
     if (site != nullptr && m_filterEnabled) {
         site->SetFilter(this);
     }
+}
+
+std::vector<std::string> MountedDrives(std::string_view mounts) {
+    std::vector<std::string> drives;
+    std::istringstream lines{std::string(mounts)};
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string device, written, point;
+        fields >> device >> written;
+        // A blank, tab, line break or backslash in a mount point is written as "\" and three octal digits.
+        for (size_t i = 0; i < written.size(); ++i) {
+            if (written[i] == '\\' && i + 3 < written.size() &&
+                written.find_first_not_of("01234567", i + 1) > i + 3) {
+                point += static_cast<char>(std::stoi(written.substr(i + 1, 3), nullptr, 8));
+                i += 3;
+            } else {
+                point += written[i];
+            }
+        }
+        const bool drive = point == "/mnt" || (point.starts_with("/mnt/") && point.size() > 5) ||
+                           (point.starts_with("/media/") && point.size() > 7) ||
+                           (point.starts_with("/run/media/") && point.size() > 11);
+        if (drive) {
+            drives.push_back(point);
+        }
+    }
+    return drives;
 }

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 class QFileDialog;
 class QLabel;
@@ -36,11 +38,10 @@ class FolderFilterSite {
 
 // Notifications of the running dialog, as OnMessage receives them.
 enum BrowseMessage : unsigned {
-    kBrowseInitialized = 1,         // the dialog is up
-    kBrowseSelChanged = 2,          // param: the newly selected item
-    kBrowseValidateFailed = 3,      // param: the text that names no folder that can be chosen
-    kBrowseValidateFailedWide = 4,  // never sent here; reaches no handler
-    kBrowseIUnknown = 5,            // param: the dialog's filter site
+    kBrowseInitialized = 1,     // the dialog is up
+    kBrowseSelChanged = 2,      // param: the newly selected item
+    kBrowseValidateFailed = 3,  // param: the text that names no folder that can be chosen
+    kBrowseIUnknown = 5,        // param: the dialog's filter site
 };
 // The parameter of a notification: which alternative it holds depends on the code.
 using BrowseParam = std::variant<std::monostate, const FolderItem*, const std::string*, FolderFilterSite*>;
@@ -63,7 +64,8 @@ class CFolderDialog {
     CFolderDialog& operator=(const CFolderDialog&) = delete;
 
     // Shows the dialog modally until the user closes it. `title` is the text above the tree; `root`, when
-    // given, is the top of the tree (the user can't leave it), otherwise the whole file system; `filter`
+    // given, is the top of the tree (the user can't leave it), otherwise the whole file system with the
+    // mounted drives (MountedDrives) beside it; `filter`
     // makes this object the dialog's folder filter. Returns the chosen folder, or null when the user
     // cancelled. May be called again.
     FolderItemPtr Browse(const std::string& title, unsigned flags, const FolderItem* root, bool filter);
@@ -85,7 +87,7 @@ class CFolderDialog {
     void SetSelection(const std::string& path);
 
     // One notification: calls the handler for `code` and returns the result for the dialog. Unknown codes
-    // (kBrowseValidateFailedWide among them) reach no handler and give 0.
+    // (4, a wide-text validation, among them) reach no handler and give 0.
     virtual intptr_t OnMessage(unsigned code, BrowseParam param);
 
     // The handlers. The defaults do nothing, except that OnBrowseIUnknown installs this object as the
@@ -108,3 +110,7 @@ class CFolderDialog {
     QLabel* m_status = nullptr;
     bool m_filterEnabled = false;
 };
+
+// The mount points in `mounts` (the text of /proc/self/mounts) where drives are mounted for users: under
+// /media, /run/media and /mnt. In the order of the text.
+std::vector<std::string> MountedDrives(std::string_view mounts);

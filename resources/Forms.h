@@ -12,7 +12,7 @@ enum class ControlKind {
     StaticText,   // a label; a "&" marks its mnemonic, which moves the focus to the next tab stop
     Picture,      // a static picture showing the icon `resource`
     GroupBox,     // a frame with a title around other controls
-    Edit,         // a single-line edit box
+    Edit,         // a single-line edit box; it scrolls sideways as the text grows
     RadioButton,  // an automatic radio button, exclusive within its group
     CheckBox,     // an automatic check box
 };
@@ -25,9 +25,8 @@ enum ControlStyle : unsigned {
     kDefault = 1u << 3,     // the default push button: Enter presses it
     kCentered = 1u << 4,    // static text centred
     kSunken = 1u << 5,      // static text with a sunken border
-    kScrolls = 1u << 6,     // edit box that scrolls sideways as the text grows
-    kDigitsOnly = 1u << 7,  // edit box that takes only digits from the keyboard
-    kNoPrefix = 1u << 8,    // static text shown as it stands: "&" is no mnemonic
+    kDigitsOnly = 1u << 6,  // edit box that takes only digits from the keyboard
+    kNoPrefix = 1u << 7,    // static text shown as it stands: "&" is no mnemonic
 };
 
 struct ControlTemplate {
@@ -41,7 +40,6 @@ struct ControlTemplate {
 };
 
 struct FormTemplate {
-    int id;
     const char* caption;
     int width, height;  // client size in dialog units
     int pointSize;      // the form's font size; the face is the desktop's own

@@ -2,10 +2,6 @@
 // outward face (the help topics and the tests refer to controls by them), so they never change.
 #pragma once
 
-// Forms.
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDD_PHOTOMOVER_DIALOG = 102;
-
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
 

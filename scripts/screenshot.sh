@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png and docs/about.png again: builds Tovaro, opens its window under a virtual X server
-# with a sample settings file beside the program, takes a picture of the window, then opens the about box
-# from the window's menu (Shift+F10, A) and takes a picture of that.
+# with a camera folder of pictures in a home folder of its own, opens the about box from the window's menu
+# (Shift+F10, A) and takes a picture of it, then ticks "Send Files To Zip", presses OK and takes a picture of
+# the window while the transfer runs. Esc stops the transfer and ends Tovaro.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 TOVARO_SETUP_EXTRA="xvfb xauth xdotool imagemagick x11-utils ${TOVARO_SETUP_EXTRA:-}" "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build" -DTOVARO_BUILD_TESTS=OFF -DTOVARO_BUILD_BENCH=OFF
+"$root/scripts/build.sh" "$root/build"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root/build/app/tovaro" "$work/tovaro"
-cat >"$work/tovaro.ini" <<'EOF'
+mkdir -p "$work/home/Camera/DCIM/100CANON" "$work/home/Pictures/2026"
+letters=$(printf 'abcdefghijklmnop%.0s' $(seq 16))
+for i in $(seq 1001 1060); do  # pictures that take a while to pack
+  head -c 1048576 /dev/urandom | tr '\000-\377' "$letters" >"$work/home/Camera/DCIM/100CANON/IMG_$i.JPG"
+done
+cat >"$work/tovaro.ini" <<'INI'
 [settings]
-fromdir=/media/camera/DCIM/100PHOTO
-todir=/home/me/Pictures/Holiday
-EOF
+fromdir=~/Camera/DCIM/100CANON
+todir=~/Pictures/2026
+INI
 mkdir -p "$root/docs"
 
-# Inside the virtual display: start the program, wait for its window, let it paint, take the picture; then
-# the same for the about box.
+# Inside the virtual display: start the program, wait for a window, let it paint, take the pictures.
 shoot='
   window() {
     local id=""
@@ -29,24 +34,24 @@ shoot='
     done
     echo "$id"
   }
-  "$1/tovaro" &
+  HOME="$1/home" "$1/tovaro" &
   pid=$!
   status=1
   id=$(window "Tovaro Utility")
   if [ -n "$id" ]; then
-    sleep 1
-    import -window "$id" "$2" && status=0
     xdotool windowfocus --sync "$id" key --delay 200 shift+F10 a
     about=$(window "About Tovaro")
     if [ -n "$about" ]; then
       sleep 1
-      import -window "$about" "$3" || status=1
-    else
-      status=1
+      import -window "$about" "$3" && status=0
+      xdotool key Escape
     fi
+    xdotool windowfocus --sync "$id" key --delay 200 alt+s Return
+    sleep 2.5
+    import -window "$id" "$2" || status=1
+    xdotool key Escape
   fi
-  kill "$pid"
-  wait "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || status=1
   exit $status'
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$shoot" _ "$work" "$root/docs/screenshot.png" \
   "$root/docs/about.png"

@@ -1,15 +1,15 @@
-// The start-up in this process: InitInstance runs the main window modally and returns once it has closed; the
-// Help button opens one help window beside it.
+// The start-up in this process: InitInstance runs the main window modally and returns once it has closed;
+// Help and F1 open one help window beside it, in the desktop's colours.
 #include "app/PhotoMoverApp.h"
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
-#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QScrollBar>
-#include <QTextBrowser>
+#include <QTextTable>
 
-#include "resources/ResourceIds.h"
+#include "app/HelpWindow.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -17,102 +17,49 @@ using namespace testsupport;
 
 namespace {
 
-int VisibleWindows(bool helpOnly = false) {
-    int shown = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        shown += widget->isVisible() && (!helpOnly || qobject_cast<QTextBrowser*>(widget)) ? 1 : 0;
-    }
-    return shown;
-}
-
-class PhotoMoverAppTest : public ::testing::Test {
-  protected:
+TEST(PhotoMoverAppTest, StartUpRunsTheWindowUntilItClosesAndTheHelpGoesWithIt) {
     TempDir dir;
-    ScriptedPrompts prompts;
-    ModalWatchdog watchdog{20000};
-
-    // Runs the start-up; `whileRunning` is called once the main window is up in its modal run and must close
-    // it. Afterwards the window and everything it opened are gone.
-    void RunStartUp(const std::function<void(CPhotoMoverApp&, CPhotoMoverDlg*)>& whileRunning) {
-        CPhotoMoverApp app(TransferPasses{}, SettingsFile(dir / "tovaro.ini"), &prompts);
-        EXPECT_EQ(app.MainWindow(), nullptr);
-        QPointer<CPhotoMoverDlg> seen;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            CPhotoMoverDlg* window = app.MainWindow();
-            if (window != nullptr && QApplication::activeModalWidget() == window &&
-                window->isActiveWindow()) {
-                poll.stop();
-                seen = window;
-                whileRunning(app, window);
-            }
-        });
-        poll.start(10);
-        EXPECT_FALSE(app.InitInstance());
-        EXPECT_TRUE(seen.isNull() && !poll.isActive());  // shown, then destroyed before InitInstance returned
-        EXPECT_EQ(app.MainWindow(), nullptr);
-        EXPECT_EQ(app.HelpWindow(), nullptr);
-        EXPECT_EQ(VisibleWindows(), 0);
-        EXPECT_FALSE(prompts.Asked());
-        EXPECT_FALSE(watchdog.Fired());
-    }
-};
-
-TEST_F(PhotoMoverAppTest, StartUpRunsTheWindowModallyAndEndsOnceItCloses) {
-    const std::function<void(CPhotoMoverDlg*)> closes[] = {
-        [](CPhotoMoverDlg* w) {
-            QTest::mouseClick(w->findChild<QAbstractButton*>("IDCANCEL"), Qt::LeftButton);
-        },
-        [](CPhotoMoverDlg* w) { w->OnSysCommand(SC_CLOSE, 0); },
-    };
-    for (const auto& close : closes) {
-        int finished = -1;
-        RunStartUp([&](CPhotoMoverApp&, CPhotoMoverDlg* window) {
-            QObject::connect(window, &QDialog::finished, [&](int r) { finished = r; });
-            EXPECT_EQ(window->parentWidget(), nullptr);
-            EXPECT_EQ(window->windowTitle(), "Tovaro Utility");
-            EXPECT_EQ(QGuiApplication::desktopFileName(), "tovaro");
-            EXPECT_FALSE(QApplication::windowIcon().isNull());
-            QTest::mouseClick(window->findChild<QAbstractButton*>("IDOK"), Qt::LeftButton);  // leaves it up
-            EXPECT_EQ(QApplication::activeModalWidget(), window);
-            close(window);
-        });
-        EXPECT_EQ(finished, QDialog::Rejected);
-    }
-}
-
-TEST_F(PhotoMoverAppTest, HelpOpensOneHelpWindowThatClosesWithTheMainWindow) {
-    QPointer<QWidget> help;
-    RunStartUp([&](CPhotoMoverApp& app, CPhotoMoverDlg* window) {
-        auto* helpButton = window->findChild<QAbstractButton*>("ID_HELP");
-        QTest::mouseClick(helpButton, Qt::LeftButton);
-        auto* browser = qobject_cast<QTextBrowser*>(help = app.HelpWindow());
-        ASSERT_NE(browser, nullptr);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(browser));
-        EXPECT_EQ(browser->windowTitle(), "Tovaro Help");
-        EXPECT_TRUE(browser->toPlainText().contains("Naming options"));
-        // The main window's modal run leaves the help window usable: it takes keys from the desktop.
-        const int top = browser->verticalScrollBar()->value();
-        QTest::keyClick(browser->windowHandle(), Qt::Key_PageDown);
-        EXPECT_GT(browser->verticalScrollBar()->value(), top);
-
-        // A second Help brings the same window forward.
+    ModalWatchdog watchdog;
+    QPalette dark = QApplication::palette();  // the help's headers are shaded from the palette
+    dark.setColor(QPalette::AlternateBase, QColor(60, 60, 70));
+    QApplication::setPalette(dark);
+    CPhotoMoverApp app(TransferPasses{}, SettingsFile(dir / "tovaro.ini"));
+    QPointer<HelpWindow> help;
+    QTimer::singleShot(100, [&] {
+        CPhotoMoverDlg* window = app.MainWindow();
+        ASSERT_TRUE(window != nullptr && QApplication::activeModalWidget() == window);
+        EXPECT_EQ(QApplication::windowIcon().availableSizes(),
+                  (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
+        QTest::mouseClick(window->findChild<QAbstractButton*>("ID_HELP"), Qt::LeftButton);
+        ASSERT_TRUE((help = qobject_cast<HelpWindow*>(app.HelpWindow())) &&
+                    QTest::qWaitForWindowExposed(help));
+        EXPECT_TRUE(window->screen()->availableGeometry().contains(help->frameGeometry()));
+        QTest::keyClick(help->windowHandle(), Qt::Key_PageDown);  // usable beside the modal window
+        EXPECT_GT(help->verticalScrollBar()->value(), 0);
+        const auto* table = help->document()->findChild<QTextTable*>();
+        EXPECT_EQ(table ? table->cellAt(0, 0).format().background().color() : QColor(), QColor(60, 60, 70));
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        QTest::mouseClick(helpButton, Qt::LeftButton);
-        EXPECT_EQ(app.HelpWindow(), browser);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(browser));
-        EXPECT_EQ(VisibleWindows(true), 1);
-
-        // Closed by the user, it opens again on the next Help, and goes with the main window.
-        browser->close();
-        EXPECT_EQ(app.HelpWindow(), nullptr);
-        QTest::mouseClick(helpButton, Qt::LeftButton);
-        ASSERT_NE(help = app.HelpWindow(), nullptr);
-        EXPECT_TRUE(help->isVisible());
-        QTest::keyClick(window, Qt::Key_Escape);
+        QTest::keyClick(window, Qt::Key_F1);  // brings the same window forward
+        EXPECT_TRUE(app.HelpWindow() == help && QTest::qWaitForWindowActive(help));
+        QTest::mouseClick(window->findChild<QAbstractButton*>("IDCANCEL"), Qt::LeftButton);
     });
-    EXPECT_TRUE(help.isNull());
+    EXPECT_FALSE(app.InitInstance());
+    QApplication::setPalette(QPalette());
+    EXPECT_TRUE(app.MainWindow() == nullptr && help.isNull() && !watchdog.fired);
+}
+
+TEST(HelpWindowTest, GoesBesideTheMainWindowWhereThereIsRoomAndAlwaysOnTheScreen) {
+    const std::tuple<QRect, QSize, QRect, QRect> cases[] = {
+        // main window, size wanted, screen, place
+        {{100, 100, 400, 300}, {600, 700}, {0, 0, 1600, 900}, {508, 100, 600, 700}},  // on the right
+        {{300, 50, 800, 300}, {600, 1000}, {0, 0, 1280, 800}, {0, 0, 292, 800}},      // on the left, narrowed
+        {{100, 500, 400, 300}, {600, 700}, {0, 30, 1600, 870}, {508, 200, 600, 700}},  // moved up
+        {{100, 0, 1000, 300}, {600, 400}, {0, 0, 1100, 600}, {0, 0, 600, 400}},        // no room beside it
+    };
+    for (const auto& [main, wanted, screen, place] : cases) {
+        EXPECT_EQ(HelpWindow::Placement(main, wanted, 250, screen), place) << place.x();
+    }
 }
 
 }  // namespace

@@ -1,550 +1,285 @@
-// The main window on real widgets: its form, OK and the transfers, browsing, its menu and about box.
+// The main window on real widgets, with stand-ins for the engine's passes that wait for the test: its form
+// and rules, OK and its pass on a thread of its own, Cancel during a pass, what it tells after a pass, the
+// browse buttons.
 #include "app/PhotoMoverDlg.h"
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
-#include <QAction>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
+#include <atomic>
+#include <thread>
 
-#include "app/AboutDlg.h"
-#include "platform/ExecutablePath.h"
-#include "resources/ResourceIds.h"
-#include "settings/SettingsFile.h"
+#include "app/DialogForm.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
-#include "transfer/ArchivePass.h"
-#include "transfer/MovePass.h"
 
 using namespace testsupport;
 
 namespace {
 
-struct PassCall {
-    std::string pass, status;  // the status line while the pass ran
-    std::string fromDir, toDir;
-    transfer::NameOption option;
-};
-
-const char* const kEdits[] = {"IDC_TEXT", "IDC_NUMBER", "IDC_RENAME_FIND", "IDC_RENAME_NEW"};
-
 class WindowTest : public ::testing::Test {
   protected:
+    static constexpr int kFiles = 3;  // a pass takes three files, one by one as `released` allows
     TempDir dir;
     std::string settingsPath = dir / "tovaro.ini";
     ScriptedPrompts prompts;
-    std::vector<PassCall> calls;
+    std::atomic<int> released{0}, started{0};
+    transfer::TransferReport answer;  // what a pass reports besides its progress
+    std::vector<std::string> calls;   // what each pass was given; written before `started` counts it
+    const std::thread::id testThread = std::this_thread::get_id();
     std::unique_ptr<CPhotoMoverDlg> window;
-    ModalWatchdog watchdog;
 
-    void TearDown() override {
-        EXPECT_EQ(prompts.unanswered, 0);
-        EXPECT_FALSE(watchdog.Fired());
-    }
-
-    // Runs the real pass, recording the call and what the status line showed meanwhile.
-    TransferPasses::Pass Recorded(const char* name, TransferPasses::Pass real) {
-        return [=, this](const std::string& from, const std::string& to, transfer::NameOption option,
-                         auto&... rest) {
-            calls.push_back({name, Status(), from, to, option});
-            return real(from, to, option, rest...);
+    void TearDown() override { window.reset(); }  // stops a pass still waiting
+    TransferPasses::Pass Fake(const std::string& name) {
+        return [this, name](const std::string& from, const std::string& to, transfer::NameOption option,
+                            transfer::NamingInputs& in, const SettingsFile&,
+                            const transfer::PassOptions& options) {
+            calls.push_back(name + " " + from + " " + to + " " + std::to_string(option) + " " + in.Text() +
+                            "|" + in.NumberText() + "|" + in.RenameFind() + "|" + in.RenameNew() +
+                            (in.IsNumberChecked() ? "|#" : "") +
+                            (std::this_thread::get_id() == testThread ? "" : " apart"));
+            ++started;
+            transfer::TransferReport report = answer;
+            for (int file = 1; file <= kFiles && !(report.cancelled = *options.cancel); ++file) {
+                while (released < file && !*options.cancel) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                if (!*options.cancel) {
+                    in.SetNumberText(std::to_string(file));
+                    options.onProgress(file, kFiles);
+                }
+            }
+            return report;
         };
     }
-
     void Open() {
-        window.reset();
-        window = std::make_unique<CPhotoMoverDlg>(
-            TransferPasses{Recorded("move", transfer::MovePass), Recorded("archive", transfer::ArchivePass)},
-            SettingsFile(settingsPath), &prompts);
+        window = std::make_unique<CPhotoMoverDlg>(TransferPasses{Fake("move"), Fake("archive")},
+                                                  SettingsFile(settingsPath), &prompts);
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-    void OpenOn(const std::string& from, const std::string& to) {
-        Open();
-        Edit("IDC_FROMDIR")->setText(QString::fromStdString(from));
-        Edit("IDC_TODIR")->setText(QString::fromStdString(to));
+    bool StatusBecomes(const char* status) {
+        return QTest::qWaitFor([&] { return Text("IDC_STATUS") == status; });
     }
-    // A camera folder with a picture, a video and another file, and an empty destination.
-    void MakeCamera() {
-        MakeFolder(dir / "camera");
-        MakeFolder(dir / "computer");
-        WriteFile(dir / "camera/IMG_0001.JPG", "picture");
-        WriteFile(dir / "camera/CLIP0002.AVI", "video");
-        WriteFile(dir / "camera/notes.txt", "notes");
+    void RunToTheEnd() {
+        released = kFiles;
+        Click("IDOK");
+        EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
     }
-
-    template <typename T = QWidget>
-    T* Item(const char* name) const {
-        T* item = window->findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(item, nullptr) << name;
-        return item;
-    }
-    QLineEdit* Edit(const char* name) const { return Item<QLineEdit>(name); }
-    std::string Text(const char* name) const { return Edit(name)->text().toStdString(); }
-    std::string Status() const { return Item<QLabel>("IDC_STATUS")->text().toStdString(); }
-    bool Checked(const char* name) const { return Item<QAbstractButton>(name)->isChecked(); }
-    void Click(const char* name) { QTest::mouseClick(Item(name), Qt::LeftButton); }
-    static QWidget* Focus() { return QApplication::focusWidget(); }
-    static std::string AppName() { return platform::ApplicationNameFor(platform::ExecutablePath()); }
-
-    void ExpectBox(size_t i, const std::string& text, unsigned style) {
-        ASSERT_GT(prompts.boxes.size(), i);
-        EXPECT_EQ(prompts.boxes[i].text, text);
-        EXPECT_EQ(prompts.boxes[i].style, style);
-        EXPECT_EQ(prompts.boxes[i].caption, AppName());
-        EXPECT_EQ(prompts.boxes[i].owner, window.get());
-    }
-
-    static QMenu* OpenMenu() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
-    // The right mouse button on a point of the window that no control covers, or Shift+F10 on the focus.
-    QMenu* ContextMenu(bool keyboard) {
-        const QPoint background(window->width() - 4, window->height() / 2);
-        EXPECT_EQ(window->childAt(background), nullptr);
-        if (keyboard) {
-            QTest::keyClick(Focus(), Qt::Key_F10, Qt::ShiftModifier);
-        } else {
-            QTest::mouseClick(window->windowHandle(), Qt::RightButton, {}, background);
-        }
-        WaitUntil([] { return OpenMenu() != nullptr; }, 2000);
-        return OpenMenu();
-    }
+    QWidget* W(const char* name) const { return window->findChild<QWidget*>(name); }
+    QString Text(const char* name) const { return W(name)->property("text").toString(); }
+    bool Checked(const char* name) const { return W(name)->property("checked").toBool(); }
+    void Click(const char* name) { QTest::mouseClick(W(name), Qt::LeftButton); }
+    static QString Focus() { return QApplication::focusWidget()->objectName(); }
+    static std::string Home() { return qgetenv("HOME").toStdString(); }
 };
 
-TEST_F(WindowTest, OpensWithTheStoredFoldersAndNothingChosen) {
-    WriteFile(settingsPath, "[settings]\nfromdir=/media/card/DCIM\ntodir=/home/me/Pictures\ncounter=41\n");
+// Positions are dialog units of the window's font, rounded to the nearest pixel, halves up; the controls are
+// in tab order.
+TEST_F(WindowTest, EveryControlIsWhereTheFormPutsItAndEachOptionEnablesItsBoxes) {
+    const struct {
+        const char *name, *kind, *text;
+        int x, y, width, height;
+    } controls[] = {
+        {"IDOK", "QPushButton", "&OK", 262, 34, 50, 14},
+        {"IDCANCEL", "QPushButton", "&Cancel", 262, 52, 50, 14},
+        {"IDC_STATUS", "QLabel", "Status: Tovaro Utility", 7, 2, 305, 16},
+        {"labelFrom", "QLabel", "&From (Camera Folder)", 7, 23, 120, 8},
+        {"IDC_FROMDIR", "QLineEdit", "/media/me/CARD/DCIM", 7, 34, 233, 13},
+        {"IDC_BROWSE_FROM", "QPushButton", "...", 244, 34, 11, 12},
+        {"labelTo", "QLabel", "&To (Folder On Your Computer)", 7, 55, 120, 8},
+        {"IDC_TODIR", "QLineEdit", "/home/me/Pictures", 7, 66, 233, 12},
+        {"IDC_BROWSE_TO", "QPushButton", "...", 244, 66, 11, 12},
+        {"IDC_APPEND_GROUP", "QGroupBox", "Append To File Name:", 7, 85, 172, 85},
+        {"IDC_APPEND_NOTHING", "QRadioButton", "&Nothing:", 13, 98, 43, 10},
+        {"IDC_APPEND_TEXT", "QRadioButton", "Te&xt:", 13, 111, 32, 10},
+        {"IDC_TEXT", "QLineEdit", "", 54, 110, 117, 12},
+        {"IDC_APPEND_DATE", "QRadioButton", "Date of &Photo:", 13, 124, 62, 10},
+        {"IDC_APPEND_NUMBER", "QRadioButton", "Nu&mber:", 13, 138, 41, 10},
+        {"IDC_NUMBER", "QLineEdit", "", 55, 138, 117, 12},
+        {"IDC_APPEND_RENAME", "QRadioButton", "&Rename:", 13, 153, 41, 10},
+        {"IDC_RENAME_FIND", "QLineEdit", "", 55, 153, 48, 12},
+        {"labelRenameNew", "QLabel", "Ne&w", 107, 153, 16, 8},
+        {"IDC_RENAME_NEW", "QLineEdit", "", 125, 153, 47, 12},
+        {"IDC_SEND_TO_ZIP", "QCheckBox", "&Send Files To Zip:", 187, 89, 75, 12},
+        {"ID_HELP", "QPushButton", "&Help", 262, 160, 50, 14},
+    };
+    EXPECT_EQ(DialogUnits({7, 15}).X(50), 88);  // 87.5
+    EXPECT_EQ(DialogUnits({7, 15}).Y(12), 23);  // 22.5
+    WriteFile(settingsPath, "[settings]\nfromdir=/media/me/CARD/DCIM\ntodir=/home/me/Pictures\n");
     Open();
+    const DialogUnits u = DialogUnits::Of(window->font());
     EXPECT_EQ(window->windowTitle(), "Tovaro Utility");
-    EXPECT_FALSE(window->windowIcon().isNull());
-    EXPECT_EQ(Status(), "Status: Tovaro Utility");
-    EXPECT_EQ(Text("IDC_FROMDIR"), "/media/card/DCIM");
-    EXPECT_EQ(Text("IDC_TODIR"), "/home/me/Pictures");
-    for (const char* option : {"IDC_APPEND_NOTHING", "IDC_APPEND_TEXT", "IDC_APPEND_DATE",
-                               "IDC_APPEND_NUMBER", "IDC_APPEND_RENAME", "IDC_SEND_TO_ZIP"}) {
-        EXPECT_EQ(Checked(option), option == std::string("IDC_APPEND_NOTHING")) << option;
+    EXPECT_EQ(window->minimumSize(), QSize(u.X(319), u.Y(181)));
+    EXPECT_EQ(window->maximumSize(), window->minimumSize());
+    QStringList tabOrder, expected;
+    for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain()) {
+        tabOrder << (w->parent() == window.get() && w->focusPolicy() != Qt::NoFocus ? w->objectName() : "");
     }
-    for (const char* box : kEdits) {
-        EXPECT_FALSE(Edit(box)->isEnabled()) << box;
-        EXPECT_EQ(Text(box), "") << box;
+    for (const auto& c : controls) {
+        QWidget* widget = W(c.name);
+        ASSERT_TRUE(widget != nullptr && widget->inherits(c.kind)) << c.name;
+        EXPECT_EQ(widget->property(widget->inherits("QGroupBox") ? "title" : "text").toString(), c.text);
+        EXPECT_EQ(widget->geometry(), QRect(u.X(c.x), u.Y(c.y), u.X(c.width), u.Y(c.height))) << c.name;
+        expected << (widget->focusPolicy() == Qt::NoFocus ? "" : c.name);
     }
-    EXPECT_EQ(Focus(), Item("IDOK"));
-    EXPECT_FALSE(prompts.Asked());
-}
-
-TEST_F(WindowTest, EachOptionEnablesItsBoxesAndTheOthersKeepTheirTexts) {
-    Open();
-    const struct {
-        const char* radio;
-        bool enabled[4];  // kEdits
-    } steps[] = {
-        {"IDC_APPEND_RENAME", {false, false, true, true}},
-        {"IDC_APPEND_TEXT", {true, false, false, false}},
-        {"IDC_APPEND_NUMBER", {false, true, false, false}},
-        {"IDC_APPEND_DATE", {false, false, false, false}},
-        {"IDC_APPEND_NOTHING", {false, false, false, false}},
-    };
-    for (const char* box : {"IDC_TEXT", "IDC_RENAME_FIND", "IDC_RENAME_NEW"}) {
-        Edit(box)->setText(box);
-    }
-    for (const auto& step : steps) {
-        Click(step.radio);
-        EXPECT_TRUE(Checked(step.radio));
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(Edit(kEdits[i])->isEnabled(), step.enabled[i]) << step.radio << " " << kEdits[i];
+    tabOrder.removeAll("");
+    expected.removeAll("");
+    EXPECT_EQ(tabOrder, expected);
+    EXPECT_TRUE(Checked("IDC_APPEND_NOTHING") && !Checked("IDC_SEND_TO_ZIP") && Focus() == "IDOK");
+    std::string enabled;  // the Text, Number, Rename find and new boxes after a click on each option in turn
+    for (const char* radio : {"IDC_APPEND_NOTHING", "IDC_APPEND_RENAME", "IDC_APPEND_TEXT",
+                              "IDC_APPEND_NUMBER", "IDC_APPEND_DATE", "IDC_APPEND_NOTHING"}) {
+        Click(radio);
+        for (const char* box : {"IDC_TEXT", "IDC_NUMBER", "IDC_RENAME_FIND", "IDC_RENAME_NEW"}) {
+            enabled += W(box)->isEnabled() ? "1" : "0";
         }
+        enabled += " ";
     }
-    for (const char* box : {"IDC_TEXT", "IDC_RENAME_FIND", "IDC_RENAME_NEW"}) {
-        EXPECT_EQ(Text(box), box);
-    }
+    EXPECT_EQ(enabled, "0000 0011 1000 0100 0000 0000 ");
 }
 
-TEST_F(WindowTest, WhileTextIsChosenItsBoxKeepsTheFocus) {
-    Open();
-    Click("IDC_APPEND_TEXT");
-    EXPECT_EQ(Focus(), Item("IDC_TEXT"));
-    Click("IDC_FROMDIR");
-    EXPECT_EQ(Focus(), Item("IDC_TEXT"));
-    Click("IDC_SEND_TO_ZIP");
-    EXPECT_EQ(Focus(), Item("IDC_TEXT"));
-    EXPECT_TRUE(Checked("IDC_SEND_TO_ZIP"));
-    QTest::keyClick(Item("IDC_TEXT"), Qt::Key_Tab);
-    QTest::keyClicks(Item("IDC_TEXT"), "Beach");
-    EXPECT_EQ(Text("IDC_TEXT"), "Beach");
-
-    Click("IDC_APPEND_DATE");
-    Click("IDC_FROMDIR");
-    EXPECT_EQ(Focus(), Item("IDC_FROMDIR"));
-}
-
-TEST_F(WindowTest, NumberLoadsTheStoredCounterOnEveryClick) {
-    Open();
-    Click("IDC_APPEND_NUMBER");
-    EXPECT_EQ(Text("IDC_NUMBER"), "~");  // nothing stored yet
-    WriteFile(settingsPath, "[settings]\ncounter=41\n");
-    Click("IDC_APPEND_NUMBER");
-    EXPECT_EQ(Text("IDC_NUMBER"), "41");
-    Edit("IDC_NUMBER")->selectAll();
-    QTest::keyClicks(Edit("IDC_NUMBER"), "5");
-    EXPECT_EQ(Text("IDC_NUMBER"), "5");
-    Click("IDC_APPEND_NUMBER");
-    EXPECT_EQ(Text("IDC_NUMBER"), "41");
-}
-
-TEST_F(WindowTest, OkChecksBothFoldersFirst) {
-    const struct {
-        const char *from, *to, *message;
-    } cases[] = {
-        {"", "/tmp", "Please locate the directory for the camera."},
-        {"", "", "Please locate the directory for the camera."},
-        {"/tmp", "", "Please locate the directory to move the images to."},
+// After a mnemonic the focus is on the control it names, as the focus rule of Text allows: while Text is
+// chosen, its box keeps the focus. A Space that follows never ticks "Send Files To Zip" unasked.
+TEST_F(WindowTest, MnemonicsPutTheFocusOnWhatTheyName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"xm", "IDC_APPEND_NUMBER"}, {"xp", "IDC_APPEND_DATE"}, {"xn", "IDC_APPEND_NOTHING"},
+        {"xr", "IDC_APPEND_RENAME"}, {"xf", "IDC_TEXT"},        {"xs", "IDC_TEXT"},
+        {"rw", "IDC_RENAME_NEW"},    {"pt", "IDC_TODIR"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        prompts.boxes.clear();
-        OpenOn(c.from, c.to);
+    for (const auto& [keys, focus] : cases) {
+        Open();
+        for (const char* key = keys; *key != '\0'; ++key) {
+            QTest::keyClick(window.get(), *key, Qt::AltModifier);
+            QTest::qWait(150);  // a button's mnemonic clicks it a moment later
+        }
+        EXPECT_EQ(Focus(), focus) << keys;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(Checked("IDC_SEND_TO_ZIP"), keys[1] == 's') << keys;
+    }
+}
+
+TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
+    Open();
+    W("IDC_TODIR")->setProperty("text", "");
+    for (const char* from : {"", "/tmp"}) {  // both folders missing, then the destination only
+        W("IDC_FROMDIR")->setProperty("text", from);
         Click("IDOK");
-        EXPECT_EQ(prompts.boxes.size(), 1u);
-        ExpectBox(0, c.message, kBoxOk | kBoxIconExclamation);
-        EXPECT_EQ(Status(), "Status: Tovaro Utility");
-        EXPECT_TRUE(window->isVisible());
     }
-    EXPECT_TRUE(calls.empty());
-}
-
-TEST_F(WindowTest, OkMovesTheCameraFolderAndStaysOpen) {
-    MakeCamera();
-    WriteFile(settingsPath, "[settings]\ncounter=7\n");
-    OpenOn(dir / "camera", dir / "computer");
+    EXPECT_EQ(prompts.Asked(),
+              "Please locate the directory for the camera.!\n"
+              "Please locate the directory to move the images to.!\n");
+    EXPECT_TRUE(prompts.caption == "window_tests" && prompts.owner == window.get() && started == 0 &&
+                Text("IDC_STATUS") == "Status: Tovaro Utility");
+    Open();  // a first start: the boxes show "~", the home folder
     Click("IDC_APPEND_NUMBER");
-    Click("IDOK");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].pass, "move");
-    EXPECT_EQ(calls[0].status, "Status: Working...");
-    EXPECT_EQ(calls[0].option, transfer::kNameNumber);
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    const auto moved = ListNames(dir / "computer");
-    EXPECT_TRUE(moved == (std::vector<std::string>{"CLIP0002 -8.avi", "IMG_0001 -7.jpg"}) ||
-                moved == (std::vector<std::string>{"CLIP0002 -7.avi", "IMG_0001 -8.jpg"}));
-    EXPECT_EQ(ListNames(dir / "camera"), std::vector<std::string>{"notes.txt"});
-    EXPECT_EQ(Text("IDC_NUMBER"), "9");
-    EXPECT_EQ(SettingsFile(settingsPath).Read("counter"), "9");
-    EXPECT_FALSE(prompts.Asked());
+    EXPECT_EQ(Text("IDC_NUMBER"), "~");  // no counter stored yet
+    WriteFile(settingsPath, "[settings]\ncounter=41\n");
+    QTest::keyClicks(W("IDC_NUMBER"), "5x");
+    EXPECT_EQ(Text("IDC_NUMBER"), "~5");  // only digits from the keyboard
+    Click("IDC_APPEND_NUMBER");           // every click loads the stored counter
+    W("IDC_TODIR")->setProperty("text", "~/Pictures");
+    QTest::keyClick(W("IDC_TODIR"), Qt::Key_Return);  // Enter in a box is OK
+    EXPECT_EQ(Text("IDC_STATUS"), "Status: Working...");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started == 1; }));
+    EXPECT_EQ(calls[0], "move " + Home() + " " + Home() + "/Pictures 3 |41|||# apart");
 
-    // A second OK runs a second pass with the form as it stands.
-    WriteFile(dir / "camera/IMG_0003.JPG", "picture");
-    Click("IDC_APPEND_NOTHING");
-    Click("IDOK");
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].option, transfer::kNameNothing);
-    EXPECT_TRUE(Exists(dir / "computer/IMG_0003.jpg"));
-    EXPECT_TRUE(window->isVisible());
-}
-
-TEST_F(WindowTest, OkWithSendToZipArchivesThePictures) {
-    MakeCamera();
-    OpenOn(dir / "camera", dir / "computer");
-    Click("IDC_APPEND_DATE");
+    QTest::keyClick(window.get(), Qt::Key_Return);  // all of this during the pass starts nothing
+    QTest::keyClick(window.get(), 'o', Qt::AltModifier);
+    for (const char* control : {"IDOK", "IDC_BROWSE_FROM", "IDC_APPEND_RENAME", "IDC_SEND_TO_ZIP"}) {
+        Click(control);
+    }
+    released = 2;  // the event loop runs: the status line and the number box follow the pass
+    EXPECT_TRUE(StatusBecomes("Status: Working... 2 of 3"));
+    EXPECT_EQ(Text("IDC_NUMBER"), "2");
+    released = 3;
+    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    QTest::qWait(100);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_NUMBER"), "~3");  // the box keeps what was typed
+    EXPECT_TRUE(Checked("IDC_APPEND_NUMBER") && !Checked("IDC_SEND_TO_ZIP") && prompts.Asked().empty());
+    EXPECT_TRUE(W("IDOK")->isEnabled() && W("IDC_NUMBER")->isEnabled() && !W("IDC_TEXT")->isEnabled());
     Click("IDC_SEND_TO_ZIP");
-    Click("IDOK");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].pass, "archive");
-    EXPECT_EQ(calls[0].option, transfer::kNameDate);
-    EXPECT_EQ(calls[0].status, "Status: Working...");
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    EXPECT_FALSE(prompts.Asked());
-    EXPECT_EQ(ListNames(dir / "camera"), (std::vector<std::string>{"CLIP0002.AVI", "notes.txt"}));
-    std::string names;  // read back by a reader we did not write
-    ASSERT_EQ(RunCommand("python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).namelist())' " +
-                             ShellQuote(dir / "computer/ArchivePics.zip"),
-                         &names),
-              0);
-    EXPECT_EQ(names.rfind("['" + dir.Path() + "/camera/IMG_0001 ", 0), 0u) << names;  // the full path
-    EXPECT_EQ(names.find("', "), std::string::npos) << names;                         // one member
+    RunToTheEnd();
+    EXPECT_EQ(calls.at(1).substr(0, 8), "archive ");
 }
 
-TEST_F(WindowTest, FirstStartShowsTildesAndEnterRunsOkAndEscCloses) {
-    Open();
-    EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_TODIR"), "~~");
-    EXPECT_FALSE(Exists(settingsPath));  // reading creates no file
-    Click("IDC_TODIR");
-    QTest::keyClick(Item("IDC_TODIR"), Qt::Key_Return);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].fromDir + calls[0].toDir, "~~");
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    Click("IDC_APPEND_NUMBER");
-    QTest::keyClick(Item("IDC_NUMBER"), Qt::Key_Enter);
-    EXPECT_EQ(calls.size(), 2u);
-    EXPECT_TRUE(window->isVisible());
-    QTest::keyClick(Item("IDC_FROMDIR"), Qt::Key_Escape);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), QDialog::Rejected);
-    EXPECT_EQ(calls.size(), 2u);
-    EXPECT_FALSE(prompts.Asked());
-}
-
-TEST_F(WindowTest, BrowseButtonsAskToSaveTheChosenFolder) {
-    const struct {
-        bool from;
-        std::string chosen;  // "" cancels the picker
-        int answer;
-        const char* stored;
-    } cases[] = {
-        {true, "/media/DCIM", kAnswerYes, "/media/DCIM"},
-        {false, "/home/me", kAnswerYes, "/home/me"},
-        {true, "/media/other", kAnswerNo, "/old"},
-        {false, "", 0, "/old"},
+TEST_F(WindowTest, CancelDuringAPassStopsItAfterTheFileInHandThenCloses) {
+    const std::function<void(CPhotoMoverDlg*)> cancels[] = {
+        [](CPhotoMoverDlg* w) { QTest::mouseClick(w->findChild<QWidget*>("IDCANCEL"), Qt::LeftButton); },
+        [](CPhotoMoverDlg* w) { w->OnSysCommand(0xF062, 0); },  // Close in the window menu
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.chosen);
-        WriteFile(settingsPath, "[settings]\nfromdir=/old\ntodir=/old\n");
+    for (const auto& cancel : cancels) {
+        released = 1;
         Open();
-        prompts.boxes.clear();
-        prompts.folders.push_back(c.chosen);
-        if (!c.chosen.empty()) {
-            prompts.answers.push_back(c.answer);
-        }
-        Click(c.from ? "IDC_BROWSE_FROM" : "IDC_BROWSE_TO");
-        EXPECT_EQ(prompts.pickerTitles.back(), c.from ? "Select from directory" : "Select to directory");
-        EXPECT_EQ(prompts.pickerOwners.back(), window.get());
-        EXPECT_EQ(prompts.boxes.size(), c.chosen.empty() ? 0u : 1u);
-        if (!c.chosen.empty()) {
-            ExpectBox(0, "Save Location? \n\n" + c.chosen, kBoxYesNo | kBoxIconQuestion);
-        }
-        EXPECT_EQ(Text(c.from ? "IDC_FROMDIR" : "IDC_TODIR"), c.chosen.empty() ? "/old" : c.chosen);
-        EXPECT_EQ(SettingsFile(settingsPath).Read(c.from ? "fromdir" : "todir"), c.stored);
+        Click("IDOK");
+        ASSERT_TRUE(StatusBecomes("Status: Working... 1 of 3"));
+        cancel(window.get());
+        EXPECT_EQ(Text("IDC_STATUS"), "Status: Working... 1 of 3, stopping");
+        EXPECT_TRUE(window->isVisible());  // until the pass has ended
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+        EXPECT_EQ(window->result(), QDialog::Rejected);
     }
+    EXPECT_EQ(prompts.Asked(), "");
 }
 
-TEST_F(WindowTest, WarnsWhenFilesWereNotMoved) {
-    MakeFolder(dir / "camera");
-    for (int i = 1; i <= 12; ++i) {
-        WriteFile(dir / QString::asprintf("camera/IMG_%04d.JPG", i).toStdString(), "picture");
+TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
+    transfer::TransferReport clean, problem, stayed, failed, counter, notice;
+    problem.problem = "cannot read the camera folder";
+    stayed.leftBehind = {{".cr2", 10}, {".mp4", 4}};
+    for (int i = 1; i <= 13; ++i) {  // a file that was moved, and twelve that were not
+        failed.items.push_back(
+            {std::to_string(i), "", i < 13 ? transfer::Outcome::Kept : transfer::Outcome::Done, "full"});
     }
-    OpenOn(dir / "camera", dir / "computer");  // a destination that isn't there
-    Click("IDOK");
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    const std::string text = prompts.boxes[0].text;
-    ExpectBox(0, text, kBoxOk | kBoxIconExclamation);
-    EXPECT_EQ(text.rfind("12 of 12 files could not be moved:\n\nIMG_", 0), 0u) << text;
-    size_t listed = 0;  // one line per failed file, with its reason, up to ten
-    for (size_t at = text.find(".JPG: "); at != std::string::npos; at = text.find(".JPG: ", at + 1)) {
-        ++listed;
-    }
-    EXPECT_EQ(listed, 10u) << text;
-    EXPECT_NE(text.find("\n... and 2 more."), std::string::npos) << text;
-}
-
-TEST_F(WindowTest, TellsWhatCouldNotBeKeptAsUsual) {
-    MakeCamera();
-    WriteFile(dir / "computer/ArchivePics.zip", "an earlier archive");
-    OpenOn(dir / "camera", dir / "computer");
-    Click("IDC_SEND_TO_ZIP");
-    Click("IDOK");
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_NE(prompts.boxes[0].text.find("ArchivePics-1.zip"), std::string::npos) << prompts.boxes[0].text;
-    EXPECT_EQ(prompts.boxes[0].style, kBoxOk);
-    EXPECT_EQ(ReadFile(dir / "computer/ArchivePics-1.zip"), "an earlier archive");
-
-    prompts.boxes.clear();
-    settingsPath = dir / "gone/tovaro.ini";  // a folder that isn't there: every write fails
-    OpenOn(dir / "camera", dir / "computer");
-    Click("IDC_APPEND_NUMBER");
-    Click("IDOK");
-    EXPECT_TRUE(Exists(dir / "computer/CLIP0002 -0.avi"));
-    EXPECT_EQ(Status(), "Status: Finished Moving Files!");
-    ExpectBox(0, "The running number could not be saved in " + settingsPath + ".",
-              kBoxOk | kBoxIconExclamation);
-}
-
-// The real boxes: modal, owned by the window, with the program's name, text, icon and buttons.
-TEST(WidgetPromptsTest, MessageBoxIsModalAndOwnedAndAnswers) {
-    QWidget owner;
-    WidgetPrompts prompts;
-    ModalWatchdog watchdog;
-    const struct {
-        unsigned style;
-        QMessageBox::Icon icon;
-        QMessageBox::StandardButton press;
-        int answer;
-    } cases[] = {
-        {kBoxOk | kBoxIconExclamation, QMessageBox::Warning, QMessageBox::Ok, kAnswerOk},
-        {kBoxYesNo | kBoxIconQuestion, QMessageBox::Question, QMessageBox::No, kAnswerNo},
+    counter.counterError = "the running number could not be saved in /x/tovaro.ini";
+    notice.notice = "The earlier archive is kept as ArchivePics-1.zip.";
+    const std::tuple<const transfer::TransferReport&, bool, std::string> cases[] = {
+        {clean, false, ""},
+        {problem, false, "Nothing was moved: cannot read the camera folder.!\n"},
+        {stayed, false, "14 other files stay in the camera folder (.cr2 \u00d710, .mp4 \u00d74).!\n"},
+        {failed, false,
+         "12 of 13 files could not be moved:\n\n1: full\n2: full\n3: full\n4: full\n5: full\n"
+         "6: full\n7: full\n8: full\n9: full\n10: full\n... and 2 more.!\n"},
+        {counter, false, "The running number could not be saved in /x/tovaro.ini.!\n"},
+        {notice, true, "The earlier archive is kept as ArchivePics-1.zip.\n"},  // no warning
+        {problem, true, "Nothing was archived: cannot read the camera folder.!\n"},
     };
-    for (const auto& c : cases) {
-        bool seen = false;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            seen = true;
-            EXPECT_EQ(box->parentWidget(), &owner);
-            EXPECT_EQ(box->windowTitle(), "tovaro");
-            EXPECT_EQ(box->text(), "/a<b>&c");
-            EXPECT_EQ(box->icon(), c.icon);
-            EXPECT_EQ(box->button(QMessageBox::Yes) != nullptr, c.answer != kAnswerOk);
-            QTest::mouseClick(box->button(c.press), Qt::LeftButton);
-        });
-        EXPECT_EQ(prompts.MessageBox(&owner, "/a<b>&c", "tovaro", c.style), c.answer);
-        EXPECT_TRUE(seen);
-    }
-    EXPECT_FALSE(watchdog.Fired());
-}
-
-// One line per named control: its text, check state and whether it is enabled; and the focus.
-std::string Describe(const QWidget& window) {
-    std::string text;
-    for (QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        text += child->objectName().toStdString() + (child->isEnabled() ? " on " : " off ");
-        if (auto* edit = qobject_cast<QLineEdit*>(child)) {
-            text += edit->text().toStdString();
-        } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
-            text += button->isChecked() ? "checked" : "";
-        } else if (auto* label = qobject_cast<QLabel*>(child)) {
-            text += label->text().toStdString();
-        }
-        text += "\n";
-    }
-    return text + "focus: " + (window.focusWidget() ? window.focusWidget()->objectName().toStdString() : "");
-}
-
-TEST_F(WindowTest, MenuHoldsCloseAndAboutAndCloseEndsByTheCancelRoute) {
-    Open();
-    window->hide();  // showing the window again must not add a second About entry
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    int finished = -1;
-    QObject::connect(window.get(), &QDialog::finished, [&](int result) { finished = result; });
-    Click("IDC_FROMDIR");  // an edit box's context menu is its own (cut, copy, paste), not the window's
-    QMenu* menu = ContextMenu(true);
-    ASSERT_NE(menu, nullptr);
-    EXPECT_NE(menu, window->GetSystemMenu());
-    QTest::keyClick(menu, Qt::Key_Escape);
-    ASSERT_TRUE(WaitUntil([] { return OpenMenu() == nullptr; }, 2000));
-
-    menu = ContextMenu(false);
-    ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu, window->GetSystemMenu());
-    const QList<QAction*> entries = menu->actions();
-    ASSERT_EQ(entries.size(), 3);
-    EXPECT_EQ(entries[0]->text(), "&Close");
-    EXPECT_EQ(entries[0]->data().toInt(), SC_CLOSE);
-    EXPECT_TRUE(entries[1]->isSeparator());
-    EXPECT_EQ(entries[2]->text(), "&About Tovaro...");
-    EXPECT_EQ(entries[2]->data().toInt(), IDM_ABOUTBOX);
-    QTest::keyClick(menu, Qt::Key_C);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(finished, QDialog::Rejected);
-}
-
-// About, chosen from the menu as a user would, shows the about box over the window; after it the window is
-// as it was, down to the control with the focus.
-TEST_F(WindowTest, AboutShowsTheBoxAndReturnsToTheWindowUnchanged) {
-    const struct {
-        const char *option, *focus;
-        bool keyboard;  // Shift+F10 and the entry's mnemonic, and Esc closes the box; else mouse and OK
-    } cases[] = {
-        {"IDC_APPEND_TEXT", "IDC_TEXT", false},
-        {"IDC_APPEND_RENAME", "IDC_RENAME_FIND", false},
-        {"IDC_APPEND_NUMBER", "IDC_APPEND_NUMBER", true},
-    };
-    Open();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.focus);
-        Click(c.option);
-        for (const char* edit : kEdits) {
-            Edit(edit)->setText(QString::fromUtf8(edit) + "_value");
-        }
-        Click(c.focus);
-        ASSERT_EQ(Focus(), Item(c.focus));
-        const std::string before = Describe(*window);
-
-        bool shown = false;
-        int result = -1;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
-            if (about == nullptr || !about->isActiveWindow()) {
-                return;
-            }
-            poll.stop();
-            shown = true;
-            EXPECT_EQ(about->windowTitle(), "About Tovaro");
-            EXPECT_EQ(about->parentWidget(), window.get());
-            EXPECT_EQ(about->findChild<QLabel*>("aboutVersion")->text(), "Tovaro Version 1.0");
-            const QPixmap picture = about->findChild<QLabel*>("aboutIcon")->pixmap();
-            EXPECT_EQ(picture.size(), QSize(32, 32));
-            EXPECT_EQ(picture.toImage(), window->windowIcon().pixmap(QSize(32, 32)).toImage());
-            auto* ok = about->findChild<QPushButton*>("IDOK");
-            EXPECT_TRUE(ok->isDefault());
-            EXPECT_EQ(Focus(), ok);
-            QObject::connect(about, &QDialog::finished, [&](int r) { result = r; });
-            if (c.keyboard) {
-                QTest::keyClick(Focus(), Qt::Key_Escape);
-            } else {
-                QTest::mouseClick(ok, Qt::LeftButton);
-            }
-        });
-        poll.start(10);
-        QMenu* menu = ContextMenu(c.keyboard);
-        ASSERT_EQ(menu, window->GetSystemMenu());
-        if (c.keyboard) {
-            QTest::keyClick(menu, Qt::Key_A);
-        } else {
-            QTest::mouseClick(menu, Qt::LeftButton, {},
-                              menu->actionGeometry(menu->actions().last()).center());
-        }
-        EXPECT_TRUE(shown);
-        EXPECT_EQ(result, c.keyboard ? QDialog::Rejected : QDialog::Accepted);
-        EXPECT_TRUE(window->findChildren<CAboutDlg*>().isEmpty());
-        EXPECT_TRUE(WaitUntil([&] { return Focus() == Item(c.focus); }, 2000));
-        EXPECT_EQ(Describe(*window), before);
-        EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(OpenMenu(), nullptr);
-    }
-}
-
-// Only the command's upper bits name it; the low four are the desktop's own.
-TEST_F(WindowTest, SystemCommandsAreTakenByTheirUpperBits) {
-    const struct {
-        unsigned command;
-        bool about, closes;
-    } cases[] = {
-        {0x001F, true, false},
-        {0x0020, false, false},
-        {0xF010, false, false},
-        {0xF062, false, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
+    for (const auto& [report, archive, asked] : cases) {
+        answer = report;
         Open();
-        bool about = false;
-        QTimer::singleShot(50, window.get(), [&] {
-            if (auto* box = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
-                about = true;
-                box->reject();
-            }
-        });
-        window->OnSysCommand(c.command, 0);
-        QTest::qWait(60);
-        EXPECT_EQ(about, c.about);
-        EXPECT_EQ(window->isVisible(), !c.closes);
+        W("IDC_SEND_TO_ZIP")->setProperty("checked", archive);
+        RunToTheEnd();
+        EXPECT_EQ(prompts.Asked(), asked);
     }
 }
 
-TEST_F(WindowTest, HelpIsAskedForAndDestroyingTheWindowAsksForTheHelpToClose) {
-    Open();
-    int help = 0, helpClose = 0;
-    QObject::connect(window.get(), &CPhotoMoverDlg::helpRequested, [&] { ++help; });
-    QObject::connect(window.get(), &CPhotoMoverDlg::helpCloseRequested, [&] { ++helpClose; });
-    Click("ID_HELP");
-    EXPECT_EQ(help, 1);
-    window->close();
-    EXPECT_EQ(helpClose, 0);  // closing alone is not the end of the window
-    window.reset();
-    EXPECT_EQ(helpClose, 1);
+TEST_F(WindowTest, BrowseButtonsStartAtTheBoxsFolderAndAskToSaveTheChoice) {
+    const std::string fromAsked = "picker Select from directory at /from\nSave Location? \n\n",
+                      toAsked = "picker Select to directory at ",
+                      unsaved = toAsked + Home() +
+                                "\nSave Location? \n\n/home/me?\nThe location could not be saved in " +
+                                dir / "no/tovaro.ini.!\n";  // "~" is the home folder; "no" is no folder
+    const struct {
+        const char* button;
+        std::deque<std::string> script;  // the folder chosen ("" cancels), the answer to "Save Location?"
+        std::string asked, shown, stored;
+    } cases[] = {
+        {"IDC_BROWSE_FROM", {"/media/a", "yes"}, fromAsked + "/media/a?\n", "/media/a", "/media/a"},
+        {"IDC_BROWSE_FROM", {"/media/b", "no"}, fromAsked + "/media/b?\n", "/media/b", "/from"},
+        {"IDC_BROWSE_TO", {""}, toAsked + "/to\n", "/to", "/to"},
+        {"IDC_BROWSE_TO", {"/home/me", "yes"}, unsaved, "/home/me", "~"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir / "tovaro.ini", "[settings]\nfromdir=/from\ntodir=/to\n");
+        settingsPath = c.stored == "~" ? dir / "no/tovaro.ini" : dir / "tovaro.ini";
+        Open();
+        prompts.script = c.script;
+        Click(c.button);
+        EXPECT_TRUE(prompts.Asked() == c.asked && prompts.owner == window.get()) << c.asked;
+        const bool from = c.button == std::string("IDC_BROWSE_FROM");
+        EXPECT_EQ(Text(from ? "IDC_FROMDIR" : "IDC_TODIR").toStdString(), c.shown);
+        EXPECT_EQ(SettingsFile(settingsPath).Read(from ? "fromdir" : "todir"), c.stored);
+    }
 }
 
 }  // namespace

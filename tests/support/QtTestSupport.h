@@ -1,93 +1,73 @@
 // Helpers for tests of real widgets.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
 #include <deque>
-#include <functional>
+#include <ostream>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "app/UserPrompts.h"
 
-namespace testsupport {
-
-// Processes events until `done` holds or `ms` have passed; returns whether it holds.
-inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() <= ms) {
-        QTest::qWait(10);
-    }
-    return done();
+// Texts of widgets in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
 }
 
-// Closes every modal window after `ms`, so that a test whose modal loop nobody answers fails instead of
-// hanging. Lives as long as the test's scope.
-class ModalWatchdog {
-  public:
-    explicit ModalWatchdog(int ms = 10000) {
-        m_timer.setSingleShot(true);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            for (QWidget* modal; (modal = QApplication::activeModalWidget()) != nullptr;) {
-                m_fired = true;
-                modal->close();
-                modal->hide();
-                if (QApplication::activeModalWidget() == modal) {
-                    break;
+namespace testsupport {
+
+// Hides every modal window after ten seconds, so that a test whose modal run nobody ends fails (`fired`)
+// instead of hanging.
+struct ModalWatchdog : QTimer {
+    bool fired = false;
+    ModalWatchdog() {
+        callOnTimeout([this] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (window->isVisible() && window->windowModality() != Qt::NonModal) {
+                    fired = true;
+                    window->hide();  // ends its modal run
                 }
             }
         });
-        m_timer.start(ms);
+        start(10000);
     }
-    bool Fired() const { return m_fired; }
-
-  private:
-    QTimer m_timer;
-    bool m_fired = false;
 };
 
 // Answers message boxes and the folder picker from a script, never blocking, and records what was asked.
-class ScriptedPrompts : public UserPrompts {
-  public:
-    struct Box {
-        std::string text, caption;
-        unsigned style;
-        QWidget* owner;
-    };
-    std::vector<Box> boxes;
-    std::deque<int> answers;          // for Yes/No boxes, in order
-    std::deque<std::string> folders;  // for the picker, in order; "" cancels
-    std::vector<std::string> pickerTitles;
-    std::vector<QWidget*> pickerOwners;
-    int unanswered = 0;  // questions the script had no answer for
+struct ScriptedPrompts : UserPrompts {
+    // The answers in order: "yes" or "no" to a question, a folder to the picker ("" cancels).
+    std::deque<std::string> script;
+    // A line for each box asked, its text and "?" (a question) or "!" (a warning), and each picker.
+    std::string asked;
+    std::string caption;
+    QWidget* owner = nullptr;  // of the last box or picker
 
-    int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
-                   unsigned style) override {
-        boxes.push_back({text, caption, style, owner});
-        return (style & 0x0F) == kBoxYesNo ? Next(answers, kAnswerNo) : kAnswerOk;
+    int MessageBox(QWidget* by, const std::string& text, const std::string& title, unsigned style) override {
+        const bool question = style == (kBoxYesNo | kBoxIconQuestion);
+        asked += text + (question ? "?" : style == (kBoxOk | kBoxIconExclamation) ? "!" : "") + "\n";
+        caption = title;
+        owner = by;
+        return !question ? kAnswerOk : Next() == "yes" ? kAnswerYes : kAnswerNo;
     }
-    std::string ChooseFolder(QWidget* owner, const std::string& title) override {
-        pickerTitles.push_back(title);
-        pickerOwners.push_back(owner);
-        return Next(folders, std::string());
+    std::string ChooseFolder(QWidget* by, const std::string& title, const std::string& start) override {
+        asked += "picker " + title + " at " + start + "\n";
+        owner = by;
+        return Next();
     }
-    bool Asked() const { return !boxes.empty() || !pickerTitles.empty(); }
-
-  private:
-    template <typename T>
-    T Next(std::deque<T>& script, T otherwise) {
+    std::string Next() {
         if (script.empty()) {
-            ++unanswered;
-            return otherwise;
+            ADD_FAILURE() << "a question the test did not expect";
+            script.emplace_back();
         }
-        T next = script.front();
+        const std::string next = script.front();
         script.pop_front();
         return next;
     }
+    // What was asked since the last call.
+    std::string Asked() { return std::exchange(asked, ""); }
 };
 
 }  // namespace testsupport

@@ -1,5 +1,5 @@
-// Texts of the engine are narrow byte strings, as the file system spells names; the widgets hold QString.
-// The two meet here, in the local 8-bit encoding that Qt uses for file names.
+// Texts of the engine and of the file system are narrow byte strings, as the file system spells names; the
+// widgets hold QString. The two meet here, in the local 8-bit encoding that Qt uses for file names.
 #pragma once
 
 #include <QFile>

@@ -1,0 +1,46 @@
+#include "app/TransferRun.h"
+
+#include "folderpicker/NarrowText.h"
+
+namespace {
+
+// The form's naming values as they were when OK was pressed; the running number goes back to the window.
+class RunInputs final : public transfer::PlainNamingInputs {
+  public:
+    RunInputs(const transfer::PlainNamingInputs& values, TransferRun& run)
+        : PlainNamingInputs(values), m_run(run) {}
+    void SetNumberText(const std::string& value) override {
+        numberText = value;
+        emit m_run.numberChanged(FromNarrow(value));
+    }
+
+  private:
+    TransferRun& m_run;
+};
+
+}  // namespace
+
+TransferRun::TransferRun(PassRequest request) : m_request(std::move(request)) {}
+
+TransferRun::~TransferRun() {
+    m_cancel = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void TransferRun::Start() {
+    m_thread = std::thread([this] { Run(); });
+}
+
+void TransferRun::Run() {
+    if (m_request.pass) {
+        RunInputs inputs(m_request.inputs, *this);
+        transfer::PassOptions options;
+        options.cancel = &m_cancel;
+        options.onProgress = [this](size_t handled, size_t total) { emit progress(handled, total); };
+        m_report = m_request.pass(m_request.fromDir, m_request.toDir, m_request.option, inputs,
+                                  m_request.settings, options);
+    }
+    emit finished();
+}
