@@ -62,7 +62,8 @@ std::string FailureText(const transfer::TransferReport& report, bool archived) {
             text += "\n... and " + std::to_string(report.Failed() - listed) + " more.";
             break;
         }
-        text += "\n" + item.oldName + ": " + item.reason;
+        const bool copied = item.outcome == transfer::Outcome::CopyKept;
+        text += "\n" + item.oldName + ": " + (copied ? transfer::OutcomeText(item, archived) : item.reason);
         ++listed;
     }
     return text;
@@ -399,7 +400,8 @@ void CPhotoMoverDlg::OnBrowse(const std::string& title, int editId, const char* 
 // Every click loads the stored counter, also over what the user typed; "~" when none is stored.
 void CPhotoMoverDlg::OnAppendNumber() {
     if (GetDlgItem(IDC_NUMBER) != nullptr) {
-        SetItemText(IDC_NUMBER, m_settings.Read("counter"));
+        m_savedCounter = m_settings.Read("counter");
+        SetItemText(IDC_NUMBER, m_savedCounter);
     }
 }
 
@@ -423,13 +425,22 @@ void CPhotoMoverDlg::OnOK() {
     UpdateData(false);
 
     m_runArchives = IsChecked(IDC_SEND_TO_ZIP);
+    const transfer::PlainNamingInputs values = NamingValuesOf(*m_form);
+    // A number box that still shows the saved counter lets the pass take the counter afresh: another pass,
+    // here or in another copy of the program, may have moved it on meanwhile.
+    const bool fromSavedCounter = values.numberText == m_savedCounter;
     m_run = std::make_unique<TransferRun>(PassRequest{m_runArchives ? m_passes.archive : m_passes.move,
                                                       ExpandHome(m_strFromDir), ExpandHome(m_strToDir),
-                                                      m_nNameOption, NamingValuesOf(*m_form), m_settings});
+                                                      m_nNameOption, values, m_settings, fromSavedCounter});
     connect(m_run.get(), &TransferRun::progress, this, &CPhotoMoverDlg::OnPassProgress, Qt::QueuedConnection);
     connect(
         m_run.get(), &TransferRun::numberChanged, this,
-        [this](const QString& number) { SetItemText(IDC_NUMBER, ToNarrow(number)); }, Qt::QueuedConnection);
+        [this](const QString& number) {
+            // The pass keeps the counter as it goes: the box shows the saved counter again.
+            m_savedCounter = ToNarrow(number);
+            SetItemText(IDC_NUMBER, m_savedCounter);
+        },
+        Qt::QueuedConnection);
     connect(m_run.get(), &TransferRun::finished, this, &CPhotoMoverDlg::OnPassFinished, Qt::QueuedConnection);
     LockForm(true);
     m_run->Start();

@@ -113,6 +113,7 @@ class CPhotoMoverDlg : public QDialog {
     QMenu* m_systemMenu = nullptr;
     TransferPasses m_passes;
     std::unique_ptr<TransferRun> m_run;  // the pass that runs now
+    std::string m_savedCounter;          // the counter as the number box last showed it from the settings
     bool m_runArchives = false;          // it is the archive pass
     bool m_closeAfterPass = false;       // Cancel came during the pass
     QPointer<QWidget> m_focusBeforePass;

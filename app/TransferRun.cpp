@@ -38,6 +38,7 @@ void TransferRun::Run() {
         RunInputs inputs(m_request.inputs, *this);
         transfer::PassOptions options;
         options.cancel = &m_cancel;
+        options.numberFromSavedCounter = m_request.numberFromSavedCounter;
         options.onProgress = [this](size_t handled, size_t total) { emit progress(handled, total); };
         m_report = m_request.pass(m_request.fromDir, m_request.toDir, m_request.option, inputs,
                                   m_request.settings, options);

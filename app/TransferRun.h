@@ -30,6 +30,7 @@ struct PassRequest {
     transfer::NameOption option = transfer::kNameNothing;
     transfer::PlainNamingInputs inputs;
     SettingsFile settings;
+    bool numberFromSavedCounter = false;  // see transfer::PassOptions
 };
 
 class TransferRun : public QObject {

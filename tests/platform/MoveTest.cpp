@@ -158,7 +158,7 @@ TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
         SCOPED_TRACE(fault.what);
         TempDir source, destination;
         g_source = source / "IMG.JPG";
-        WriteFile(g_source, std::string(400000, 'q'));
+        WriteFile(g_source, std::string(3 << 20, 'q'));
         ::chmod(g_source.c_str(), fault.mode);
         const std::string before = ReadFile(g_source);
         platform::SysCalls calls = platform::RealSysCalls();
