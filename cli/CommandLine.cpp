@@ -26,6 +26,7 @@ struct OptionSpec {
     std::string_view valueNames;  // for the help text
     std::string_view help;
     Apply apply;
+    std::string_view shortName = {};  // "-h": the same option in one letter
 };
 
 std::string SetNaming(Parsing& p, transfer::NameOption option) {
@@ -109,7 +110,8 @@ const std::array kOptions =
                        return std::string();
                    }},
         OptionSpec{"--settings", Values::One, "FILE",
-                   "the settings file (default: tovaro.ini beside this program)",
+                   "keep the running number in FILE instead of the usual\n"
+                   "settings file (see Settings below)",
                    [](Parsing& p, std::span<const std::string> v) {
                        if (v[0].empty()) {
                            return std::string("the file after --settings is empty");
@@ -121,12 +123,19 @@ const std::array kOptions =
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.help = true;
                        return std::string();
-                   }},
+                   },
+                   "-h"},
+        OptionSpec{"--version", Values::None, "", "show the version",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.version = true;
+                       return std::string();
+                   },
+                   "-V"},
 };
 
 const OptionSpec* FindOption(std::string_view name) {
     for (const OptionSpec& spec : kOptions) {
-        if (spec.name == name) {
+        if (spec.name == name || spec.shortName == name) {
             return &spec;
         }
     }
@@ -151,14 +160,19 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
     Parsing parsing;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
+        if (name == "--") {
+            // The end of the options; what follows would be operands, and there are none to give.
+            if (i + 1 < args.size()) {
+                result.error = "unexpected argument \"" + args[i + 1] + "\"";
+                return result;
+            }
+            break;
+        }
         std::vector<std::string> values;
         const size_t equals = name.starts_with("--") ? name.find('=') : std::string_view::npos;
         if (equals != std::string_view::npos) {
             values.emplace_back(name.substr(equals + 1));
             name = name.substr(0, equals);
-        }
-        if (name == "-h") {
-            name = "--help";
         }
         const OptionSpec* spec = FindOption(name);
         if (spec == nullptr) {
@@ -186,7 +200,8 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
         }
     }
     result.options = std::move(parsing.options);
-    if (!result.options.help && (result.options.fromDir.empty() || result.options.toDir.empty())) {
+    if (!result.options.help && !result.options.version &&
+        (result.options.fromDir.empty() || result.options.toDir.empty())) {
         result.error = "both --from DIR and --to DIR are needed";
     }
     return result;
@@ -196,15 +211,17 @@ std::string HelpText() {
     std::string text =
         "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date | --number[=N] |\n"
         "                  --rename FIND NEW] [--zip] [--dry-run] [--quiet] [--settings FILE]\n"
+        "       tovaro-cli --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)\n"
         "into the destination folder under its new name. A file already there is never replaced.\n"
         "With --zip, the pictures (not the videos) go into ArchivePics.zip instead; an earlier\n"
         "ArchivePics.zip is first renamed to ArchivePics-1.zip (or -2, ...), never overwritten.\n"
         "\n";
-    constexpr size_t kColumn = 22;
+    constexpr size_t kColumn = 26;
     for (const OptionSpec& spec : kOptions) {
-        std::string left = "  " + std::string(spec.name);
+        std::string left = spec.shortName.empty() ? "      " : "  " + std::string(spec.shortName) + ", ";
+        left += spec.name;
         if (!spec.valueNames.empty()) {
             left += spec.values == Values::OptionalInline ? "" : " ";
             left += spec.valueNames;
@@ -220,8 +237,20 @@ std::string HelpText() {
     }
     text +=
         "\n"
+        "Settings: the running number (and the window's saved folders) are kept in tovaro.ini beside\n"
+        "this program when its folder is not owned by root and the file is there or you may write in\n"
+        "the folder; otherwise in $XDG_CONFIG_HOME/tovaro/tovaro.ini (~/.config/tovaro/tovaro.ini).\n"
+        "\n"
         "Exit status: 0 when every file was moved (archived), 1 when any was not, 2 for a usage error.\n";
     return text;
+}
+
+std::string VersionText() {
+    return "tovaro-cli (Tovaro) " TOVARO_VERSION
+           "\n"
+           "Copyright (c) The Tovaro developers.\n"
+           "Free software under the MIT (Expat) licence: you may use, copy, change and share it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
 }  // namespace cli
