@@ -61,7 +61,9 @@ const std::array kOptions =
                        return SetFolder(p.options.toDir, "--to", v[0]);
                    }},
         OptionSpec{
-            "--nothing", Values::None, "", "keep the name (the default); the extension becomes lower-case",
+            "--nothing", Values::None, "",
+            "keep the name (the default); the extension becomes\n"
+            "lower-case",
             [](Parsing& p, std::span<const std::string>) { return SetNaming(p, transfer::kNameNothing); }},
         OptionSpec{"--text", Values::One, "TEXT", "append \" -TEXT\" to the name (\"/\" and \"\\\" left out)",
                    [](Parsing& p, std::span<const std::string> v) {
@@ -73,8 +75,9 @@ const std::array kOptions =
             [](Parsing& p, std::span<const std::string>) { return SetNaming(p, transfer::kNameDate); }},
         OptionSpec{
             "--number", Values::OptionalInline, "[=N]",
-            "append \" -N\", a running number that starts at the saved counter, or at N;\n"
-            "the counter then holds the next number",
+            "append \" -N\", a running number that starts at the\n"
+            "saved counter, or at N; the counter then holds the\n"
+            "next number",
             [](Parsing& p, std::span<const std::string> v) {
                 if (!v.empty()) {
                     p.options.startNumber = transfer::ParseDialogInt(v[0]);
@@ -92,9 +95,10 @@ const std::array kOptions =
                        return SetNaming(p, transfer::kNameRename);
                    }},
         OptionSpec{"--zip", Values::None, "",
-                   "rename the pictures in the camera folder, pack them into ArchivePics.zip\n"
-                   "in the destination folder and remove them from the camera folder once the\n"
-                   "archive is written and checked (videos and other files stay)",
+                   "rename the pictures in the camera folder, pack them\n"
+                   "into ArchivePics.zip in the destination folder and\n"
+                   "remove them from the camera folder once the archive\n"
+                   "is written and checked (videos and other files stay)",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.zip = true;
                        return std::string();
@@ -209,14 +213,16 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
 
 std::string HelpText() {
     std::string text =
-        "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date | --number[=N] |\n"
-        "                  --rename FIND NEW] [--zip] [--dry-run] [--quiet] [--settings FILE]\n"
+        "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date |\n"
+        "                  --number[=N] | --rename FIND NEW] [--zip] [--dry-run]\n"
+        "                  [--quiet] [--settings FILE]\n"
         "       tovaro-cli --help | --version\n"
         "\n"
-        "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)\n"
-        "into the destination folder under its new name. A file already there is never replaced.\n"
-        "With --zip, the pictures (not the videos) go into ArchivePics.zip instead; an earlier\n"
-        "ArchivePics.zip is first renamed to ArchivePics-1.zip (or -2, ...), never overwritten.\n"
+        "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"
+        ".mpg .mpeg .wmv) into the destination folder under its new name. A file already\n"
+        "there is never replaced. With --zip, the pictures (not the videos) go into\n"
+        "ArchivePics.zip instead; an earlier ArchivePics.zip is first renamed to\n"
+        "ArchivePics-1.zip (or -2, ...), never overwritten.\n"
         "\n";
     constexpr size_t kColumn = 26;
     for (const OptionSpec& spec : kOptions) {
@@ -237,11 +243,13 @@ std::string HelpText() {
     }
     text +=
         "\n"
-        "Settings: the running number (and the window's saved folders) are kept in tovaro.ini beside\n"
-        "this program when its folder is not owned by root and the file is there or you may write in\n"
-        "the folder; otherwise in $XDG_CONFIG_HOME/tovaro/tovaro.ini (~/.config/tovaro/tovaro.ini).\n"
+        "Settings: the running number (and the window's saved folders) are kept in\n"
+        "tovaro.ini beside this program when its folder is not owned by root and the\n"
+        "file is there or you may write in the folder; otherwise in\n"
+        "$XDG_CONFIG_HOME/tovaro/tovaro.ini (by default ~/.config/tovaro/tovaro.ini).\n"
         "\n"
-        "Exit status: 0 when every file was moved (archived), 1 when any was not, 2 for a usage error.\n";
+        "Exit status: 0 when every file was moved (archived), 1 when any was not,\n"
+        "2 for a usage error.\n";
     return text;
 }
 
