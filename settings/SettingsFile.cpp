@@ -217,8 +217,13 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The rule applied to the running program. A folder whose owner can't be learnt counts as a system one, so
+// that nothing is written beside a program that might be shared.
 std::string DefaultPathOfThisProgram() {
     const std::string executable = platform::ExecutablePath();
+    if (executable.empty()) {
+        return {};
+    }
     const std::string beside = BesideProgram(executable);
     const std::string folder = platform::FolderOf(beside);
     SettingsFile::ProgramFolder facts;
