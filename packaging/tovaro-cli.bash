@@ -17,7 +17,7 @@ _tovaro_cli() {
         ;;
     esac
     $split && return
-    COMPREPLY=($(compgen -W '$(_parse_help "$1")' -- "$cur"))
+    COMPREPLY=($(compgen -W '$(_parse_help "$1" | sort -u)' -- "$cur"))
     [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
 } &&
     complete -F _tovaro_cli tovaro-cli
