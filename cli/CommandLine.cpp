@@ -26,6 +26,7 @@ struct OptionSpec {
     std::string_view valueNames;  // for the help text
     std::string_view help;
     Apply apply;
+    std::string_view shortName = {};  // "-h": the same option in one letter
 };
 
 std::string SetNaming(Parsing& p, transfer::NameOption option) {
@@ -60,7 +61,9 @@ const std::array kOptions =
                        return SetFolder(p.options.toDir, "--to", v[0]);
                    }},
         OptionSpec{
-            "--nothing", Values::None, "", "keep the name (the default); the extension becomes lower-case",
+            "--nothing", Values::None, "",
+            "keep the name (the default); the extension becomes\n"
+            "lower-case",
             [](Parsing& p, std::span<const std::string>) { return SetNaming(p, transfer::kNameNothing); }},
         OptionSpec{"--text", Values::One, "TEXT", "append \" -TEXT\" to the name (\"/\" and \"\\\" left out)",
                    [](Parsing& p, std::span<const std::string> v) {
@@ -72,8 +75,9 @@ const std::array kOptions =
             [](Parsing& p, std::span<const std::string>) { return SetNaming(p, transfer::kNameDate); }},
         OptionSpec{
             "--number", Values::OptionalInline, "[=N]",
-            "append \" -N\", a running number that starts at the saved counter, or at N;\n"
-            "the counter then holds the next number",
+            "append \" -N\", a running number that starts at the\n"
+            "saved counter, or at N; the counter then holds the\n"
+            "next number",
             [](Parsing& p, std::span<const std::string> v) {
                 if (!v.empty()) {
                     p.options.startNumber = transfer::ParseDialogInt(v[0]);
@@ -91,9 +95,10 @@ const std::array kOptions =
                        return SetNaming(p, transfer::kNameRename);
                    }},
         OptionSpec{"--zip", Values::None, "",
-                   "rename the pictures in the camera folder, pack them into ArchivePics.zip\n"
-                   "in the destination folder and remove them from the camera folder once the\n"
-                   "archive is written and checked (videos and other files stay)",
+                   "rename the pictures in the camera folder, pack them\n"
+                   "into ArchivePics.zip in the destination folder and\n"
+                   "remove them from the camera folder once the archive\n"
+                   "is written and checked (videos and other files stay)",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.zip = true;
                        return std::string();
@@ -109,7 +114,8 @@ const std::array kOptions =
                        return std::string();
                    }},
         OptionSpec{"--settings", Values::One, "FILE",
-                   "the settings file (default: tovaro.ini beside this program)",
+                   "keep the running number in FILE instead of the usual\n"
+                   "settings file (see Settings below)",
                    [](Parsing& p, std::span<const std::string> v) {
                        if (v[0].empty()) {
                            return std::string("the file after --settings is empty");
@@ -121,12 +127,19 @@ const std::array kOptions =
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.help = true;
                        return std::string();
-                   }},
+                   },
+                   "-h"},
+        OptionSpec{"--version", Values::None, "", "show the version",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.version = true;
+                       return std::string();
+                   },
+                   "-V"},
 };
 
 const OptionSpec* FindOption(std::string_view name) {
     for (const OptionSpec& spec : kOptions) {
-        if (spec.name == name) {
+        if (spec.name == name || spec.shortName == name) {
             return &spec;
         }
     }
@@ -151,14 +164,19 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
     Parsing parsing;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
+        if (name == "--") {
+            // The end of the options; what follows would be operands, and there are none to give.
+            if (i + 1 < args.size()) {
+                result.error = "unexpected argument \"" + args[i + 1] + "\"";
+                return result;
+            }
+            break;
+        }
         std::vector<std::string> values;
         const size_t equals = name.starts_with("--") ? name.find('=') : std::string_view::npos;
         if (equals != std::string_view::npos) {
             values.emplace_back(name.substr(equals + 1));
             name = name.substr(0, equals);
-        }
-        if (name == "-h") {
-            name = "--help";
         }
         const OptionSpec* spec = FindOption(name);
         if (spec == nullptr) {
@@ -186,7 +204,8 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
         }
     }
     result.options = std::move(parsing.options);
-    if (!result.options.help && (result.options.fromDir.empty() || result.options.toDir.empty())) {
+    if (!result.options.help && !result.options.version &&
+        (result.options.fromDir.empty() || result.options.toDir.empty())) {
         result.error = "both --from DIR and --to DIR are needed";
     }
     return result;
@@ -194,17 +213,21 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
 
 std::string HelpText() {
     std::string text =
-        "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date | --number[=N] |\n"
-        "                  --rename FIND NEW] [--zip] [--dry-run] [--quiet] [--settings FILE]\n"
+        "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date |\n"
+        "                  --number[=N] | --rename FIND NEW] [--zip] [--dry-run]\n"
+        "                  [--quiet] [--settings FILE]\n"
+        "       tovaro-cli --help | --version\n"
         "\n"
-        "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)\n"
-        "into the destination folder under its new name. A file already there is never replaced.\n"
-        "With --zip, the pictures (not the videos) go into ArchivePics.zip instead; an earlier\n"
-        "ArchivePics.zip is first renamed to ArchivePics-1.zip (or -2, ...), never overwritten.\n"
+        "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"
+        ".mpg .mpeg .wmv) into the destination folder under its new name. A file already\n"
+        "there is never replaced. With --zip, the pictures (not the videos) go into\n"
+        "ArchivePics.zip instead; an earlier ArchivePics.zip is first renamed to\n"
+        "ArchivePics-1.zip (or -2, ...), never overwritten.\n"
         "\n";
-    constexpr size_t kColumn = 22;
+    constexpr size_t kColumn = 26;
     for (const OptionSpec& spec : kOptions) {
-        std::string left = "  " + std::string(spec.name);
+        std::string left = spec.shortName.empty() ? "      " : "  " + std::string(spec.shortName) + ", ";
+        left += spec.name;
         if (!spec.valueNames.empty()) {
             left += spec.values == Values::OptionalInline ? "" : " ";
             left += spec.valueNames;
@@ -220,8 +243,22 @@ std::string HelpText() {
     }
     text +=
         "\n"
-        "Exit status: 0 when every file was moved (archived), 1 when any was not, 2 for a usage error.\n";
+        "Settings: the running number (and the window's saved folders) are kept in\n"
+        "tovaro.ini beside this program when its folder is not owned by root and the\n"
+        "file is there or you may write in the folder; otherwise in\n"
+        "$XDG_CONFIG_HOME/tovaro/tovaro.ini (by default ~/.config/tovaro/tovaro.ini).\n"
+        "\n"
+        "Exit status: 0 when every file was moved (archived), 1 when any was not,\n"
+        "2 for a usage error.\n";
     return text;
+}
+
+std::string VersionText() {
+    return "tovaro-cli (Tovaro) " TOVARO_VERSION
+           "\n"
+           "Copyright (c) The Tovaro developers.\n"
+           "Free software under the MIT (Expat) licence: you may use, copy, change and share it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
 }  // namespace cli

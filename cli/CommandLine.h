@@ -24,8 +24,9 @@ struct CliOptions {
     bool zip = false;                    // --zip: the archive pass instead of the move pass
     bool dryRun = false;
     bool quiet = false;
-    std::string settingsPath;  // --settings; empty: tovaro.ini beside the program
+    std::string settingsPath;  // --settings; empty: the usual settings file (SettingsFile::DefaultPathFor)
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {
@@ -38,5 +39,8 @@ ParseResult ParseCommandLine(std::span<const std::string> args);
 
 // The text that --help prints.
 std::string HelpText();
+
+// The text that --version prints.
+std::string VersionText();
 
 }  // namespace cli

@@ -25,9 +25,10 @@ class ProgressLine {
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    void Show(size_t handled) {
+    void Show(size_t handled, size_t total) {
         if (m_enabled) {
-            m_err << "\r" << handled << (handled == 1 ? " file" : " files") << " handled..." << std::flush;
+            m_err << "\r" << handled << " of " << total << (total == 1 ? " file" : " files") << " handled..."
+                  << std::flush;
             m_shown = true;
         }
     }
@@ -176,7 +177,6 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     transfer::PlainNamingInputs inputs = InputsFor(options, settings);
 
     ProgressLine progress(err, showProgress && !options.quiet);
-    size_t handled = 0;
     transfer::PassOptions passOptions;
     passOptions.dryRun = options.dryRun;
     passOptions.numberFromSavedCounter = !options.startNumber;
@@ -188,12 +188,8 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
             progress.Clear();
             out << ItemLine(item, options) << "\n" << std::flush;
         }
-        if (!options.zip) {
-            progress.Show(++handled);
-        }
     };
-    // The archive pass reports its outcomes once the archive is checked; meanwhile it tells its progress.
-    passOptions.onProgress = [&](size_t count, size_t) { progress.Show(count); };
+    passOptions.onProgress = [&](size_t handled, size_t total) { progress.Show(handled, total); };
     const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
     transfer::TransferReport report;
     {

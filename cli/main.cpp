@@ -14,9 +14,19 @@ int main(int argc, char** argv) {
         std::cerr << "tovaro-cli: " << parsed.error << " (see tovaro-cli --help)\n";
         return cli::kExitUsage;
     }
+    int status = cli::kExitAllMoved;
     if (parsed.options.help) {
         std::cout << cli::HelpText();
-        return cli::kExitAllMoved;
+    } else if (parsed.options.version) {
+        std::cout << cli::VersionText();
+    } else {
+        status = cli::RunTransfer(parsed.options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
     }
-    return cli::RunTransfer(parsed.options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    // A script that reads the list of files must not take a cut-off list (a full disk, a closed pipe) for
+    // the whole one.
+    if (!std::cout.flush()) {
+        std::cerr << "tovaro-cli: the report could not be written to standard output\n";
+        return status == cli::kExitAllMoved ? cli::kExitSomeNotMoved : status;
+    }
+    return status;
 }

@@ -28,6 +28,7 @@ FileInfo FromStatx(const struct statx& sx) {
     info.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     info.inode = sx.stx_ino;
     info.links = sx.stx_nlink;
+    info.owner = sx.stx_uid;
     info.modified = FromStatx(sx.stx_mtime);
     info.accessed = FromStatx(sx.stx_atime);
     info.changed = FromStatx(sx.stx_ctime);

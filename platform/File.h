@@ -17,6 +17,7 @@ struct FileInfo {
     dev_t device = 0;
     ino_t inode = 0;
     uint64_t links = 1;   // hard links to the file
+    uid_t owner = 0;      // the owning user
     timespec modified{};  // last write
     timespec accessed{};  // last access
     timespec changed{};   // last change of contents or attributes (ctime)

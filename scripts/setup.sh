@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Tovaro need, when they are missing.
+# Installs the Debian packages that Tovaro needs, when they are missing:
+#   scripts/setup.sh run    what building and running the programs need
+#   scripts/setup.sh test   that, and the tools of the test suite (the default)
 # Uses sudo when not run as root. Safe to run again: installed packages are left alone.
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config          # compiler and build
-  clang-format                               # the layout check of the test script
-  zlib1g-dev qt6-base-dev libgl-dev          # the program's libraries
-  googletest libgtest-dev libgmock-dev       # the test suite
-  clang libclang-rt-14-dev                   # the fuzz target (libFuzzer)
-  python3 unzip zip                          # independent ZIP readers for tests; zip for the benchmark
-  desktop-file-utils dpkg-dev file           # install test and Debian package
-  xvfb xauth xdotool                         # the window program's own test, on a virtual display
+  zlib1g-dev qt6-base-dev libgl-dev          # the programs' libraries
+  qt6-qpa-plugins                            # the window's display connection, a plugin that Qt loads
 )
+if [ "${1:-test}" = test ]; then
+  packages+=(
+    clang-format                               # the layout check of the test script
+    googletest libgtest-dev libgmock-dev       # the test suite
+    clang libclang-rt-14-dev                   # the fuzz target (libFuzzer)
+    python3 unzip zip                          # independent ZIP readers for tests; zip for the benchmark
+    xvfb xauth xdotool                         # the window program's own tests, on a virtual display
+    desktop-file-utils appstream man-db file   # install test: desktop entry, metadata, manual pages, icons
+    bash-completion dpkg-dev lintian           # install test: completion; the Debian package
+  )
+elif [ "$1" != run ]; then
+  echo "usage: $0 [run|test]" >&2
+  exit 2
+fi
 if [ "${TOVARO_SETUP_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TOVARO_SETUP_EXTRA"
   packages+=("${extra[@]}")

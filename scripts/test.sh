@@ -3,7 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the ZIP reader's fuzz target for a bounded time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 
 jobs=$(nproc)
 werror=OFF

@@ -1,6 +1,9 @@
 #include "settings/SettingsFile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -194,6 +197,68 @@ std::optional<std::string> CurrentText(const std::string& path) {
     return text;
 }
 
+// The settings file beside a program at `executablePath`.
+std::string BesideProgram(const std::string& executablePath) {
+    const std::string name = platform::NameOf(executablePath);
+    const size_t n = name.size();
+    if (n > 4 && name[n - 4] == '.' && name.find('.', n - 3) == std::string::npos) {
+        return executablePath.substr(0, executablePath.size() - 3) + "ini";
+    }
+    return platform::JoinPath(platform::FolderOf(executablePath), "tovaro.ini");
+}
+
+// A folder from the environment without the "/" at its end ("" for the root); no value for a relative or
+// missing one, which would make the settings file depend on the working folder.
+std::optional<std::string> AbsoluteFolder(std::string folder) {
+    if (!folder.starts_with('/')) {
+        return std::nullopt;
+    }
+    while (folder.ends_with('/')) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The rule applied to the running program. A folder whose owner can't be learnt counts as a system one, so
+// that nothing is written beside a program that might be shared.
+std::string DefaultPathOfThisProgram() {
+    const std::string executable = platform::ExecutablePath();
+    if (executable.empty()) {
+        return {};
+    }
+    const std::string beside = BesideProgram(executable);
+    const std::string folder = platform::FolderOf(beside);
+    SettingsFile::ProgramFolder facts;
+    const std::optional<platform::FileInfo> info = platform::InfoOfPath(folder);
+    facts.rootOwned = !info || info->owner == 0;
+    facts.writable = ::access(folder.c_str(), W_OK | X_OK) == 0;
+    facts.settingsExist = platform::InfoOfPath(beside).has_value();
+    return SettingsFile::DefaultPathFor(executable, facts,
+                                        {Environment("XDG_CONFIG_HOME"), Environment("HOME")});
+}
+
+// Makes the missing folders on the way to the file (the user's configuration folder, on the first write),
+// for the user alone, as is usual for configuration.
+bool MakeFoldersFor(const std::string& path) {
+    const std::string folder = platform::FolderOf(path);
+    if (platform::InfoOfPath(folder)) {
+        return true;
+    }
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        if (::mkdir(folder.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == kNone) {
+            return true;
+        }
+    }
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile() = default;
@@ -202,7 +267,7 @@ SettingsFile::SettingsFile(std::string path) : m_path(std::move(path)), m_explic
 
 std::string SettingsFile::Path() const {
     // Formed afresh for every call: nothing about the file is cached.
-    return m_explicit ? m_path : DefaultPathFor(platform::ExecutablePath());
+    return m_explicit ? m_path : DefaultPathOfThisProgram();
 }
 
 std::string SettingsFile::Read(const std::string& key) const {
@@ -236,21 +301,29 @@ std::optional<SettingsFile::ValueSpan> SettingsFile::LocateValue(std::string_vie
     return ValueSpan{lineStart + parsed.valueStart, parsed.value.size()};
 }
 
-std::string SettingsFile::DefaultPathFor(const std::string& executablePath) {
+std::string SettingsFile::DefaultPathFor(const std::string& executablePath, const ProgramFolder& folder,
+                                         const UserFolders& user) {
     if (executablePath.empty()) {
         return {};
     }
-    const std::string name = platform::NameOf(executablePath);
-    const size_t n = name.size();
-    if (n > 4 && name[n - 4] == '.' && name.find('.', n - 3) == std::string::npos) {
-        return executablePath.substr(0, executablePath.size() - 3) + "ini";
+    if (!folder.rootOwned && (folder.settingsExist || folder.writable)) {
+        return BesideProgram(executablePath);
     }
-    return platform::JoinPath(platform::FolderOf(executablePath), "tovaro.ini");
+    std::optional<std::string> config = AbsoluteFolder(user.configHome);
+    if (!config) {
+        const std::optional<std::string> home = AbsoluteFolder(user.home);
+        if (!home) {
+            return {};
+        }
+        config = *home + "/.config";
+    }
+    return *config + "/tovaro/tovaro.ini";
 }
 
 bool SettingsFile::Write(const std::string& key, const std::string& value) const {
     const std::string path = Path();
-    if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value)) {
+    if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value) ||
+        (!m_explicit && !MakeFoldersFor(path))) {
         return false;
     }
     // A settings file that its owner made read-only is left as it is, even where the process could replace

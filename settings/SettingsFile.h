@@ -1,6 +1,6 @@
-// The settings file: a small INI file beside the executable that remembers the two folders and the running
-// number, shared by tovaro and tovaro-cli. Stateless: every call forms the path again and reads or rewrites
-// the file.
+// The settings file: a small INI file that remembers the two folders and the running number, shared by tovaro
+// and tovaro-cli, beside the programs or in the user's own configuration folder (DefaultPathFor). Stateless:
+// every call forms the path again and reads or rewrites the file.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +10,9 @@
 
 class SettingsFile {
   public:
-    // The file beside the running executable (DefaultPathFor). When the executable's path can't be found,
-    // nothing is read or written: reads give "~" and writes fail.
+    // The file that DefaultPathFor gives for the running executable; its folder is made on the first write
+    // when it is the user's own. When no path can be formed, nothing is read or written: reads give "~" and
+    // writes fail.
     SettingsFile();
     // A file of the caller's choice (the command line's --settings, tests).
     explicit SettingsFile(std::string path);
@@ -41,11 +42,29 @@ class SettingsFile {
     // The path this accessor uses now; empty when there is none.
     std::string Path() const;
 
-    // The settings file of a program at `executablePath`, one rule for both programs so that they share one
-    // file: tovaro.ini in the program's folder. A program named like PROG.EXE keeps PROG.ini (its last three
-    // characters replaced), so a settings file carried along with such a program keeps its name. Empty for
-    // an empty path.
-    static std::string DefaultPathFor(const std::string& executablePath);
+    // What the settings-path rule needs to know about the folder that holds the program.
+    struct ProgramFolder {
+        bool rootOwned = true;       // a system install such as /usr/bin: never written to, not even by root
+        bool writable = false;       // this user may create files in it
+        bool settingsExist = false;  // the settings file beside the program is there already
+    };
+    // Where the user's own settings go, as the environment tells ($XDG_CONFIG_HOME, $HOME).
+    struct UserFolders {
+        std::string configHome;
+        std::string home;
+    };
+
+    // The settings file of a program at `executablePath`: one rule for both programs, so that tovaro and
+    // tovaro-cli of one install share one file and one counter.
+    // - Beside the program, when its folder is not root-owned and the file is there already or the user may
+    //   write in the folder (a portable or per-user install keeps its settings with it): tovaro.ini, or for a
+    //   program named like PROG.EXE, PROG.ini (its last three characters replaced), so a settings file
+    //   carried along with such a program keeps its name.
+    // - Otherwise the user's own tovaro/tovaro.ini in $XDG_CONFIG_HOME, or in ~/.config when that is unset,
+    //   empty or not an absolute path.
+    // Empty when the executable's path is empty, or the user's file is needed and no home folder is known.
+    static std::string DefaultPathFor(const std::string& executablePath, const ProgramFolder& folder,
+                                      const UserFolders& user);
 
     static constexpr const char* kMissing = "~";
     static constexpr size_t kMaxValueLength = 259;

@@ -1,207 +1,161 @@
 #!/usr/bin/env bash
-# Installs a build into a temporary prefix and checks one part of what lands there.
+# Installs a build and checks what lands there, as a user and a distribution would see it.
 #
-#   install_test.sh BUILD_DIR desktop          the desktop entry, the icons and the README
-#   install_test.sh BUILD_DIR PROGRAM BUILT    tovaro or tovaro-cli; BUILT is 1 when the build has it
-#   install_test.sh BUILD_DIR deb "PROGRAMS"   the Debian package: its files, and its Depends for the
-#                                              programs that the build has
-#
-# Exit status 0 passed, 1 failed, 77 skipped: only for what this build does not contain.
+#   install_test.sh BUILD_DIR prefix   into a temporary prefix: the programs, run by a user who may not write
+#                                      beside them; manual pages, completion, desktop entry, icons, metadata
+#   install_test.sh BUILD_DIR deb      the Debian package: its files, Depends, maintainer, lintian
 set -uo pipefail
 build=$(cd "$1" && pwd)
 part=$2
-built=${3:-}
-skipped=77
-
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+gui=$(grep -q '^TOVARO_BUILD_GUI:BOOL=ON' "$build/CMakeCache.txt" && echo 1)
 failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-finish() {
-    if [ "$failures" -ne 0 ]; then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
-    [ -n "${1:-}" ] && {
-        echo "SKIP: $1"
-        exit $skipped
-    }
-    echo "all checks passed"
-    exit 0
-}
+fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 need() {
-    command -v "$1" >/dev/null || {
-        echo "FAIL: $1 is not installed (scripts/setup.sh installs it)"
-        exit 1
-    }
+    for tool; do command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"; done
+    [ "$failures" -eq 0 ] || exit 1
 }
-
-if [ "$part" = tovaro ] || [ "$part" = tovaro-cli ]; then
-    [ "$built" = 1 ] || finish "$part is not part of this build"
-fi
-
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'kill $xvfb 2>/dev/null; chmod -R u+w "$work"; rm -rf "$work"' EXIT
+xvfb=
 prefix=$work/prefix
+bin=$prefix/bin
 
-# Width x height from a PNG's header chunk; empty when the file is no PNG.
-png_size() {
-    local bytes
-    bytes=$(od -An -tx1 -N24 "$1" | tr -d ' \n')
-    [ "${bytes:0:16}" = 89504e470d0a1a0a ] || return 0
-    echo "$((16#${bytes:32:8}))x$((16#${bytes:40:8}))"
+# Runs a command as a user who may not write to the installed programs: nobody, or where the test is
+# not root, this user with the programs' folder made read-only. HOME is the user's own.
+root=$([ "$(id -u)" = 0 ] && echo 1)
+as_user() { ${root:+setpriv --reuid=65534 --regid=65534 --clear-groups} env -u XDG_CONFIG_HOME HOME="$work/home" "$@"; }
+cli() {
+    as_user "$bin/tovaro-cli" --from "$work/camera" --to "$work/computer" "$@" >"$work/cli.out" 2>&1 ||
+        fail "tovaro-cli $*: $(cat "$work/cli.out")"
+}
+counter_is() { grep -qx "counter=$2" "$1" 2>/dev/null || fail "$1 does not hold counter=$2"; }
+arrived() {
+    for _ in $(seq 100); do [ -e "$work/computer/$1" ] && return || sleep 0.2; done
+    fail "$1 did not arrive: $(ls "$work/computer") $(cat "$work/cli.out" "$work/gui.out" 2>/dev/null)"
 }
 
-# The checks on an installed program, at $1.
-check_program() {
-    local exe=$1 name
-    name=$(basename "$exe")
-    if [ ! -f "$exe" ] || [ ! -x "$exe" ]; then
-        fail "$name is not installed as an executable at $exe"
-        return
-    fi
-    if ldd "$exe" | grep -q "not found"; then
-        fail "$name needs libraries that are not found: $(ldd "$exe" | grep "not found" | tr -s ' \t' ' ')"
-    fi
-    if readelf -d "$exe" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
-        fail "$name still looks for libraries in the build folder"
-    fi
+# The window of the installed program, on a virtual display, as the user: Number (Alt+M) loads the saved
+# counter and OK (Enter) moves the picture between the saved folders; Esc closes the window.
+run_window() {
+    local display window program
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
+    display=:$(cat "$work/display")
+    as_user env DISPLAY="$display" QT_QPA_PLATFORM=xcb "$bin/tovaro" >"$work/gui.out" 2>&1 &
+    program=$!
+    window=$(DISPLAY=$display timeout 30 xdotool search --sync --onlyvisible --name '^Tovaro Utility$' | head -1)
+    [ -n "$window" ] || fail "the installed tovaro showed no window: $(cat "$work/gui.out")"
+    DISPLAY=$display xdotool windowfocus --sync "$window" key --delay 150 alt+m Return
+    arrived "$1"
+    DISPLAY=$display xdotool key Escape
+    timeout 20 tail --pid=$program -f /dev/null || fail "the installed tovaro did not end when its window closed"
 }
 
-check_cli() {
-    local exe=$prefix/bin/tovaro-cli out
-    check_program "$exe"
-    [ -x "$exe" ] || return
-    out=$("$exe" --help 2>&1) || fail "tovaro-cli --help exited with status $?"
-    grep -q -- "--from" <<<"$out" || fail "tovaro-cli --help does not describe --from: $out"
-
-    # A real transfer by the installed program, keeping its counter in tovaro.ini beside itself.
-    mkdir -p "$work/camera" "$work/computer"
-    printf 'picture one' >"$work/camera/IMG_0001.JPG"
-    "$exe" --from "$work/camera" --to "$work/computer" --number=5 >"$work/cli.out" 2>&1 ||
-        fail "the installed tovaro-cli failed to move a picture: $(cat "$work/cli.out")"
-    [ "$(cat "$work/computer/IMG_0001 -5.jpg" 2>/dev/null)" = "picture one" ] ||
-        fail "the picture did not arrive as 'IMG_0001 -5.jpg': $(ls "$work/computer")"
-    [ -e "$work/camera/IMG_0001.JPG" ] && fail "the picture is still in the camera folder"
-    grep -qiE '^[[:space:]]*counter[[:space:]]*=[[:space:]]*6[[:space:]]*$' "$prefix/bin/tovaro.ini" 2>/dev/null ||
-        fail "tovaro.ini beside the installed tovaro-cli does not hold counter=6"
-}
-
-check_window_program() {
-    local exe=$prefix/bin/tovaro status
-    check_program "$exe"
-    [ -x "$exe" ] || return
-    # The window runs until it is closed: started without a display of its own, it must still be up
-    # (not crashed, not ended) when it is stopped a few seconds later.
-    QT_QPA_PLATFORM=offscreen timeout -s TERM 5 "$exe" >"$work/gui.out" 2>&1
-    status=$?
-    [ $status -eq 124 ] || fail "the installed tovaro ended by itself (status $status): $(cat "$work/gui.out")"
-}
-
-check_desktop() {
-    local entry=$prefix/share/applications/tovaro.desktop size icon
-    need desktop-file-validate
-    if [ -f "$entry" ]; then
-        desktop-file-validate "$entry" || fail "desktop-file-validate rejects the installed entry"
-        grep -qx 'Exec=tovaro' "$entry" || fail "the entry does not start tovaro"
-        grep -qx 'Icon=tovaro' "$entry" || fail "the entry does not name the tovaro icon"
+check_settings() {
+    local ini=$work/home/.config/tovaro/tovaro.ini next=42
+    mkdir -p "$work/home" "$work/camera" "$work/computer"
+    if [ -n "$root" ]; then
+        # Not even root writes beside a program in a root-owned folder.
+        printf 1 >"$work/camera/IMG_0000.JPG"
+        env -u XDG_CONFIG_HOME HOME="$work/root" "$bin/tovaro-cli" --from "$work/camera" --to "$work/computer" \
+            --number=1 >/dev/null
+        counter_is "$work/root/.config/tovaro/tovaro.ini" 2
+        chmod 755 "$work" && chown -R 65534:65534 "$work/home" "$work/camera" "$work/computer"
     else
-        fail "no desktop entry at $entry"
+        chmod a-w "$bin"
     fi
-    for size in 16 32 48 64 128 256; do
-        icon=$prefix/share/icons/hicolor/${size}x${size}/apps/tovaro.png
-        [ "$(png_size "$icon" 2>/dev/null)" = "${size}x${size}" ] ||
-            fail "no ${size}x${size} PNG icon at $icon"
-    done
-    icon=$prefix/share/icons/hicolor/scalable/apps/tovaro.svg
-    grep -q '<svg' "$icon" 2>/dev/null || fail "no scalable icon at $icon"
-    [ -s "$prefix/share/doc/tovaro/README.md" ] || fail "the README is not installed"
+    printf 1 >"$work/camera/IMG_0001.JPG"
+    cli --number=41
+    arrived "IMG_0001 -41.jpg"
+    counter_is "$ini" 42
+    if [ -n "$gui" ]; then
+        printf 'fromdir=%s\ntodir=%s\n' "$work/camera" "$work/computer" >>"$ini"
+        printf 2 >"$work/camera/IMG_0002.JPG"
+        run_window "IMG_0002 -42.jpg"
+        next=43
+    fi
+    printf 3 >"$work/camera/IMG_0003.JPG"
+    cli --number
+    arrived "IMG_0003 -$next.jpg"
+    counter_is "$ini" $((next + 1))
+    [ "$(ls "$bin" | tr '\n' ' ')" = "${gui:+tovaro }tovaro-cli " ] || fail "written beside the programs: $(ls "$bin")"
 }
 
-# The Debian package owning a shared library, by any of the names a merged /usr gives it.
-owner_of() {
-    local lib=$1 path owner
-    for path in "$lib" "$(readlink -f "$lib")" "/usr$lib" "${lib#/usr}"; do
-        owner=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1) && [ -n "$owner" ] && {
-            echo "$owner"
-            return
-        }
+# What bash completion offers for the words of $1, the last one being typed, in a folder with a DCIM
+# folder and a Diary.txt file.
+completions() {
+    mkdir -p "$work/pick/DCIM" && touch "$work/pick/Diary.txt"
+    (cd "$work/pick" && BASH_COMPLETION_USER_DIR=$prefix/share/bash-completion PATH=$bin:$PATH bash -c '
+        source /usr/share/bash-completion/bash_completion && __load_completion tovaro-cli || exit 1
+        read -ra COMP_WORDS <<<"$1"
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$1 COMP_POINT=${#1}
+        $(complete -p tovaro-cli | sed "s/.*-F \([^ ]*\).*/\1/") tovaro-cli "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
+        echo "${COMPREPLY[@]}"' _ "$1")
+}
+
+check_prefix() {
+    local page rendered option size
+    need cmake man appstreamcli desktop-file-validate setpriv ${gui:+Xvfb xdotool}
+    cmake --install "$build" --prefix "$prefix" >"$work/install.out" 2>&1 || fail "cmake --install: $(cat "$work/install.out")"
+    check_settings
+    [ "$("$bin/tovaro-cli" --version | head -1)" = "tovaro-cli (Tovaro) $version" ] || fail "tovaro-cli --version"
+
+    for page in ${gui:+tovaro} tovaro-cli; do  # tovaro-cli last: its page is checked below
+        rendered=$(LC_ALL=C MANWIDTH=200 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>"$work/man.err")
+        [ -s "$work/man.err" ] && fail "$page(1) renders with warnings: $(cat "$work/man.err")"
+        for option in NAME SYNOPSIS OPTIONS NAMING ARCHIVE FILES "EXIT STATUS" EXAMPLES; do
+            grep -q "^$option" <<<"$rendered" || fail "$page(1) has no section $option"
+        done
     done
+    for option in $("$bin/tovaro-cli" --help | grep -oE '^ +(-[a-zA-Z], )?--[a-z-]+' | grep -oE -- '-[a-zA-Z-]+'); do
+        grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$rendered" || fail "tovaro-cli(1) does not describe $option"
+    done
+
+    [ "$(completions 'tovaro-cli --ver')" = --version ] || fail "completion of --ver: $(completions 'tovaro-cli --ver')"
+    [ "$(completions 'tovaro-cli --from D')" = DCIM ] || fail "completion after --from: $(completions 'tovaro-cli --from D')"
+
+    [ -n "$gui" ] || return
+    appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/as.out" ||
+        fail "appstreamcli rejects the metainfo: $(cat "$work/as.out")"
+    grep -q "<release version=\"$version\"" "$prefix"/share/metainfo/*.metainfo.xml || fail "no release $version in the metainfo"
+    desktop-file-validate "$prefix/share/applications/tovaro.desktop" || fail "desktop-file-validate rejects the entry"
+    for size in 16 32 48 64 128 256; do
+        file "$prefix/share/icons/hicolor/${size}x${size}/apps/tovaro.png" | grep -q "PNG image data, $size x $size" ||
+            fail "no ${size}x${size} icon"
+    done
+    grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/tovaro.svg" || fail "no scalable icon"
 }
 
 check_deb() {
-    local deb depends names contents program exe needed lib owner
-    need dpkg-deb
-    need dpkg-shlibdeps
-    need cpack
-    cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >"$work/cpack.out" 2>&1 || {
-        fail "cpack -G DEB failed: $(tail -20 "$work/cpack.out")"
-        return
-    }
-    local debs=("$work"/package/tovaro_*.deb)
-    deb=${debs[0]}
-    [ -f "$deb" ] || {
-        fail "cpack wrote no tovaro_*.deb: $(ls "$work/package")"
-        return
-    }
-    [ "$(dpkg-deb -f "$deb" Package)" = tovaro ] || fail "the package is not named tovaro"
-    [ -n "$(dpkg-deb -f "$deb" Version)" ] || fail "the package has no version"
-    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "the package names no maintainer"
-    depends=$(dpkg-deb -f "$deb" Depends)
-    echo "Depends: $depends"
+    local deb path depends package contents
+    need cpack dpkg-deb dpkg-parsechangelog lintian
+    cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >"$work/cpack.out" 2>&1 || fail "cpack: $(tail -20 "$work/cpack.out")"
+    deb=$(ls "$work"/package/tovaro_*.deb) || return
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+    [ "$(dpkg-deb -f "$deb" Maintainer)" = "$(sed -n 's/^TOVARO_PACKAGE_MAINTAINER:STRING=//p' "$build/CMakeCache.txt")" ] ||
+        fail "the package's maintainer is not the build's TOVARO_PACKAGE_MAINTAINER"
     contents=$(dpkg-deb -c "$deb")
-    # The desktop entry and icons come with the window program's build only.
-    if grep -q '^TOVARO_BUILD_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
-        for path in usr/share/applications/tovaro.desktop usr/share/icons/hicolor/32x32/apps/tovaro.png \
-            usr/share/icons/hicolor/scalable/apps/tovaro.svg; do
-            grep -q "\./$path\$" <<<"$contents" || fail "the package does not hold /$path"
-        done
-    fi
-    [ -n "$built" ] || finish "no program is part of this build, so the package's Depends can't be checked"
-
-    # Every shared library that a packed program links against directly must come with a package that
-    # Depends names (what those libraries need in turn, their own packages declare).
-    names=$(tr ',|' '\n' <<<"$depends" | sed 's/(.*//' | tr -d ' ')
-    dpkg-deb -x "$deb" "$work/root"
-    for program in $built; do
-        exe=$work/root/usr/bin/$program
-        [ -x "$exe" ] || {
-            fail "the package does not hold /usr/bin/$program"
-            continue
-        }
-        for needed in $(readelf -d "$exe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-            lib=$(ldd "$exe" | awk -v n="$needed" '$1 == n && $2 == "=>" {print $3}')
-            owner=$([ -n "$lib" ] && owner_of "$lib")
-            [ -n "$owner" ] || {
-                fail "$program needs $needed, which no installed package holds"
-                continue
-            }
-            grep -qxF "$owner" <<<"$names" || fail "$program needs $needed of $owner, which Depends does not name"
-        done
+    for path in bin/tovaro-cli share/man/man1/tovaro-cli.1.gz share/bash-completion/completions/tovaro-cli \
+        share/doc/tovaro/copyright share/doc/tovaro/changelog.gz ${gui:+bin/tovaro share/man/man1/tovaro.1.gz \
+        share/applications/tovaro.desktop share/metainfo/org.example.tovaro.metainfo.xml}; do
+        grep -q "\./usr/$path\$" <<<"$contents" || fail "the package does not hold /usr/$path"
     done
-    if [[ " $built " == *" tovaro "* ]]; then
-        grep -qxF qt6-qpa-plugins <<<"$names" || fail "Depends does not name qt6-qpa-plugins"
-    fi
+    dpkg-deb -x "$deb" "$work/root"
+    [ "$(zcat "$work/root/usr/share/doc/tovaro/changelog.gz" | dpkg-parsechangelog -l- -S Version)" = "$version" ] ||
+        fail "the changelog's first entry is not $version"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for package in libc6 zlib1g ${gui:+libqt6widgets6 qt6-qpa-plugins}; do
+        grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends does not name $package: $depends"
+    done
+    lintian --fail-on error "$deb" || fail "lintian finds errors in the package"
 }
 
-if [ "$part" = deb ]; then
-    check_deb
-    finish
-fi
-
-need cmake
-cmake --install "$build" --prefix "$prefix" >"$work/install.out" 2>&1 || {
-    echo "FAIL: cmake --install: $(cat "$work/install.out")"
-    exit 1
-}
 case $part in
-desktop) check_desktop ;;
-tovaro) check_window_program ;;
-tovaro-cli) check_cli ;;
-*)
-    echo "unknown part: $part"
-    exit 2
-    ;;
+prefix) check_prefix ;;
+deb) check_deb ;;
+*) fail "unknown part: $part" ;;
 esac
-finish
+[ "$failures" -eq 0 ] && echo "all checks passed" || echo "$failures check(s) failed"
+[ "$failures" -eq 0 ]

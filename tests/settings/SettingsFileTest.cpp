@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <optional>
 
-#include "platform/ExecutablePath.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
@@ -125,21 +124,33 @@ TEST(SettingsFile, AWriteThatCannotBeDoneRightLeavesTheFile) {
     }
 }
 
-TEST(SettingsFile, LivesBesideTheExecutableByDefaultAndWithoutAPathIsNotWritten) {
+TEST(SettingsFile, LivesBesideAProgramInAFolderOfTheUsersElseInTheUsersConfigFolder) {
+    using Folder = SettingsFile::ProgramFolder;
+    const Folder writable{false, true, false}, carried{false, false, true}, system{true, true, true},
+        othersReadOnly{false, false, false};
+    const SettingsFile::UserFolders user{"", "/home/u"};
+    const std::string mine = "/home/u/.config/tovaro/tovaro.ini";
     const struct {
-        const char* executable;
-        const char* settings;
+        std::string executable;
+        Folder folder;
+        SettingsFile::UserFolders user;
+        std::string settings;
     } cases[] = {
-        {"/opt/Photos/PROG.EXE", "/opt/Photos/PROG.ini"},
-        {"/usr/local/bin/tovaro", "/usr/local/bin/tovaro.ini"},
-        {"/home/u/.local/bin/tovaro-cli", "/home/u/.local/bin/tovaro.ini"},
-        {"/x/tool.v2", "/x/tovaro.ini"},
-        {"", ""},
+        {"/opt/Photos/PROG.EXE", writable, user, "/opt/Photos/PROG.ini"},
+        {"/home/u/.local/bin/tovaro-cli", writable, user, "/home/u/.local/bin/tovaro.ini"},
+        {"/media/stick/tool.v2", carried, user, "/media/stick/tovaro.ini"},
+        {"/usr/bin/tovaro", system, user, mine},  // even for root, and a file there is not used
+        {"/srv/tools/tovaro", othersReadOnly, user, mine},
+        {"/usr/bin/tovaro", system, {"/xdg//", "/home/u"}, "/xdg/tovaro/tovaro.ini"},
+        {"/usr/bin/tovaro", system, {"xdg", "/home/u/"}, mine},  // a relative one does not count
+        {"/usr/bin/tovaro", system, {"", "home/u"}, ""},
+        {"/usr/bin/tovaro", system, {"", ""}, ""},
+        {"", writable, user, ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SettingsFile::DefaultPathFor(c.executable), c.settings) << c.executable;
+        EXPECT_EQ(SettingsFile::DefaultPathFor(c.executable, c.folder, c.user), c.settings)
+            << c.executable << " " << c.user.configHome << " " << c.user.home;
     }
-    EXPECT_EQ(SettingsFile().Path(), SettingsFile::DefaultPathFor(platform::ExecutablePath()));
     const SettingsFile settings{std::string()};
     EXPECT_EQ(settings.Read("counter"), "~");
     EXPECT_FALSE(settings.Write("counter", "1"));
