@@ -39,7 +39,7 @@ TEST(Cli, KeepsReportsWarningsAndSettingsWhereAScriptExpectsThem) {
         {"", folders + "--text trip", 1, clash + "Moved 0 of 1 file. 1 not moved.\n", ""},
         {"", folders + "--text trip --quiet", 1, clash, ""},
         {"", folders + "--number=7", 0, "IMG_0001.JPG -> IMG_0001 -7.jpg\nMoved 1 of 1 file.\n", ""},
-        {"IMG_0002.JPG", folders + "--number=3 --settings gone/tovaro.ini", 0,
+        {"IMG_0002.JPG", folders + "--number=3 --settings gone/tovaro.ini", 1,
          "IMG_0002.JPG -> IMG_0002 -3.jpg\nMoved 1 of 1 file.\n",
          "tovaro-cli: warning: the running number could not be saved in gone/tovaro.ini\n"},
         {"IMG_0003.JPG", folders + "--number", 0, "IMG_0003.JPG -> IMG_0003 -8.jpg\nMoved 1 of 1 file.\n",
