@@ -6,7 +6,7 @@ set -euo pipefail
 work=$(mktemp -d)
 trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 export HOME=$work XDG_CONFIG_HOME=$work/.config QT_QPA_PLATFORM=xcb
-cp "$1" "$work/tovaro"  # a folder of its own, so that its settings file lands there
+cp "$1" "$work/tovaro"
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/tovaro" 2>&1) && fail "started without a display"
@@ -32,7 +32,10 @@ for i in $(seq 10 25); do
   head -c 1048576 /dev/urandom | tr '\000-\377' "$letters" >"$work/camera/IMG_00$i.jpg"
 done
 pictures=$(ls "$work/camera")
-printf '[settings]\nfromdir=%s\ntodir=%s\n' "$work/camera" "$work/computer" >"$work/tovaro.ini"
+# The settings go beside the program in a folder of the user's, else (as root) in the configuration folder.
+mkdir -p "$XDG_CONFIG_HOME/tovaro"
+printf '[settings]\nfromdir=%s\ntodir=%s\n' "$work/camera" "$work/computer" |
+  tee "$XDG_CONFIG_HOME/tovaro/tovaro.ini" >"$work/tovaro.ini"
 
 "$work/tovaro" --from /arguments/are/ignored &
 pid=$!
