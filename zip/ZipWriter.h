@@ -25,9 +25,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/File.h"
 #include "zip/ZipFormat.h"
 
 namespace zip {
+
+struct HeldMember;
 
 // The result of a writer operation; 0 (Ok) on success.
 enum class ZipStatus : uint32_t {
@@ -51,6 +54,8 @@ enum class ZipStatus : uint32_t {
     // Too large for this format: a source of 4 GiB or more, a member that would push a size or an offset of
     // the archive past 32 bits, or a 65,536th member. Refused before anything is written for the member.
     TooLarge = 0x00070000,
+    // Dropped by CompressorPool::Cancel before its compression started: nothing was written for it.
+    Cancelled = 0x00080000,
     // The output cannot be repositioned to rewrite a local header. Latched: later adds return AlreadyFailed.
     SeekFailed = 0x02000000,
     // The compressor reported an internal error. Used inside the writer; AddFile reports it as WriteFailed.
@@ -93,6 +98,20 @@ class ZipWriter {
     // No writer: BadArguments. After Close: AlreadyClosed.
     ZipStatus AddFile(const std::string& name, const std::string& source, ZipEntry* recorded = nullptr);
 
+    // As AddFile, for a file the caller has already opened (see OpenSource); the writer reads it from its
+    // start and closes it. Only a regular file is accepted, checked on the descriptor (else CannotOpenFile);
+    // the hidden attribute comes from the last component of `name`.
+    ZipStatus AddOpenFile(const std::string& name, platform::File source, ZipEntry* recorded = nullptr);
+
+    // Opens `path` as AddOpenFile and CompressorPool want their sources: for reading, without following a
+    // symbolic link in its last component and without blocking on a pipe or a device, and only when it is a
+    // regular file. A closed File otherwise, errno telling why (EINVAL: not a regular file).
+    static platform::File OpenSource(const std::string& path);
+
+    // On unless turned off: after each member the writer asks the kernel to start writing it to the disk
+    // (sync_file_range), so that a flush after Close has little left to wait for. Off only to measure that.
+    void StartWritebackEarly(bool on);
+
     // Writes the central directory and the end record, cuts the file at the archive's end and closes it. The
     // writer is closed afterwards whatever the result. No writer: BadArguments. A second Close:
     // AlreadyClosed.
@@ -110,8 +129,14 @@ class ZipWriter {
                                                  void (*release)(void* opaque, void* address));
 
   private:
+    friend class CompressorPool;
     class Impl;
     explicit ZipWriter(std::unique_ptr<Impl> impl);
+
+    // For the pool. Hold compresses a member into `capacity` bytes of memory and may run on any thread: it
+    // reads nothing that the writer's own thread changes. AddHeld puts such a member into the archive.
+    HeldMember Hold(const std::string& name, platform::File& source, size_t capacity) const;
+    ZipStatus AddHeld(HeldMember& member, ZipEntry* recorded);
 
     std::unique_ptr<Impl> m_impl;
     bool m_closed = false;
