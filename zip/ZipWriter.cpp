@@ -26,15 +26,10 @@ constexpr int kDeflateLevel = 8;
 constexpr int kRawWindowBits = -15;  // negative: raw deflate, no zlib header or trailer
 constexpr int kMemoryLevel = 8;
 
-alloc_func g_compressorAlloc = nullptr;  // set by tests only
-free_func g_compressorFree = nullptr;
-
 // One raw deflate stream at level 8, ended when it goes out of scope.
 class DeflateStream {
   public:
     DeflateStream() {
-        m_stream.zalloc = g_compressorAlloc;
-        m_stream.zfree = g_compressorFree;
         m_ok = deflateInit2(&m_stream, kDeflateLevel, Z_DEFLATED, kRawWindowBits, kMemoryLevel,
                             Z_DEFAULT_STRATEGY) == Z_OK;
     }
@@ -361,6 +356,7 @@ HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, 
         held.outgrew = true;  // no memory for it: the writer streams it instead
         return held;
     }
+    ::madvise(memory, capacity, MADV_HUGEPAGE);  // fewer page faults; only a hint
     held.data = HeldBytes(static_cast<uint8_t*>(memory), Unmap{capacity});
     SourceReader reader(file);
     held.dataStatus =
@@ -664,12 +660,6 @@ ZipStatus ZipWriter::Close() {
 
 bool ZipWriter::StartAtOffsetForTesting(uint64_t offset) {
     return m_impl && m_impl->StartAt(offset);
-}
-
-void ZipWriter::SetCompressorAllocatorForTesting(void* (*allocate)(void*, unsigned, unsigned),
-                                                 void (*release)(void*, void*)) {
-    g_compressorAlloc = allocate;
-    g_compressorFree = release;
 }
 
 bool HasArchiveSuffix(std::string_view name) {

@@ -3,7 +3,9 @@
 // Each member's local header goes out with provisional values, the member data streams behind it (stored for
 // names with an archive suffix, raw deflate at level 8 otherwise), and then the header is rewritten in place
 // with the final CRC-32 and sizes. The central directory is kept in memory, one ZipEntry per member, and
-// written by Close. A member's data is never held whole in memory and no temporary file is used.
+// written by Close. AddFile and AddOpenFile never hold a member's data whole in memory and use no temporary
+// file; CompressorPool (CompressorPool.h) compresses members on other threads, into memory up to a bound, and
+// hands them to the writer, which puts them in as they would have come from AddOpenFile.
 //
 // Whatever fails, the file keeps true offsets: a member whose writing fails part-way is cut off again (the
 // next member, or the central directory, starts where its local header began), and Close ends the file right
@@ -121,12 +123,6 @@ class ZipWriter {
     // it) so that the 32-bit limits can be reached without writing gigabytes. Must be called before the first
     // AddFile; false otherwise or when the file cannot be repositioned.
     bool StartAtOffsetForTesting(uint64_t offset);
-
-    // FOR TESTS ONLY: the memory functions zlib is given for every later compressor (nullptr for its own), so
-    // that a test can make the compressor fail. Process-wide.
-    static void SetCompressorAllocatorForTesting(void* (*allocate)(void* opaque, unsigned items,
-                                                                   unsigned size),
-                                                 void (*release)(void* opaque, void* address));
 
   private:
     friend class CompressorPool;

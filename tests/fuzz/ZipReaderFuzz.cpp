@@ -1,6 +1,6 @@
 #include "tests/fuzz/ZipReaderFuzz.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace fuzz {
 namespace {
@@ -11,9 +11,7 @@ struct MemoryByteSource final : zip::ByteSource {
     uint64_t Size() const override { return size; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
         const bool inside = offset <= size && count <= size - offset;
-        if (inside && count > 0) {
-            std::memcpy(buffer, data + offset, count);
-        }
+        std::copy_n(data + (inside ? offset : 0), inside ? count : 0, static_cast<uint8_t*>(buffer));
         return inside;
     }
     const uint8_t* data;
@@ -21,9 +19,7 @@ struct MemoryByteSource final : zip::ByteSource {
 };
 
 void Require(bool condition) {
-    if (!condition) {
-        __builtin_trap();
-    }
+    return condition ? void() : __builtin_trap();
 }
 
 }  // namespace
