@@ -125,8 +125,8 @@ int main(int argc, char** argv) {
     const uint64_t largeBytes = bench::PositiveArg(argc, argv, 3, 1024, kUsage) << 20;
 
     const std::string folder = bench::MakeTempFolder("tovaro-zip-bench");
-    const std::vector<std::string> photos = folder.empty() ? std::vector<std::string>{}
-                                                           : bench::MakePhotoFolder(folder, totalBytes);
+    const std::vector<std::string> photos =
+        folder.empty() ? std::vector<std::string>{} : bench::MakePhotoFolder(folder, totalBytes);
     if (photos.empty()) {
         return 1;
     }

@@ -46,11 +46,9 @@ CompressorPool::CompressorPool(ZipWriter& writer, OutcomeHandler onOutcome, unsi
 }
 
 CompressorPool::~CompressorPool() {
-    Cancel();
-    m_onOutcome = nullptr;
-    Finish();
     {
         std::lock_guard lock(m_mutex);
+        m_queue.clear();
         m_stopping = true;
     }
     m_work.notify_all();
@@ -131,7 +129,7 @@ void CompressorPool::Work() {
         HeldMember held = m_writer.Hold(member.name, member.source, member.reserved);
         lock.lock();
         member.held = std::move(held);
-        member.state = member.held.outgrew ? State::Streamed : State::Held;
+        member.state = member.held.streamed ? State::Streamed : State::Held;
         m_finished.notify_all();
     }
 }

@@ -14,8 +14,9 @@
 // larger member, a stored one (an archive suffix), and one that grows past its buffer while it is read are
 // streamed into the archive by the submitter's thread when their turn comes, through the writer's 16 KiB
 // buffers. At most 2 x workers members are in flight (submitted and not yet reported, each with its source
-// open), and their buffers take at most kHeldBudget (64 MiB) between them: Submit waits, writing finished
-// members, until there is room. Each worker also holds one compressor (about 270 KiB) and a 16 KiB buffer.
+// open), and their buffers take at most kHeldBudget (64 MiB) between them, each rounded up to whole pages (of
+// up to 2 MiB): Submit waits, writing finished members, until there is room. Each worker also holds one
+// compressor (about 260 KiB) and a 16 KiB buffer.
 //
 // Failures. Each member's outcome is the status AddOpenFile would have returned for it, and it leaves the
 // archive as AddOpenFile would have: a member that fails adds nothing, and the ones after it go on; once the
@@ -62,7 +63,8 @@ class CompressorPool {
     // `workers` 0 means std::thread::hardware_concurrency(). `maxHeldMember` lowers the held limit (tests).
     CompressorPool(ZipWriter& writer, OutcomeHandler onOutcome, unsigned workers = 0,
                    uint64_t maxHeldMember = kMaxHeldMember);
-    // Cancels, writes the members in flight without reporting them, and stops the workers.
+    // Drops what has not been written (the members being compressed are finished and thrown away) and stops
+    // the workers; nothing more is written or reported. Call Finish first to have every member written.
     ~CompressorPool();
     CompressorPool(const CompressorPool&) = delete;
     CompressorPool& operator=(const CompressorPool&) = delete;

@@ -28,7 +28,9 @@ struct HeldMember {
     int64_t announcedSize = 0;
     ZipStatus openStatus = ZipStatus::Ok;  // the source could not be opened or examined: nothing to write
     ZipStatus dataStatus = ZipStatus::Ok;  // reading or compressing failed part-way
-    bool outgrew = false;  // more data came than its buffer holds (the source grew): the writer streams it
+    // The writer's thread is to stream it instead: more data came than its buffer holds (the source grew), no
+    // buffer could be had, or it is a stored member.
+    bool streamed = false;
     HeldBytes data;
     size_t size = 0;  // bytes of compressed data in `data`
 };

@@ -351,9 +351,11 @@ HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, 
     held.announcedSize = info.announcedSize;
     held.localExtra = LocalTimestampExtra(info);
     Describe(held.entry, info);
-    void* memory = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory = held.entry.method == kMethodDeflated
+                       ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                       : MAP_FAILED;
     if (memory == MAP_FAILED) {
-        held.outgrew = true;  // no memory for it: the writer streams it instead
+        held.streamed = true;
         return held;
     }
     ::madvise(memory, capacity, MADV_HUGEPAGE);  // fewer page faults; only a hint
@@ -361,11 +363,11 @@ HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, 
     SourceReader reader(file);
     held.dataStatus =
         DeflateSource(reader, {held.data.get(), capacity}, [&](std::span<const uint8_t> bytes, bool final) {
-            held.outgrew = !final;
+            held.streamed = !final;
             held.size = bytes.size();
             return final ? ZipStatus::Ok : ZipStatus::TooLarge;
         });
-    if (held.outgrew) {
+    if (held.streamed) {
         held.dataStatus = ZipStatus::Ok;
         held.data.reset();
         return held;
