@@ -119,6 +119,7 @@ enum Way { kBare, kOneByOne, kPoolOne, kPoolN, kWays };
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each round as it ends, also into a file
     const uint64_t totalBytes = bench::PositiveArg(argc, argv, 1, 300, kUsage) << 20;
     const auto workers = static_cast<unsigned>(
         bench::PositiveArg(argc, argv, 2, std::max(1u, std::thread::hardware_concurrency()), kUsage));
