@@ -31,7 +31,10 @@ struct CompressorPool::Member {
 
 CompressorPool::CompressorPool(ZipWriter& writer, OutcomeHandler onOutcome, unsigned workers,
                                uint64_t maxHeldMember)
-    : m_writer(writer), m_onOutcome(std::move(onOutcome)), m_maxHeld(std::min(maxHeldMember, kHeldBudget)) {
+    : m_writer(writer),
+      m_onOutcome(std::move(onOutcome)),
+      m_maxHeld(std::min(maxHeldMember, kHeldBudget)),
+      m_chunks(std::make_unique<ChunkStore>()) {
     if (workers == 0) {
         workers = std::max(1u, std::thread::hardware_concurrency());
     }
@@ -126,7 +129,7 @@ void CompressorPool::Work() {
         member.started = true;
         lock.unlock();
         // The member stays in m_inFlight, and nobody else touches it until its state says it is compressed.
-        HeldMember held = m_writer.Hold(member.name, member.source, member.reserved);
+        HeldMember held = m_writer.Hold(member.name, member.source, member.reserved, *m_chunks);
         lock.lock();
         member.held = std::move(held);
         member.state = member.held.streamed ? State::Streamed : State::Held;
@@ -152,7 +155,8 @@ void CompressorPool::WriteFinished(const std::function<bool()>& mustWait) {
         lock.unlock();
         const Outcome outcome = Write(*member);
         const uint64_t reserved = member->reserved;
-        member.reset();  // its buffer is unmapped and its source closed before the room counts as free
+        m_chunks->Give(member->held.chunks);
+        member.reset();  // its source is closed too before the room counts as free
         if (m_onOutcome) {
             m_onOutcome(outcome);
         }

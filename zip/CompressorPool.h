@@ -14,9 +14,10 @@
 // larger member, a stored one (an archive suffix), and one that grows past its buffer while it is read are
 // streamed into the archive by the submitter's thread when their turn comes, through the writer's 16 KiB
 // buffers. At most 2 x workers members are in flight (submitted and not yet reported, each with its source
-// open), and their buffers take at most kHeldBudget (64 MiB) between them, each rounded up to whole pages (of
-// up to 2 MiB): Submit waits, writing finished members, until there is room. Each worker also holds one
-// compressor (about 260 KiB) and a 16 KiB buffer.
+// open), and their compressed data takes at most kHeldBudget (64 MiB) between them, reserved by its deflate
+// bound: Submit waits, writing finished members, until there is room. That data lies in chunks of 1 MiB that
+// are used again and again, so no more than 64 MiB plus one chunk per member in flight are ever allocated.
+// Each worker also holds one compressor (about 260 KiB) and a 16 KiB buffer.
 //
 // Failures. Each member's outcome is the status AddOpenFile would have returned for it, and it leaves the
 // archive as AddOpenFile would have: a member that fails adds nothing, and the ones after it go on; once the
@@ -106,6 +107,8 @@ class CompressorPool {
     uint64_t m_held = 0;                             // buffer bytes reserved by members in flight
     bool m_cancelled = false;
     bool m_stopping = false;
+    std::unique_ptr<ChunkStore>
+        m_chunks;  // the memory held members are compressed into, used again and again
     std::vector<std::thread> m_threads;
 };
 

@@ -3,24 +3,51 @@
 // ZIP library uses it.
 #pragma once
 
-#include <sys/mman.h>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "zip/ZipFormat.h"
 #include "zip/ZipWriter.h"
 
 namespace zip {
 
-// Memory mapped for one member alone and unmapped when it is done, so that what the process holds is what
-// the pool has in flight, however the allocator would have kept freed blocks.
-struct Unmap {
-    size_t length = 0;
-    void operator()(uint8_t* data) const { ::munmap(data, length); }
+using Chunk = std::unique_ptr<uint8_t[]>;
+
+// Fixed-size pieces of memory that held members are compressed into, handed out again and again: each is
+// paged in once, and the one taken next is the one given back last, still warm in the caches. Fresh memory
+// for every member costs as much again as the copying it holds. Safe to use from several threads.
+class ChunkStore {
+  public:
+    static constexpr size_t kChunkSize = size_t{1} << 20;
+
+    Chunk Take() {
+        std::lock_guard lock(m_mutex);
+        if (m_free.empty()) {
+            return Chunk(new (std::nothrow) uint8_t[kChunkSize]);  // nullptr when there is no memory
+        }
+        Chunk chunk = std::move(m_free.back());
+        m_free.pop_back();
+        return chunk;
+    }
+
+    void Give(std::vector<Chunk>& chunks) {
+        std::lock_guard lock(m_mutex);
+        for (Chunk& chunk : chunks) {
+            if (chunk) {
+                m_free.push_back(std::move(chunk));
+            }
+        }
+        chunks.clear();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::vector<Chunk> m_free;
 };
-using HeldBytes = std::unique_ptr<uint8_t, Unmap>;
 
 struct HeldMember {
     ZipEntry entry;  // final CRC-32, sizes, flags, times and attributes; the offset is set when it is written
@@ -28,11 +55,11 @@ struct HeldMember {
     int64_t announcedSize = 0;
     ZipStatus openStatus = ZipStatus::Ok;  // the source could not be opened or examined: nothing to write
     ZipStatus dataStatus = ZipStatus::Ok;  // reading or compressing failed part-way
-    // The writer's thread is to stream it instead: more data came than its buffer holds (the source grew), no
-    // buffer could be had, or it is a stored member.
+    // The writer's thread is to stream it instead: more data came than was reserved for it (the source grew),
+    // no memory could be had, or it is a stored member.
     bool streamed = false;
-    HeldBytes data;
-    size_t size = 0;  // bytes of compressed data in `data`
+    std::vector<Chunk> chunks;  // the compressed data, kChunkSize bytes a chunk, the last one filled in part
+    size_t size = 0;            // bytes of compressed data in all
 };
 
 // The most bytes raw deflate can make of `size` bytes (the zlib-wrapped bound, a little above the raw one).

@@ -1,7 +1,6 @@
 #include "zip/ZipWriter.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <zlib.h>
 #include <algorithm>
 #include <array>
@@ -80,8 +79,9 @@ class SourceReader {
     uLong m_crc = crc32(0L, Z_NULL, 0);
 };
 
-// Takes compressed output: `final` is false when the output buffer has filled up and the stream goes on.
-using Emit = std::function<ZipStatus(std::span<const uint8_t> bytes, bool final)>;
+// Takes compressed output. `final` is false when the output buffer has filled up and the stream goes on: in
+// the buffer emptied again, or in the one the callback points `next` at.
+using Emit = std::function<ZipStatus(std::span<const uint8_t> bytes, bool final, std::span<uint8_t>* next)>;
 
 // One raw deflate stream at level 8 over the whole source. Output collects in `out` and goes to `emit` each
 // time `out` is full, and once more with the rest when the stream is finished. How the input and the output
@@ -110,7 +110,7 @@ ZipStatus DeflateSource(SourceReader& source, std::span<uint8_t> out, const Emit
             }
             pending = out.size() - stream->avail_out;
             if (result == Z_STREAM_END) {
-                return emit(out.first(pending), true);
+                return emit(out.first(pending), true, &out);
             }
             if (pending < out.size()) {
                 // Room was left, so deflate took all the input; at the end it must have finished the stream.
@@ -119,7 +119,7 @@ ZipStatus DeflateSource(SourceReader& source, std::span<uint8_t> out, const Emit
                 }
                 break;
             }
-            status = emit(out, false);
+            status = emit(out, false, &out);
             if (status != ZipStatus::Ok) {
                 return status;
             }
@@ -200,7 +200,7 @@ class ZipWriter::Impl {
 
     ZipStatus AddFile(const std::string& name, const std::string& sourcePath, ZipEntry* recorded);
     ZipStatus AddOpenFile(const std::string& name, platform::File file, ZipEntry* recorded);
-    HeldMember Hold(const std::string& name, platform::File& file, size_t capacity) const;
+    HeldMember Hold(const std::string& name, platform::File& file, size_t capacity, ChunkStore& chunks) const;
     ZipStatus AddHeld(HeldMember& member, ZipEntry* recorded);
     ZipStatus Close();
     bool StartAt(uint64_t offset);
@@ -340,7 +340,8 @@ ZipStatus ZipWriter::Impl::Record(ZipEntry& entry, uint64_t start, ZipEntry* rec
     return ZipStatus::Ok;
 }
 
-HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, size_t capacity) const {
+HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, size_t capacity,
+                                 ChunkStore& chunks) const {
     HeldMember held;
     held.entry = EntryNamed(name);
     SourceInfo info;
@@ -351,25 +352,27 @@ HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, 
     held.announcedSize = info.announcedSize;
     held.localExtra = LocalTimestampExtra(info);
     Describe(held.entry, info);
-    void* memory = held.entry.method == kMethodDeflated
-                       ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                       : MAP_FAILED;
-    if (memory == MAP_FAILED) {
-        held.streamed = true;
-        return held;
-    }
-    ::madvise(memory, capacity, MADV_HUGEPAGE);  // fewer page faults; only a hint
-    held.data = HeldBytes(static_cast<uint8_t*>(memory), Unmap{capacity});
+    // Only as many chunks as the reservation allows: a source that has grown since is streamed instead.
+    const auto more = [&]() -> std::span<uint8_t> {
+        held.chunks.push_back(held.chunks.size() * ChunkStore::kChunkSize < capacity ? chunks.Take()
+                                                                                     : nullptr);
+        return {held.chunks.back().get(), held.chunks.back() ? ChunkStore::kChunkSize : 0};
+    };
+    const std::span<uint8_t> first = held.entry.method == kMethodDeflated ? more() : std::span<uint8_t>();
     SourceReader reader(file);
     held.dataStatus =
-        DeflateSource(reader, {held.data.get(), capacity}, [&](std::span<const uint8_t> bytes, bool final) {
-            held.streamed = !final;
-            held.size = bytes.size();
-            return final ? ZipStatus::Ok : ZipStatus::TooLarge;
-        });
-    if (held.streamed) {
+        first.empty()
+            ? ZipStatus::TooLarge
+            : DeflateSource(reader, first,
+                            [&](std::span<const uint8_t> bytes, bool final, std::span<uint8_t>* next) {
+                                held.size += bytes.size();
+                                *next = final ? *next : more();
+                                return final || !next->empty() ? ZipStatus::Ok : ZipStatus::TooLarge;
+                            });
+    if (held.dataStatus == ZipStatus::TooLarge && (held.chunks.empty() || !held.chunks.back())) {
+        held.streamed = true;
         held.dataStatus = ZipStatus::Ok;
-        held.data.reset();
+        chunks.Give(held.chunks);
         return held;
     }
     held.entry.flags = held.entry.localFlags = kFlagMaximumCompression;
@@ -398,7 +401,10 @@ ZipStatus ZipWriter::Impl::AddHeld(HeldMember& held, ZipEntry* recorded) {
         status = ZipStatus::WriteFailed;
     } else {
         m_written += HeaderSize(entry, HeaderForm::Local);
-        status = WriteData({held.data.get(), held.size});
+        for (size_t i = 0; status == ZipStatus::Ok && i < held.chunks.size(); ++i) {
+            const size_t offset = i * ChunkStore::kChunkSize;
+            status = WriteData({held.chunks[i].get(), std::min(ChunkStore::kChunkSize, held.size - offset)});
+        }
     }
     if (status != ZipStatus::Ok) {
         CutBackTo(start);
@@ -457,11 +463,11 @@ ZipStatus ZipWriter::Impl::WriteMember(ZipEntry& entry, std::span<const uint8_t>
 
     const uint64_t dataStart = m_written;
     SourceReader reader(source);
-    const ZipStatus status =
-        entry.method == kMethodStored
-            ? CopyStored(reader)
-            : DeflateSource(reader, m_output,
-                            [this](std::span<const uint8_t> bytes, bool) { return WriteData(bytes); });
+    const ZipStatus status = entry.method == kMethodStored
+                                 ? CopyStored(reader)
+                                 : DeflateSource(reader, m_output,
+                                                 [this](std::span<const uint8_t> bytes, bool,
+                                                        std::span<uint8_t>*) { return WriteData(bytes); });
     source.Close();
     if (status != ZipStatus::Ok) {
         return status;
@@ -642,8 +648,9 @@ void ZipWriter::StartWritebackEarly(bool on) {
     }
 }
 
-HeldMember ZipWriter::Hold(const std::string& name, platform::File& source, size_t capacity) const {
-    return m_impl->Hold(name, source, capacity);
+HeldMember ZipWriter::Hold(const std::string& name, platform::File& source, size_t capacity,
+                           ChunkStore& chunks) const {
+    return m_impl->Hold(name, source, capacity, chunks);
 }
 
 ZipStatus ZipWriter::AddHeld(HeldMember& member, ZipEntry* recorded) {

@@ -32,6 +32,7 @@
 
 namespace zip {
 
+class ChunkStore;
 struct HeldMember;
 
 // The result of a writer operation; 0 (Ok) on success.
@@ -129,9 +130,11 @@ class ZipWriter {
     class Impl;
     explicit ZipWriter(std::unique_ptr<Impl> impl);
 
-    // For the pool. Hold compresses a member into `capacity` bytes of memory and may run on any thread: it
-    // reads nothing that the writer's own thread changes. AddHeld puts such a member into the archive.
-    HeldMember Hold(const std::string& name, platform::File& source, size_t capacity) const;
+    // For the pool. Hold compresses a member into at most `capacity` bytes of memory, in chunks from
+    // `chunks`, and may run on any thread: it reads nothing that the writer's own thread changes. AddHeld
+    // puts such a member into the archive.
+    HeldMember Hold(const std::string& name, platform::File& source, size_t capacity,
+                    ChunkStore& chunks) const;
     ZipStatus AddHeld(HeldMember& member, ZipEntry* recorded);
 
     std::unique_ptr<Impl> m_impl;

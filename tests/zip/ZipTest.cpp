@@ -161,8 +161,10 @@ const struct Kind {
 } kKinds[] = {
     {"empty.jpg", "empty.jpg", "", 0644, 8, 0x81800020},
     {"itself.jpg", "", "", 0, 8, 0},
+    // Backslashes become slashes, nothing else changes; too large for the pools below to hold: streamed.
     {"E:\\DCIM\\..\\IMG -1.jpg", "E:/DCIM/../IMG -1.jpg", PhotoLikeBytes(5 << 20, 1), 0644, 8, 0x81800020},
-    {"photo.zip.jpg", "photo.zip.jpg", PhotoLikeBytes(16384, 2), 0444, 8, 0x81000021},
+    // Read-only; held in three chunks; the suffix of the whole name counts.
+    {"photo.zip.jpg", "photo.zip.jpg", PhotoLikeBytes((2 << 20) + 16384, 2), 0444, 8, 0x81000021},
     {".hidden.tar.GZ", ".hidden.tar.GZ", PhotoLikeBytes(70000, 3), 0466, 0, 0x81000023},
     // A DOS-style header whose newer header, at 0x80, is a PE one.
     {"setup.exe", "setup.exe", "MZ" + std::string(58, '\0') + "\x80" + std::string(67, '\0') + "PE", 0755, 8,
@@ -175,13 +177,13 @@ std::string SourceOf(const TempDir& dir, size_t i) {
 }
 
 // The files of kKinds into `archive`: one AddFile each when `workers` is 0, else through a pool of that many
-// workers that holds members of up to 1 MiB. The outcomes as they were reported.
+// workers that holds members of up to 4 MiB. The outcomes as they were reported.
 std::vector<zip::CompressorPool::Outcome> WriteKinds(const TempDir& dir, const std::string& archive,
                                                      unsigned workers) {
     std::vector<zip::CompressorPool::Outcome> outcomes;
     zip::ZipWriter writer = zip::ZipWriter::Create(archive);
     zip::CompressorPool pool(
-        writer, [&](const auto& outcome) { outcomes.push_back(outcome); }, workers, 1 << 20);
+        writer, [&](const auto& outcome) { outcomes.push_back(outcome); }, workers, 4 << 20);
     for (size_t i = 0; i < std::size(kKinds); ++i) {
         const std::string source = kKinds[i].mode == 0 ? archive : SourceOf(dir, i);
         if (workers > 0) {
