@@ -3,6 +3,7 @@
 // ZIP library uses it.
 #pragma once
 
+#include <sys/mman.h>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,19 +16,26 @@
 
 namespace zip {
 
-using Chunk = std::unique_ptr<uint8_t[]>;
+// Mapped for the pool alone, so that the memory goes back to the system with the pool rather than staying
+// with the allocator.
+inline constexpr size_t kChunkSize = size_t{1} << 20;
+struct Unmap {
+    void operator()(uint8_t* data) const { ::munmap(data, kChunkSize); }
+};
+using Chunk = std::unique_ptr<uint8_t, Unmap>;
 
 // Fixed-size pieces of memory that held members are compressed into, handed out again and again: each is
 // paged in once, and the one taken next is the one given back last, still warm in the caches. Fresh memory
 // for every member costs as much again as the copying it holds. Safe to use from several threads.
 class ChunkStore {
   public:
-    static constexpr size_t kChunkSize = size_t{1} << 20;
-
+    // A chunk of kChunkSize bytes; nullptr when there is no memory.
     Chunk Take() {
         std::lock_guard lock(m_mutex);
         if (m_free.empty()) {
-            return Chunk(new (std::nothrow) uint8_t[kChunkSize]);  // nullptr when there is no memory
+            void* data =
+                ::mmap(nullptr, kChunkSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            return Chunk(data == MAP_FAILED ? nullptr : static_cast<uint8_t*>(data));
         }
         Chunk chunk = std::move(m_free.back());
         m_free.pop_back();

@@ -354,9 +354,8 @@ HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, 
     Describe(held.entry, info);
     // Only as many chunks as the reservation allows: a source that has grown since is streamed instead.
     const auto more = [&]() -> std::span<uint8_t> {
-        held.chunks.push_back(held.chunks.size() * ChunkStore::kChunkSize < capacity ? chunks.Take()
-                                                                                     : nullptr);
-        return {held.chunks.back().get(), held.chunks.back() ? ChunkStore::kChunkSize : 0};
+        held.chunks.push_back(held.chunks.size() * kChunkSize < capacity ? chunks.Take() : nullptr);
+        return {held.chunks.back().get(), held.chunks.back() ? kChunkSize : 0};
     };
     const std::span<uint8_t> first = held.entry.method == kMethodDeflated ? more() : std::span<uint8_t>();
     SourceReader reader(file);
@@ -402,8 +401,8 @@ ZipStatus ZipWriter::Impl::AddHeld(HeldMember& held, ZipEntry* recorded) {
     } else {
         m_written += HeaderSize(entry, HeaderForm::Local);
         for (size_t i = 0; status == ZipStatus::Ok && i < held.chunks.size(); ++i) {
-            const size_t offset = i * ChunkStore::kChunkSize;
-            status = WriteData({held.chunks[i].get(), std::min(ChunkStore::kChunkSize, held.size - offset)});
+            const size_t offset = i * kChunkSize;
+            status = WriteData({held.chunks[i].get(), std::min(kChunkSize, held.size - offset)});
         }
     }
     if (status != ZipStatus::Ok) {
