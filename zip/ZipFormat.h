@@ -43,7 +43,6 @@ inline constexpr uint8_t kTimestampFlags = 0x07;  // modification, access and cr
 // DOS attribute bits in the low byte of the external attributes.
 inline constexpr uint32_t kDosReadOnly = 0x01;
 inline constexpr uint32_t kDosHidden = 0x02;
-inline constexpr uint32_t kDosSystem = 0x04;
 inline constexpr uint32_t kDosDirectory = 0x10;
 inline constexpr uint32_t kDosArchive = 0x20;
 // Unix mode bits in the high half.

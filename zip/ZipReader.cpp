@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <zlib.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "platform/Sys.h"
 
@@ -175,36 +178,6 @@ bool CountAgrees(size_t parsed, uint16_t recorded) {
 }
 
 }  // namespace
-
-const char* StatusName(ReadStatus status) {
-    switch (status) {
-        case ReadStatus::Ok:
-            return "ok";
-        case ReadStatus::ReadFailed:
-            return "read failed";
-        case ReadStatus::NotAnArchive:
-            return "not an archive";
-        case ReadStatus::Damaged:
-            return "damaged";
-        case ReadStatus::Unsupported:
-            return "unsupported";
-        case ReadStatus::Mismatch:
-            return "mismatch";
-        case ReadStatus::NoSuchMember:
-            return "no such member";
-    }
-    return "unknown";
-}
-
-bool MemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
-    if (offset > m_size || count > m_size - offset) {
-        return false;
-    }
-    if (count > 0) {
-        std::memcpy(buffer, m_data + offset, count);
-    }
-    return true;
-}
 
 std::optional<FileByteSource> FileByteSource::Open(const std::string& path) {
     return FromFile(platform::File::OpenForReading(path));
@@ -463,24 +436,7 @@ void ZipReader::FindDataLimits(uint64_t directoryOffset) {
     }
 }
 
-size_t ZipReader::Find(std::string_view name) const {
-    for (size_t i = 0; i < m_members.size(); ++i) {
-        if (m_members[i].name == name) {
-            return i;
-        }
-    }
-    return kNotFound;
-}
-
-ReadResult ZipReader::Verify(size_t index) {
-    return VerifyMember(index, std::nullopt);
-}
-
 ReadResult ZipReader::Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize) {
-    return VerifyMember(index, Expected{expectedCrc32, expectedSize});
-}
-
-ReadResult ZipReader::VerifyMember(size_t index, const std::optional<Expected>& expected) {
     if (index >= m_members.size()) {
         return Fail(ReadStatus::NoSuchMember, "no member has this index");
     }
@@ -521,13 +477,53 @@ ReadResult ZipReader::VerifyMember(size_t index, const std::optional<Expected>& 
     if (crc != m.crc32) {
         return Mismatch("the data's CRC-32 differs from the central directory's");
     }
-    if (expected && size != expected->size) {
+    if (size != expectedSize) {
         return Mismatch("the data's size differs from the expected size");
     }
-    if (expected && crc != expected->crc32) {
+    if (crc != expectedCrc32) {
         return Mismatch("the data's CRC-32 differs from the expected CRC-32");
     }
     return {};
+}
+
+std::vector<ReadResult> ZipReader::VerifyAll(const std::vector<MemberCheck>& checks,
+                                             const SourceMaker& makeSource, unsigned threads) const {
+    std::vector<ReadResult> results(checks.size());
+    if (threads == 0) {
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    }
+    std::vector<std::unique_ptr<ByteSource>> sources;
+    while (sources.size() < std::min<size_t>(threads, checks.size())) {
+        std::unique_ptr<ByteSource> source = makeSource();
+        if (!source) {
+            break;
+        }
+        sources.push_back(std::move(source));
+    }
+    if (sources.empty()) {
+        std::fill(results.begin(), results.end(), ReadFailure("the archive again to check it"));
+        return results;
+    }
+    std::atomic<size_t> next{0};
+    const auto work = [&](ByteSource* source) {
+        ZipReader reader(*source, *this);
+        for (size_t i = next++; i < checks.size(); i = next++) {
+            results[i] = reader.Verify(checks[i].index, checks[i].crc32, checks[i].size);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < sources.size(); ++i) {
+        try {
+            helpers.emplace_back(work, sources[i].get());
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same work
+        }
+    }
+    work(sources[0].get());
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    return results;
 }
 
 ReadResult ZipReader::CheckLocalHeader(const MemberInfo& m, uint64_t limit, uint64_t* dataOffset) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,21 +30,6 @@ class ByteSource {
     virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
 };
 
-// Bytes already in memory; they are not copied and must outlive the source.
-class MemoryByteSource final : public ByteSource {
-  public:
-    MemoryByteSource(const void* data, size_t size)
-        : m_data(static_cast<const uint8_t*>(data)), m_size(size) {}
-    explicit MemoryByteSource(std::string_view bytes) : MemoryByteSource(bytes.data(), bytes.size()) {}
-
-    uint64_t Size() const override { return m_size; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
-
-  private:
-    const uint8_t* m_data;
-    size_t m_size;
-};
-
 // A file read through the platform layer, so tests can make its reads fail. The size is taken once, when
 // the source is made.
 class FileByteSource final : public ByteSource {
@@ -55,7 +41,6 @@ class FileByteSource final : public ByteSource {
 
     uint64_t Size() const override { return m_size; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
-    platform::File& File() { return m_file; }
 
   private:
     FileByteSource(platform::File file, uint64_t size) : m_file(std::move(file)), m_size(size) {}
@@ -101,8 +86,6 @@ enum class ReadStatus {
     NoSuchMember,  // the index names no member (or the archive was not opened)
 };
 
-const char* StatusName(ReadStatus status);
-
 struct ReadResult {
     ReadStatus status = ReadStatus::Ok;
     std::string reason;  // a few plain words; empty when Ok
@@ -129,6 +112,16 @@ struct MemberInfo {
     bool zip64 = false;  // a size or the offset is deferred to a Zip64 extra field
 };
 
+// One member to check: its index in Members(), and the CRC-32 and size the caller recorded for it.
+struct MemberCheck {
+    size_t index = 0;
+    uint32_t crc32 = 0;
+    uint64_t size = 0;
+};
+
+// Makes a new source over the same archive; nullptr when it cannot (errno telling why).
+using SourceMaker = std::function<std::unique_ptr<ByteSource>()>;
+
 class ZipReader {
   public:
     static constexpr size_t kNotFound = static_cast<size_t>(-1);
@@ -142,24 +135,26 @@ class ZipReader {
 
     // In central directory order, which is the order in which the members were added.
     const std::vector<MemberInfo>& Members() const { return m_members; }
-    // The first member with exactly this name, or kNotFound.
-    size_t Find(std::string_view name) const;
 
     // Reads the member's local header, checks it against its central header, and streams its data
     // (inflating a deflated member), comparing the CRC-32 and size of what comes out with the central
-    // directory's. The second form also compares them with the caller's own record of the member.
-    ReadResult Verify(size_t index);
+    // directory's and with the caller's own record of the member.
     ReadResult Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize);
 
+    // Verify for every check, on up to `threads` threads (0: one per core), the calling one among them. Each
+    // reads the archive through a source of its own from `makeSource`, which is called on the calling thread,
+    // once per thread, before they start; they share nothing else. The results come in the order of `checks`.
+    // When not even one source can be made, every result is ReadFailed.
+    std::vector<ReadResult> VerifyAll(const std::vector<MemberCheck>& checks, const SourceMaker& makeSource,
+                                      unsigned threads = 0) const;
+
   private:
-    struct Expected {
-        uint32_t crc32;
-        uint64_t size;
-    };
+    // A reader of the members `opened` has found, reading through `source`.
+    ZipReader(ByteSource& source, const ZipReader& opened)
+        : m_source(source), m_members(opened.m_members), m_limits(opened.m_limits) {}
 
     ReadResult ReadDirectory(uint64_t offset, uint64_t size, uint16_t recordedCount);
     void FindDataLimits(uint64_t directoryOffset);
-    ReadResult VerifyMember(size_t index, const std::optional<Expected>& expected);
     ReadResult CheckLocalHeader(const MemberInfo& member, uint64_t limit, uint64_t* dataOffset);
     ReadResult CopyStored(uint64_t offset, const MemberInfo& member, uint32_t* crc, uint64_t* size);
     ReadResult Inflate(uint64_t offset, const MemberInfo& member, uint32_t* crc, uint64_t* size);

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "platform/Path.h"
 #include "platform/Sys.h"
 #include "platform/Text.h"
+#include "zip/HeldMember.h"
 
 namespace zip {
 namespace {
@@ -22,15 +25,10 @@ constexpr int kDeflateLevel = 8;
 constexpr int kRawWindowBits = -15;  // negative: raw deflate, no zlib header or trailer
 constexpr int kMemoryLevel = 8;
 
-alloc_func g_compressorAlloc = nullptr;  // set by tests only
-free_func g_compressorFree = nullptr;
-
 // One raw deflate stream at level 8, ended when it goes out of scope.
 class DeflateStream {
   public:
     DeflateStream() {
-        m_stream.zalloc = g_compressorAlloc;
-        m_stream.zfree = g_compressorFree;
         m_ok = deflateInit2(&m_stream, kDeflateLevel, Z_DEFLATED, kRawWindowBits, kMemoryLevel,
                             Z_DEFAULT_STRATEGY) == Z_OK;
     }
@@ -51,55 +49,138 @@ class DeflateStream {
     bool m_ok = false;
 };
 
-// The most bytes deflate can make of `size` bytes (the zlib-wrapped bound, a little above the raw one).
-uint64_t DeflatedSizeBound(uint64_t size) {
-    return compressBound(static_cast<uLong>(size));
-}
+// Reads a source front to back in pieces of kBufferSize, keeping the count and the CRC-32 of what it read.
+class SourceReader {
+  public:
+    explicit SourceReader(platform::File& file) : m_file(file) {}
 
-// Reads until `out` is full or the file ends; the number of bytes read, or no value on a read error.
-std::optional<size_t> ReadUpTo(platform::File& file, std::span<uint8_t> out) {
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = file.Read(out.data() + done, out.size() - done);
+    // The next piece, empty at the end of the source.
+    ZipStatus Next(std::span<const uint8_t>* piece) {
+        const ssize_t n = m_file.Read(m_input.data(), m_input.size());
         if (n < 0) {
-            return std::nullopt;
+            return ZipStatus::WriteFailed;  // the member cannot be written in full
         }
-        if (n == 0) {
-            break;
+        const auto count = static_cast<size_t>(n);
+        if (m_bytesRead + count > kMaxMemberSize) {
+            return ZipStatus::TooLarge;  // the source grew past what a member can hold
         }
-        done += static_cast<size_t>(n);
+        m_bytesRead += count;
+        m_crc = crc32(m_crc, m_input.data(), static_cast<uInt>(count));
+        *piece = {m_input.data(), count};
+        return ZipStatus::Ok;
     }
-    return done;
+    uint64_t BytesRead() const { return m_bytesRead; }
+    uint32_t Crc() const { return static_cast<uint32_t>(m_crc); }
+
+  private:
+    platform::File& m_file;
+    std::array<uint8_t, kBufferSize> m_input{};
+    uint64_t m_bytesRead = 0;
+    uLong m_crc = crc32(0L, Z_NULL, 0);
+};
+
+// Takes compressed output. `final` is false when the output buffer has filled up and the stream goes on: in
+// the buffer emptied again, or in the one the callback points `next` at.
+using Emit = std::function<ZipStatus(std::span<const uint8_t> bytes, bool final, std::span<uint8_t>* next)>;
+
+// One raw deflate stream at level 8 over the whole source. Output collects in `out` and goes to `emit` each
+// time `out` is full, and once more with the rest when the stream is finished. How the input and the output
+// are cut into pieces does not change the bytes deflate makes.
+ZipStatus DeflateSource(SourceReader& source, std::span<uint8_t> out, const Emit& emit) {
+    DeflateStream stream;
+    if (!stream.Ok()) {
+        return ZipStatus::CompressorFailed;
+    }
+    size_t pending = 0;  // compressed bytes waiting in `out`
+    for (;;) {
+        std::span<const uint8_t> piece;
+        ZipStatus status = source.Next(&piece);
+        if (status != ZipStatus::Ok) {
+            return status;
+        }
+        const int flush = piece.empty() ? Z_FINISH : Z_NO_FLUSH;
+        stream->next_in = const_cast<uint8_t*>(piece.data());
+        stream->avail_in = static_cast<uInt>(piece.size());
+        for (;;) {
+            stream->next_out = out.data() + pending;
+            stream->avail_out = static_cast<uInt>(out.size() - pending);
+            const int result = deflate(stream.get(), flush);
+            if (result == Z_STREAM_ERROR) {
+                return ZipStatus::CompressorFailed;
+            }
+            pending = out.size() - stream->avail_out;
+            if (result == Z_STREAM_END) {
+                return emit(out.first(pending), true, &out);
+            }
+            if (pending < out.size()) {
+                // Room was left, so deflate took all the input; at the end it must have finished the stream.
+                if (flush == Z_FINISH) {
+                    return ZipStatus::CompressorFailed;
+                }
+                break;
+            }
+            status = emit(out, false, &out);
+            if (status != ZipStatus::Ok) {
+                return status;
+            }
+            pending = 0;
+        }
+    }
 }
 
 // Whether a disk file of `size` bytes is a DOS-style executable program; no value when it cannot be read.
-// Leaves the file positioned at its start.
+// Reads at fixed offsets and leaves the file position alone.
 std::optional<bool> ProbeExecutable(platform::File& file, uint64_t size) {
+    std::array<uint8_t, kDosHeaderSize> header{};
     if (size <= kDosHeaderSize) {
         return false;
     }
-    std::array<uint8_t, kDosHeaderSize> header{};
-    const auto got = ReadUpTo(file, header);
-    if (!got) {
-        return std::nullopt;
+    if (!file.ReadAt(0, header.data(), header.size())) {
+        return errno == ENODATA ? std::optional(false) : std::nullopt;  // shorter by now: no program
     }
-    bool executable = false;
-    const uint32_t newHeader = *got == header.size() ? NewHeaderOffset(header) : 0;
-    if (newHeader != 0 && uint64_t{newHeader} + 2 <= size) {
-        std::array<uint8_t, 2> signature{};
-        if (!file.Seek(newHeader)) {
-            return std::nullopt;
-        }
-        const auto read = ReadUpTo(file, signature);
-        if (!read) {
-            return std::nullopt;
-        }
-        executable = *read == signature.size() && IsExecutableSignature(signature);
+    const uint32_t newHeader = NewHeaderOffset(header);
+    std::array<uint8_t, 2> signature{};
+    if (newHeader == 0 || uint64_t{newHeader} + signature.size() > size) {
+        return false;
     }
-    if (!file.Seek(0)) {
-        return std::nullopt;
+    if (!file.ReadAt(newHeader, signature.data(), signature.size())) {
+        return errno == ENODATA ? std::optional(false) : std::nullopt;
     }
-    return executable;
+    return IsExecutableSignature(signature);
+}
+
+// The SourceInfo of a regular file the caller opened, and the file positioned at its start. CannotOpenFile
+// for anything else, and for the archive itself.
+ZipStatus DescribeOpenFile(platform::File& file, const std::string& memberName, dev_t archiveDevice,
+                           ino_t archiveInode, SourceInfo* info) {
+    const auto fileInfo = file.Info();
+    if (!fileInfo || !fileInfo->IsRegular() ||
+        (fileInfo->device == archiveDevice && fileInfo->inode == archiveInode) || !file.Seek(0)) {
+        return ZipStatus::CannotOpenFile;
+    }
+    const auto executable = ProbeExecutable(file, fileInfo->size);
+    if (!executable) {
+        return ZipStatus::CannotOpenFile;
+    }
+    *info = SourceInfoOf(*fileInfo, platform::NameOf(memberName), *executable);
+    return ZipStatus::Ok;
+}
+
+// A new entry for `name`: backslashes turned into slashes, and the method the name calls for.
+ZipEntry EntryNamed(const std::string& name) {
+    ZipEntry entry;
+    entry.name = name;
+    std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
+    entry.method = HasArchiveSuffix(entry.name) ? kMethodStored : kMethodDeflated;
+    return entry;
+}
+
+// The values of `info` that both the provisional and the final headers carry.
+void Describe(ZipEntry& entry, const SourceInfo& info) {
+    entry.dosDate = static_cast<uint16_t>(info.dosDateTime >> 16);
+    entry.dosTime = static_cast<uint16_t>(info.dosDateTime);
+    entry.externalAttributes = info.externalAttributes;
+    entry.centralExtra = CentralTimestampExtra(info);
 }
 
 ZipStatus AsReported(ZipStatus status) {
@@ -109,14 +190,22 @@ ZipStatus AsReported(ZipStatus status) {
 
 }  // namespace
 
+uint64_t DeflatedSizeBound(uint64_t size) {
+    return compressBound(static_cast<uLong>(size));
+}
+
 class ZipWriter::Impl {
   public:
     static std::unique_ptr<Impl> Open(const std::string& path, bool mustBeNew);
 
     ZipStatus AddFile(const std::string& name, const std::string& sourcePath, ZipEntry* recorded);
+    ZipStatus AddOpenFile(const std::string& name, platform::File file, ZipEntry* recorded);
+    HeldMember Hold(const std::string& name, platform::File& file, size_t capacity, ChunkStore& chunks) const;
+    ZipStatus AddHeld(HeldMember& member, ZipEntry* recorded);
     ZipStatus Close();
     bool StartAt(uint64_t offset);
     const platform::FileInfo& Info() const { return m_info; }
+    void StartWritebackEarly(bool on) { m_writebackEarly = on; }
 
   private:
     struct Source {
@@ -126,29 +215,29 @@ class ZipWriter::Impl {
 
     Impl(platform::File file, const platform::FileInfo& info) : m_file(std::move(file)), m_info(info) {}
 
+    ZipStatus Admit(const ZipEntry& entry) const;
     ZipStatus OpenSource(const std::string& path, Source* source) const;
+    ZipStatus AddSource(ZipEntry& entry, Source& source, ZipEntry* recorded);
     ZipStatus CheckRoom(const ZipEntry& entry, int64_t announcedSize);
     ZipStatus WriteMember(ZipEntry& entry, std::span<const uint8_t> localExtra, platform::File& source);
-    ZipStatus CopyStored(platform::File& source);
-    ZipStatus Deflate(platform::File& source);
-    ZipStatus ReadSource(platform::File& source, size_t* count);
-    ZipStatus WriteData(const uint8_t* data, size_t count);
+    ZipStatus CopyStored(SourceReader& source);
+    ZipStatus WriteData(std::span<const uint8_t> data);
     bool WriteHeader(const ZipEntry& entry, HeaderForm form, std::span<const uint8_t> extra);
     bool Reposition(uint64_t offset);
     void CutBackTo(uint64_t offset);
+    ZipStatus Record(ZipEntry& entry, uint64_t start, ZipEntry* recorded);
 
     platform::File m_file;
-    platform::FileInfo m_info;  // the archive file as created
-    uint64_t m_written = 0;     // bytes of the archive so far; every offset in a header is taken from it
+    // The archive file as created, never changed: Hold reads its identity on other threads.
+    const platform::FileInfo m_info;
+    uint64_t m_written = 0;  // bytes of the archive so far; every offset in a header is taken from it
     ZipStatus m_latched = ZipStatus::Ok;
     std::vector<ZipEntry> m_entries;
     uint64_t m_directorySize = 0;  // the central directory as it stands
+    bool m_writebackEarly = true;
 
     // The member being added.
-    uint64_t m_bytesRead = 0;
-    uLong m_crc = 0;
     uint64_t m_dataLimit = 0;  // the offset its data must not pass, so that the directory still fits
-    std::array<uint8_t, kBufferSize> m_input{};
     std::array<uint8_t, kBufferSize> m_output{};
 };
 
@@ -180,43 +269,51 @@ std::unique_ptr<ZipWriter::Impl> ZipWriter::Impl::Open(const std::string& path, 
     return std::unique_ptr<Impl>(new Impl(std::move(file), *info));
 }
 
-ZipStatus ZipWriter::Impl::AddFile(const std::string& name, const std::string& sourcePath,
-                                   ZipEntry* recorded) {
+// The checks every member passes before its source is looked at.
+ZipStatus ZipWriter::Impl::Admit(const ZipEntry& entry) const {
     if (m_latched != ZipStatus::Ok) {
         return ZipStatus::AlreadyFailed;
     }
-    if (name.empty() || name.size() > kMaxNameLength) {
+    if (entry.name.empty() || entry.name.size() > kMaxNameLength) {
         return ZipStatus::BadArguments;
     }
-    if (m_entries.size() >= kMaxMembers) {
-        return ZipStatus::TooLarge;
-    }
-    ZipEntry entry;
-    entry.name = name;
-    std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
-    entry.method = HasArchiveSuffix(entry.name) ? kMethodStored : kMethodDeflated;
+    return m_entries.size() >= kMaxMembers ? ZipStatus::TooLarge : ZipStatus::Ok;
+}
 
+ZipStatus ZipWriter::Impl::AddFile(const std::string& name, const std::string& sourcePath,
+                                   ZipEntry* recorded) {
+    ZipEntry entry = EntryNamed(name);
+    ZipStatus status = Admit(entry);
     Source source;
-    ZipStatus status = OpenSource(sourcePath, &source);
-    if (status != ZipStatus::Ok) {
-        return status;
+    if (status == ZipStatus::Ok) {
+        status = OpenSource(sourcePath, &source);
     }
-    status = CheckRoom(entry, source.info.announcedSize);
-    if (status != ZipStatus::Ok) {
-        return status;
-    }
+    return status == ZipStatus::Ok ? AddSource(entry, source, recorded) : status;
+}
 
+ZipStatus ZipWriter::Impl::AddOpenFile(const std::string& name, platform::File file, ZipEntry* recorded) {
+    ZipEntry entry = EntryNamed(name);
+    ZipStatus status = Admit(entry);
+    Source source{std::move(file), {}};
+    if (status == ZipStatus::Ok) {
+        status = DescribeOpenFile(source.file, entry.name, m_info.device, m_info.inode, &source.info);
+    }
+    return status == ZipStatus::Ok ? AddSource(entry, source, recorded) : status;
+}
+
+ZipStatus ZipWriter::Impl::AddSource(ZipEntry& entry, Source& source, ZipEntry* recorded) {
+    ZipStatus status = CheckRoom(entry, source.info.announcedSize);
+    if (status != ZipStatus::Ok) {
+        return status;
+    }
     // Provisional values; the header is rewritten once the data is out.
     const SourceInfo& info = source.info;
     const bool sizeKnown = info.announcedSize >= 0;
+    Describe(entry, info);
     entry.flags = entry.localFlags = kFlagDataDescriptor;
-    entry.dosDate = static_cast<uint16_t>(info.dosDateTime >> 16);
-    entry.dosTime = static_cast<uint16_t>(info.dosDateTime);
     entry.uncompressedSize = sizeKnown ? static_cast<uint32_t>(info.announcedSize) : 0xFFFFFFFF;
     entry.compressedSize = entry.method == kMethodStored && sizeKnown ? entry.uncompressedSize : 0;
-    entry.externalAttributes = info.externalAttributes;
     entry.localHeaderOffset = static_cast<uint32_t>(m_written);
-    entry.centralExtra = CentralTimestampExtra(info);
     const auto localExtra = LocalTimestampExtra(info);
 
     const uint64_t start = m_written;
@@ -225,12 +322,94 @@ ZipStatus ZipWriter::Impl::AddFile(const std::string& name, const std::string& s
         CutBackTo(start);
         return AsReported(status);
     }
+    return Record(entry, start, recorded);
+}
+
+// Lists a member whose bytes are all written from `start` on, and starts their way to the disk.
+ZipStatus ZipWriter::Impl::Record(ZipEntry& entry, uint64_t start, ZipEntry* recorded) {
+    if (m_writebackEarly) {
+        // Only a hint: where it fails, the flush after Close simply has more to do.
+        ::sync_file_range(m_file.Descriptor(), static_cast<off_t>(start),
+                          static_cast<off_t>(m_written - start), SYNC_FILE_RANGE_WRITE);
+    }
     m_directorySize += HeaderSize(entry, HeaderForm::Central);
     m_entries.push_back(std::move(entry));
     if (recorded != nullptr) {
         *recorded = m_entries.back();
     }
     return ZipStatus::Ok;
+}
+
+HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, size_t capacity,
+                                 ChunkStore& chunks) const {
+    HeldMember held;
+    held.entry = EntryNamed(name);
+    SourceInfo info;
+    held.openStatus = DescribeOpenFile(file, held.entry.name, m_info.device, m_info.inode, &info);
+    if (held.openStatus != ZipStatus::Ok) {
+        return held;
+    }
+    held.announcedSize = info.announcedSize;
+    held.localExtra = LocalTimestampExtra(info);
+    Describe(held.entry, info);
+    // Only as many chunks as the reservation allows: a source that has grown since is streamed instead.
+    const auto more = [&]() -> std::span<uint8_t> {
+        held.chunks.push_back(held.chunks.size() * kChunkSize < capacity ? chunks.Take() : nullptr);
+        return {held.chunks.back().get(), held.chunks.back() ? kChunkSize : 0};
+    };
+    const std::span<uint8_t> first = held.entry.method == kMethodDeflated ? more() : std::span<uint8_t>();
+    SourceReader reader(file);
+    held.dataStatus =
+        first.empty()
+            ? ZipStatus::TooLarge
+            : DeflateSource(reader, first,
+                            [&](std::span<const uint8_t> bytes, bool final, std::span<uint8_t>* next) {
+                                held.size += bytes.size();
+                                *next = final ? *next : more();
+                                return final || !next->empty() ? ZipStatus::Ok : ZipStatus::TooLarge;
+                            });
+    if (held.dataStatus == ZipStatus::TooLarge && (held.chunks.empty() || !held.chunks.back())) {
+        held.streamed = true;
+        held.dataStatus = ZipStatus::Ok;
+        chunks.Give(held.chunks);
+        return held;
+    }
+    held.entry.flags = held.entry.localFlags = kFlagMaximumCompression;
+    held.entry.crc32 = reader.Crc();
+    held.entry.compressedSize = static_cast<uint32_t>(held.size);
+    held.entry.uncompressedSize = static_cast<uint32_t>(reader.BytesRead());
+    return held;
+}
+
+// Gives every answer AddOpenFile would have given for the member, and writes the same bytes.
+ZipStatus ZipWriter::Impl::AddHeld(HeldMember& held, ZipEntry* recorded) {
+    ZipEntry& entry = held.entry;
+    ZipStatus status = Admit(entry);
+    if (status == ZipStatus::Ok) {
+        status = held.openStatus;
+    }
+    if (status == ZipStatus::Ok) {
+        status = CheckRoom(entry, held.announcedSize);
+    }
+    if (status != ZipStatus::Ok || held.dataStatus != ZipStatus::Ok) {
+        return status != ZipStatus::Ok ? status : AsReported(held.dataStatus);
+    }
+    const uint64_t start = m_written;
+    entry.localHeaderOffset = static_cast<uint32_t>(start);
+    if (!WriteHeader(entry, HeaderForm::Local, held.localExtra)) {
+        status = ZipStatus::WriteFailed;
+    } else {
+        m_written += HeaderSize(entry, HeaderForm::Local);
+        for (size_t i = 0; status == ZipStatus::Ok && i < held.chunks.size(); ++i) {
+            const size_t offset = i * kChunkSize;
+            status = WriteData({held.chunks[i].get(), std::min(kChunkSize, held.size - offset)});
+        }
+    }
+    if (status != ZipStatus::Ok) {
+        CutBackTo(start);
+        return status;
+    }
+    return Record(entry, start, recorded);
 }
 
 ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) const {
@@ -282,17 +461,20 @@ ZipStatus ZipWriter::Impl::WriteMember(ZipEntry& entry, std::span<const uint8_t>
     m_written += HeaderSize(entry, HeaderForm::Local);
 
     const uint64_t dataStart = m_written;
-    m_bytesRead = 0;
-    m_crc = crc32(0L, Z_NULL, 0);
-    const ZipStatus status = entry.method == kMethodStored ? CopyStored(source) : Deflate(source);
+    SourceReader reader(source);
+    const ZipStatus status = entry.method == kMethodStored
+                                 ? CopyStored(reader)
+                                 : DeflateSource(reader, m_output,
+                                                 [this](std::span<const uint8_t> bytes, bool,
+                                                        std::span<uint8_t>*) { return WriteData(bytes); });
     source.Close();
     if (status != ZipStatus::Ok) {
         return status;
     }
 
-    entry.crc32 = static_cast<uint32_t>(m_crc);
+    entry.crc32 = reader.Crc();
     entry.compressedSize = static_cast<uint32_t>(m_written - dataStart);
-    entry.uncompressedSize = static_cast<uint32_t>(m_bytesRead);
+    entry.uncompressedSize = static_cast<uint32_t>(reader.BytesRead());
     entry.flags = entry.method == kMethodDeflated ? kFlagMaximumCompression : 0;
     entry.localFlags = entry.flags;
 
@@ -308,87 +490,27 @@ ZipStatus ZipWriter::Impl::WriteMember(ZipEntry& entry, std::span<const uint8_t>
     return ZipStatus::Ok;
 }
 
-ZipStatus ZipWriter::Impl::CopyStored(platform::File& source) {
+ZipStatus ZipWriter::Impl::CopyStored(SourceReader& source) {
     for (;;) {
-        size_t count = 0;
-        const ZipStatus status = ReadSource(source, &count);
-        if (status != ZipStatus::Ok || count == 0) {
+        std::span<const uint8_t> piece;
+        const ZipStatus status = source.Next(&piece);
+        if (status != ZipStatus::Ok || piece.empty()) {
             return status;
         }
-        const ZipStatus written = WriteData(m_input.data(), count);
+        const ZipStatus written = WriteData(piece);
         if (written != ZipStatus::Ok) {
             return written == ZipStatus::WriteFailed ? ZipStatus::SizeMismatch : written;
         }
     }
 }
 
-ZipStatus ZipWriter::Impl::Deflate(platform::File& source) {
-    DeflateStream stream;
-    if (!stream.Ok()) {
-        return ZipStatus::CompressorFailed;
-    }
-    size_t pending = 0;  // compressed bytes waiting in m_output
-    for (;;) {
-        size_t count = 0;
-        ZipStatus status = ReadSource(source, &count);
-        if (status != ZipStatus::Ok) {
-            return status;
-        }
-        const int flush = count == 0 ? Z_FINISH : Z_NO_FLUSH;
-        stream->next_in = m_input.data();
-        stream->avail_in = static_cast<uInt>(count);
-        for (;;) {
-            stream->next_out = m_output.data() + pending;
-            stream->avail_out = static_cast<uInt>(kBufferSize - pending);
-            const int result = deflate(stream.get(), flush);
-            if (result == Z_STREAM_ERROR) {
-                return ZipStatus::CompressorFailed;
-            }
-            pending = kBufferSize - stream->avail_out;
-            const bool full = pending == kBufferSize;
-            if (full) {
-                status = WriteData(m_output.data(), pending);
-                if (status != ZipStatus::Ok) {
-                    return status;
-                }
-                pending = 0;
-            }
-            if (result == Z_STREAM_END) {
-                return WriteData(m_output.data(), pending);
-            }
-            if (!full) {
-                // Room was left, so deflate took all the input; at the end it must have finished the stream.
-                if (flush == Z_FINISH) {
-                    return ZipStatus::CompressorFailed;
-                }
-                break;
-            }
-        }
-    }
-}
-
-// Reads the next piece of the source into m_input, adding it to the byte count and the CRC-32.
-ZipStatus ZipWriter::Impl::ReadSource(platform::File& source, size_t* count) {
-    const ssize_t n = source.Read(m_input.data(), m_input.size());
-    if (n < 0) {
-        return ZipStatus::WriteFailed;  // the member cannot be written in full
-    }
-    *count = static_cast<size_t>(n);
-    if (m_bytesRead + *count > kMaxMemberSize) {
-        return ZipStatus::TooLarge;  // the source grew past what a member can hold
-    }
-    m_bytesRead += *count;
-    m_crc = crc32(m_crc, m_input.data(), static_cast<uInt>(*count));
-    return ZipStatus::Ok;
-}
-
-ZipStatus ZipWriter::Impl::WriteData(const uint8_t* data, size_t count) {
-    if (m_written + count > m_dataLimit) {
+ZipStatus ZipWriter::Impl::WriteData(std::span<const uint8_t> data) {
+    if (m_written + data.size() > m_dataLimit) {
         return ZipStatus::TooLarge;
     }
-    const size_t written = m_file.Write(data, count);
+    const size_t written = m_file.Write(data.data(), data.size());
     m_written += written;
-    return written == count ? ZipStatus::Ok : ZipStatus::WriteFailed;
+    return written == data.size() ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }
 
 bool ZipWriter::Impl::WriteHeader(const ZipEntry& entry, HeaderForm form, std::span<const uint8_t> extra) {
@@ -509,6 +631,28 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::string& source,
     return m_impl->AddFile(name, source, recorded);
 }
 
+ZipStatus ZipWriter::AddOpenFile(const std::string& name, platform::File source, ZipEntry* recorded) {
+    if (!m_impl) {
+        return m_closed ? ZipStatus::AlreadyClosed : ZipStatus::BadArguments;
+    }
+    return m_impl->AddOpenFile(name, std::move(source), recorded);
+}
+
+void ZipWriter::StartWritebackEarly(bool on) {
+    if (m_impl) {
+        m_impl->StartWritebackEarly(on);
+    }
+}
+
+HeldMember ZipWriter::Hold(const std::string& name, platform::File& source, size_t capacity,
+                           ChunkStore& chunks) const {
+    return m_impl->Hold(name, source, capacity, chunks);
+}
+
+ZipStatus ZipWriter::AddHeld(HeldMember& member, ZipEntry* recorded) {
+    return m_impl ? m_impl->AddHeld(member, recorded) : ZipStatus::BadArguments;
+}
+
 ZipStatus ZipWriter::Close() {
     if (!m_impl) {
         return m_closed ? ZipStatus::AlreadyClosed : ZipStatus::BadArguments;
@@ -525,12 +669,6 @@ platform::FileInfo ZipWriter::ArchiveFile() const {
 
 bool ZipWriter::StartAtOffsetForTesting(uint64_t offset) {
     return m_impl && m_impl->StartAt(offset);
-}
-
-void ZipWriter::SetCompressorAllocatorForTesting(void* (*allocate)(void*, unsigned, unsigned),
-                                                 void (*release)(void*, void*)) {
-    g_compressorAlloc = allocate;
-    g_compressorFree = release;
 }
 
 bool HasArchiveSuffix(std::string_view name) {
@@ -564,6 +702,8 @@ const char* ZipStatusName(ZipStatus status) {
             return "SizeMismatch";
         case ZipStatus::TooLarge:
             return "TooLarge";
+        case ZipStatus::Cancelled:
+            return "Cancelled";
         case ZipStatus::SeekFailed:
             return "SeekFailed";
         case ZipStatus::CompressorFailed:

@@ -3,7 +3,9 @@
 // Each member's local header goes out with provisional values, the member data streams behind it (stored for
 // names with an archive suffix, raw deflate at level 8 otherwise), and then the header is rewritten in place
 // with the final CRC-32 and sizes. The central directory is kept in memory, one ZipEntry per member, and
-// written by Close. A member's data is never held whole in memory and no temporary file is used.
+// written by Close. AddFile and AddOpenFile never hold a member's data whole in memory and use no temporary
+// file; CompressorPool (CompressorPool.h) compresses members on other threads, into memory up to a bound, and
+// hands them to the writer, which puts them in as they would have come from AddOpenFile.
 //
 // Whatever fails, the file keeps true offsets: a member whose writing fails part-way is cut off again (the
 // next member, or the central directory, starts where its local header began), and Close ends the file right
@@ -30,6 +32,9 @@
 
 namespace zip {
 
+class ChunkStore;
+struct HeldMember;
+
 // The result of a writer operation; 0 (Ok) on success.
 enum class ZipStatus : uint32_t {
     Ok = 0x00000000,
@@ -52,6 +57,8 @@ enum class ZipStatus : uint32_t {
     // Too large for this format: a source of 4 GiB or more, a member that would push a size or an offset of
     // the archive past 32 bits, or a 65,536th member. Refused before anything is written for the member.
     TooLarge = 0x00070000,
+    // Dropped by CompressorPool::Cancel before its compression started: nothing was written for it.
+    Cancelled = 0x00080000,
     // The output cannot be repositioned to rewrite a local header. Latched: later adds return AlreadyFailed.
     SeekFailed = 0x02000000,
     // The compressor reported an internal error. Used inside the writer; AddFile reports it as WriteFailed.
@@ -101,6 +108,15 @@ class ZipWriter {
     // No writer: BadArguments. After Close: AlreadyClosed.
     ZipStatus AddFile(const std::string& name, const std::string& source, ZipEntry* recorded = nullptr);
 
+    // As AddFile, for a file the caller has already opened (platform::File::OpenRegularForReading); the
+    // writer reads it from its start and closes it. Only a regular file is accepted, checked on the
+    // descriptor (else CannotOpenFile); the hidden attribute comes from the last component of `name`.
+    ZipStatus AddOpenFile(const std::string& name, platform::File source, ZipEntry* recorded = nullptr);
+
+    // On unless turned off: after each member the writer asks the kernel to start writing it to the disk
+    // (sync_file_range), so that a flush after Close has little left to wait for. Off only to measure that.
+    void StartWritebackEarly(bool on);
+
     // Writes the central directory and the end record, cuts the file at the archive's end and closes it. The
     // writer is closed afterwards whatever the result. No writer: BadArguments. A second Close:
     // AlreadyClosed.
@@ -111,15 +127,17 @@ class ZipWriter {
     // AddFile; false otherwise or when the file cannot be repositioned.
     bool StartAtOffsetForTesting(uint64_t offset);
 
-    // FOR TESTS ONLY: the memory functions zlib is given for every later compressor (nullptr for its own), so
-    // that a test can make the compressor fail. Process-wide.
-    static void SetCompressorAllocatorForTesting(void* (*allocate)(void* opaque, unsigned items,
-                                                                   unsigned size),
-                                                 void (*release)(void* opaque, void* address));
-
   private:
+    friend class CompressorPool;
     class Impl;
     explicit ZipWriter(std::unique_ptr<Impl> impl);
+
+    // For the pool. Hold compresses a member into at most `capacity` bytes of memory, in chunks from
+    // `chunks`, and may run on any thread: it reads nothing that the writer's own thread changes. AddHeld
+    // puts such a member into the archive.
+    HeldMember Hold(const std::string& name, platform::File& source, size_t capacity,
+                    ChunkStore& chunks) const;
+    ZipStatus AddHeld(HeldMember& member, ZipEntry* recorded);
 
     std::unique_ptr<Impl> m_impl;
     bool m_closed = false;

@@ -15,8 +15,8 @@ struct ArchiveCheck {
 };
 
 // Opens the bytes as an archive and verifies every member. Traps when the reader breaks one of its promises
-// (an unexplained failure, an Ok for a member checked against a CRC-32 it cannot have), so the fuzzer sees
-// wrong answers as well as crashes.
+// (an unexplained failure, an Ok for a member checked against a CRC-32 or size it cannot have), so the
+// fuzzer sees wrong answers as well as crashes.
 ArchiveCheck CheckArchive(const uint8_t* data, size_t size);
 
 }  // namespace fuzz
