@@ -10,6 +10,7 @@
 #include "platform/Path.h"
 #include "platform/Sys.h"
 #include "transfer/PassLoop.h"
+#include "zip/CompressorPool.h"
 #include "zip/ZipReader.h"
 #include "zip/ZipWriter.h"
 
@@ -154,10 +155,11 @@ std::string WhyNotAdded(zip::ZipStatus status, size_t membersSoFar) {
     }
 }
 
-// Step 2, for each picture: renames it in place and packs it. It is opened without following a link and
-// without blocking, and packed only when the open file is a regular one.
+// Step 2, for each picture: renames it in place and hands it to the pool that packs it. It is opened without
+// following a link and without blocking, and packed only when the open file is a regular one; what it was
+// then is what the removal later compares with.
 StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath, Archive& archive,
-                         size_t item, std::vector<Packed>& packed) {
+                         zip::CompressorPool* pool, size_t item, std::vector<Packed>& packed) {
     if (newPath != oldPath) {
         const platform::MoveResult renamed = platform::MoveNoReplace(oldPath, newPath);
         if (!renamed.Moved()) {
@@ -168,7 +170,7 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
                                           : "it could not be renamed: " + renamed.reason);
         }
     }
-    if (!archive.writer.IsOpen()) {
+    if (pool == nullptr) {
         return StepResult::Failed(archive.problem);
     }
     platform::File source = platform::File::OpenRegularForReading(newPath);
@@ -176,58 +178,53 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
     if (!before) {
         return StepResult::Failed("it could not be opened for reading: " + platform::DescribeError(errno));
     }
-    Packed p{item, newPath, {}, *before};
-    const zip::ZipStatus status = archive.writer.AddFile(newPath, newPath, &p.recorded);
-    if (status != zip::ZipStatus::Ok) {
-        return StepResult::Failed(WhyNotAdded(status, packed.size()));
-    }
-    packed.push_back(std::move(p));
+    packed.push_back(Packed{item, newPath, {}, *before});
+    pool->Submit(newPath, std::move(source));
     return StepResult::Ok();
 }
 
-// Step 3: closes the archive, flushes it (and its name) to the disk, and opens it for the check so that the
-// check reads what the disk holds: past the page cache where the file system allows that, else after dropping
-// the file's cached pages. The file checked must be the one written, whatever its name is now.
-StepResult CloseAndFlush(Archive& archive, const std::string& toDir,
-                         std::unique_ptr<zip::ByteSource>* source) {
+// Step 3: closes the archive and flushes it (and its name) to the disk. The file checked next must be the one
+// written, whatever its name is now: it is the descriptor handed back, opened and checked here.
+StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::File* written) {
     errno = 0;
     if (archive.writer.Close() != zip::ZipStatus::Ok) {
         return StepResult::Failed(
             "the archive could not be completed: " +
             (errno != 0 ? platform::DescribeError(errno) : std::string("a write failed")));
     }
-    platform::File file = platform::File::OpenForReading(archive.path);
-    const auto info = file.IsOpen() ? file.Info() : std::nullopt;
+    *written = platform::File::OpenForReading(archive.path);
+    const auto info = written->IsOpen() ? written->Info() : std::nullopt;
     if (!info || !info->IsSameFile(archive.file)) {
         return StepResult::Failed(
             "the archive was moved or replaced by another program before it was checked");
     }
-    if (!file.Sync() || !platform::SyncPath(toDir)) {
+    if (!written->Sync() || !platform::SyncPath(toDir)) {
         return StepResult::Failed("the archive could not be flushed to the disk: " +
                                   platform::DescribeError(errno));
     }
-    if (auto direct = zip::DirectFileByteSource::Open(archive.path)) {
-        const auto still = platform::InfoOfPath(archive.path, /*followLinks=*/false);
-        if (!still || !still->IsSameFile(archive.file)) {
-            return StepResult::Failed(
-                "the archive was moved or replaced by another program while it was checked");
-        }
-        *source = std::make_unique<zip::DirectFileByteSource>(std::move(*direct));
-        return StepResult::Ok();
-    }
-    if (errno != EINVAL) {
-        return StepResult::Failed("the archive could not be read back: " + platform::DescribeError(errno));
-    }
-    if (!file.DropCache()) {
-        return StepResult::Failed("the archive could not be read back from the disk: " +
-                                  platform::DescribeError(errno));
-    }
-    auto cached = zip::FileByteSource::FromFile(std::move(file));
-    if (!cached) {
-        return StepResult::Failed("the archive could not be read back: " + platform::DescribeError(errno));
-    }
-    *source = std::make_unique<zip::FileByteSource>(std::move(*cached));
     return StepResult::Ok();
+}
+
+// Sources over the very file written (through its descriptor, whatever its name), reading what the disk
+// holds: past the page cache where the file system allows that, else after the file's cached pages have been
+// dropped. Null when none can be made.
+zip::SourceMaker SourcesOver(platform::File& written, StepResult* problem) {
+    const std::string path = "/proc/self/fd/" + std::to_string(written.Descriptor());
+    if (zip::DirectFileByteSource::Open(path)) {
+        return [path]() -> std::unique_ptr<zip::ByteSource> {
+            auto direct = zip::DirectFileByteSource::Open(path);
+            return direct ? std::make_unique<zip::DirectFileByteSource>(std::move(*direct)) : nullptr;
+        };
+    }
+    if (errno != EINVAL || !written.DropCache()) {
+        *problem = StepResult::Failed("the archive could not be read back from the disk: " +
+                                      platform::DescribeError(errno));
+        return nullptr;
+    }
+    return [path]() -> std::unique_ptr<zip::ByteSource> {
+        auto cached = zip::FileByteSource::Open(path);
+        return cached ? std::make_unique<zip::FileByteSource>(std::move(*cached)) : nullptr;
+    };
 }
 
 size_t FindMember(const zip::ZipReader& reader, const zip::ZipEntry& recorded) {
@@ -240,15 +237,43 @@ size_t FindMember(const zip::ZipReader& reader, const zip::ZipEntry& recorded) {
     return zip::ZipReader::kNotFound;
 }
 
-// Step 4: whether the member of a packed picture reads back whole from the disk, as the writer recorded it.
-StepResult Check(zip::ZipReader& reader, const Packed& p) {
-    const size_t index = FindMember(reader, p.recorded);
-    if (index == zip::ZipReader::kNotFound) {
-        return StepResult::Failed("its copy is missing from the archive");
+// Step 4: whether each packed picture's member reads back whole from the disk, as the writer recorded it, on
+// every core. One result per packed picture.
+std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>& packed, unsigned threads) {
+    StepResult problem = StepResult::Ok();
+    const zip::SourceMaker makeSource = SourcesOver(written, &problem);
+    std::unique_ptr<zip::ByteSource> source = makeSource ? makeSource() : nullptr;
+    std::optional<zip::ZipReader> reader;
+    if (problem.IsOk() && source) {
+        reader.emplace(*source);
+        if (const zip::ReadResult opened = reader->Open(); !opened.Ok()) {
+            problem = StepResult::Failed("the archive could not be read back: " + opened.reason);
+        }
+    } else if (problem.IsOk()) {
+        problem = StepResult::Failed("the archive could not be read back: " + platform::DescribeError(errno));
     }
-    const zip::ReadResult checked = reader.Verify(index, p.recorded.crc32, p.recorded.uncompressedSize);
-    return checked.Ok() ? StepResult::Ok()
-                        : StepResult::Failed("its copy in the archive is not whole: " + checked.reason);
+    std::vector<StepResult> results(packed.size(), problem);
+    if (!problem.IsOk()) {
+        return results;
+    }
+    std::vector<zip::MemberCheck> checks;
+    std::vector<size_t> checked;  // which packed picture each check is for
+    for (size_t i = 0; i < packed.size(); ++i) {
+        const size_t index = FindMember(*reader, packed[i].recorded);
+        if (index == zip::ZipReader::kNotFound) {
+            results[i] = StepResult::Failed("its copy is missing from the archive");
+        } else {
+            checks.push_back({index, packed[i].recorded.crc32, packed[i].recorded.uncompressedSize});
+            checked.push_back(i);
+        }
+    }
+    const std::vector<zip::ReadResult> read = reader->VerifyAll(checks, makeSource, threads);
+    for (size_t k = 0; k < checked.size(); ++k) {
+        results[checked[k]] =
+            read[k].Ok() ? StepResult::Ok()
+                         : StepResult::Failed("its copy in the archive is not whole: " + read[k].reason);
+    }
+    return results;
 }
 
 // Step 5: removes a picture whose copy is safe, unless it changed since it was packed or is write-protected.
@@ -268,25 +293,18 @@ void Remove(const Packed& p, TransferItem& item) {
     }
 }
 
-// Steps 3 to 5 for everything that was packed.
-void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed>& packed,
+// Steps 3 to 5 for every picture the archive holds.
+void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed>& packed, unsigned threads,
             TransferReport& report) {
-    std::unique_ptr<zip::ByteSource> source;
-    StepResult ready = CloseAndFlush(archive, toDir, &source);
-    std::optional<zip::ZipReader> reader;
-    if (ready.IsOk()) {
-        reader.emplace(*source);
-        if (const zip::ReadResult opened = reader->Open(); !opened.Ok()) {
-            ready = StepResult::Failed("the archive could not be read back: " + opened.reason);
-        }
-    }
-    for (const Packed& p : packed) {
-        TransferItem& item = report.items[p.item];
-        const StepResult checked = ready.IsOk() ? Check(*reader, p) : ready;
-        if (checked.IsOk()) {
-            Remove(p, item);
+    platform::File written;
+    const StepResult flushed = CloseAndFlush(archive, toDir, &written);
+    const std::vector<StepResult> checked =
+        flushed.IsOk() ? Check(written, packed, threads) : std::vector<StepResult>(packed.size(), flushed);
+    for (size_t i = 0; i < packed.size(); ++i) {
+        if (checked[i].IsOk()) {
+            Remove(packed[i], report.items[packed[i].item]);
         } else {
-            item.reason = checked.Reason();
+            report.items[packed[i].item].reason = checked[i].Reason();
         }
     }
 }
@@ -305,7 +323,26 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         return report;
     }
 
-    std::vector<Packed> packed;
+    // Pictures are compressed on every core and come back in order; the ones the archive holds go on to the
+    // check, the others stay with the reason.
+    std::vector<Packed> submitted, packed;
+    std::optional<zip::CompressorPool> pool;
+    if (archive.writer.IsOpen()) {
+        pool.emplace(
+            archive.writer,
+            [&](const zip::CompressorPool::Outcome& outcome) {
+                const Packed& p = submitted[outcome.sequence];
+                if (outcome.status == zip::ZipStatus::Ok) {
+                    packed.push_back(p);
+                    packed.back().recorded = outcome.recorded;
+                } else {
+                    report.items[p.item].reason = outcome.status == zip::ZipStatus::Cancelled
+                                                      ? "the transfer was stopped before it was packed"
+                                                      : WhyNotAdded(outcome.status, packed.size());
+                }
+            },
+            options.workers);
+    }
     const auto pack = [&](const std::string& oldPath, TransferItem& item) {
         const auto info = platform::InfoOfPath(oldPath, /*followLinks=*/false);
         if (!info || !info->IsRegular()) {
@@ -322,15 +359,21 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
             return;
         }
-        const StepResult step = RenameAndPack(oldPath, newPath, archive, report.items.size(), packed);
+        const StepResult step =
+            RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr, report.items.size(), submitted);
         item.reason =
             step.IsOk() ? "not yet checked" : step.Reason();  // replaced once the archive is read back
     };
     RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {ArchiveExtensions(), false}, pack,
                 report);
 
-    if (archive.writer.IsOpen()) {
-        Finish(archive, toFolder, packed, report);
+    if (pool) {
+        if (report.cancelled) {
+            pool->Cancel();  // the pictures not yet begun stay; those in hand are finished
+        }
+        pool->Finish();
+        pool.reset();
+        Finish(archive, toFolder, packed, options.workers, report);
     }
     if (options.onItem) {
         for (const TransferItem& item : report.items) {

@@ -85,6 +85,8 @@ struct PassOptions {
     // Number pass takes it afresh from the settings file once no other pass uses the counter, so that two
     // passes at once go on from each other instead of handing out the same numbers.
     bool numberFromSavedCounter = false;
+    // How many threads the archive pass compresses and checks on; 0: one for each core.
+    unsigned workers = 0;
     std::function<void(const TransferItem&)> onItem;  // called with each taken entry's final outcome
     // Called as each taken entry has been handled, with the count so far and the number of taken entries in
     // all. The archive pass learns the final outcomes only once the archive is closed and checked, so it
