@@ -336,9 +336,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
                     packed.push_back(p);
                     packed.back().recorded = outcome.recorded;
                 } else {
-                    report.items[p.item].reason = outcome.status == zip::ZipStatus::Cancelled
-                                                      ? "the transfer was stopped before it was packed"
-                                                      : WhyNotAdded(outcome.status, packed.size());
+                    report.items[p.item].reason = WhyNotAdded(outcome.status, packed.size());
                 }
             },
             options.workers);
@@ -368,10 +366,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
                 report);
 
     if (pool) {
-        if (report.cancelled) {
-            pool->Cancel();  // the pictures not yet begun stay; those in hand are finished
-        }
-        pool->Finish();
+        pool->Finish();  // also when stopped: the pictures handed over are few, and are finished
         pool.reset();
         Finish(archive, toFolder, packed, options.workers, report);
     }

@@ -14,7 +14,6 @@ enum class State {
     Compressing,  // a worker has it
     Held,         // compressed into memory, waiting for its turn
     Streamed,     // to be streamed into the archive by the submitter's thread when its turn comes
-    Cancelled,
 };
 
 }  // namespace
@@ -25,7 +24,6 @@ struct CompressorPool::Member {
     platform::File source;
     uint64_t reserved = 0;  // buffer bytes of the budget; 0 for a member that is streamed
     State state = State::Queued;
-    bool started = false;  // a worker has begun it: Cancel no longer drops it
     HeldMember held;
 };
 
@@ -85,10 +83,7 @@ void CompressorPool::Submit(std::string name, platform::File source) {
     });
     {
         std::lock_guard lock(m_mutex);
-        if (m_cancelled) {
-            member->state = State::Cancelled;
-            member->reserved = 0;
-        } else if (member->reserved == 0) {
+        if (member->reserved == 0) {
             member->state = State::Streamed;
         } else {
             m_held += member->reserved;
@@ -98,18 +93,6 @@ void CompressorPool::Submit(std::string name, platform::File source) {
         m_inFlight.push_back(std::move(member));
     }
     WriteFinished([] { return false; });
-}
-
-void CompressorPool::Cancel() {
-    std::lock_guard lock(m_mutex);
-    m_cancelled = true;
-    for (const auto& member : m_inFlight) {
-        if (!member->started) {
-            member->state = State::Cancelled;
-        }
-    }
-    m_queue.clear();
-    m_finished.notify_all();
 }
 
 void CompressorPool::Finish() {
@@ -126,7 +109,6 @@ void CompressorPool::Work() {
         Member& member = *m_queue.front();
         m_queue.pop_front();
         member.state = State::Compressing;
-        member.started = true;
         lock.unlock();
         // The member stays in m_inFlight, and nobody else touches it until its state says it is compressed.
         HeldMember held = m_writer.Hold(member.name, member.source, member.reserved, *m_chunks);
@@ -172,11 +154,8 @@ CompressorPool::Outcome CompressorPool::Write(Member& member) {
         case State::Held:
             outcome.status = m_writer.AddHeld(member.held, &outcome.recorded);
             break;
-        case State::Streamed:
+        default:  // streamed
             outcome.status = m_writer.AddOpenFile(member.name, std::move(member.source), &outcome.recorded);
-            break;
-        default:
-            outcome.status = ZipStatus::Cancelled;
             break;
     }
     return outcome;

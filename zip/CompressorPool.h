@@ -7,7 +7,7 @@
 // the thread that made the pool, the submitter's: Submit, Finish and the destructor are called there; the
 // members are written into the archive there (inside Submit and Finish); and the outcome handler is called
 // there, once per submitted member, in submission order. Nobody else may use the writer until Finish has
-// returned; then it can be closed. Cancel may be called from any thread.
+// returned; then it can be closed.
 //
 // Memory, flat in the size of the files. A member is compressed into memory only when its compressed data
 // cannot pass the held limit (kMaxHeldMember, 16 MiB, measured by the deflate bound of the file's size). A
@@ -25,8 +25,9 @@
 //
 // Usage:
 //     zip::CompressorPool pool(writer, [&](const zip::CompressorPool::Outcome& o) { ... });
-//     for (...) pool.Submit(path, platform::File::OpenRegularForReading(path));   // or pool.Cancel() and
-//     stop pool.Finish(); writer.Close();
+//     for (...) pool.Submit(path, platform::File::OpenRegularForReading(path));
+//     pool.Finish();
+//     writer.Close();
 #pragma once
 
 #include <condition_variable>
@@ -52,8 +53,7 @@ class CompressorPool {
 
     struct Outcome {
         size_t sequence = 0;  // 0 for the first member submitted, then 1, 2, ...
-        // Ok: the member is in the archive. Cancelled: Cancel dropped it before it was started, and nothing
-        // was written for it. Anything else: as AddOpenFile.
+        // Ok: the member is in the archive. Anything else: as AddOpenFile.
         ZipStatus status = ZipStatus::Ok;
         ZipEntry recorded;  // what the archive holds for the member, when Ok
     };
@@ -75,11 +75,6 @@ class CompressorPool {
     // Hands over one member: `name` as for AddOpenFile, `source` a file the caller opened (as OpenSource
     // does); the pool closes it. While the pool is full this first writes, and reports, earlier members.
     void Submit(std::string name, platform::File source);
-
-    // Members that no worker has started yet, and any submitted later, come back Cancelled; their sources are
-    // closed, and the files they came from are untouched. Members already being compressed are finished and
-    // written. Returns at once; their outcomes come through Submit or Finish.
-    void Cancel();
 
     // Writes and reports every member submitted so far; returns once the last one has been reported.
     void Finish();
@@ -104,7 +99,6 @@ class CompressorPool {
     std::deque<std::unique_ptr<Member>> m_inFlight;  // in submission order
     std::deque<Member*> m_queue;                     // waiting for a worker, oldest first
     uint64_t m_held = 0;                             // buffer bytes reserved by members in flight
-    bool m_cancelled = false;
     bool m_stopping = false;
     std::unique_ptr<ChunkStore>
         m_chunks;  // the memory held members are compressed into, used again and again

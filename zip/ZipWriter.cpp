@@ -702,8 +702,6 @@ const char* ZipStatusName(ZipStatus status) {
             return "SizeMismatch";
         case ZipStatus::TooLarge:
             return "TooLarge";
-        case ZipStatus::Cancelled:
-            return "Cancelled";
         case ZipStatus::SeekFailed:
             return "SeekFailed";
         case ZipStatus::CompressorFailed:

@@ -57,8 +57,6 @@ enum class ZipStatus : uint32_t {
     // Too large for this format: a source of 4 GiB or more, a member that would push a size or an offset of
     // the archive past 32 bits, or a 65,536th member. Refused before anything is written for the member.
     TooLarge = 0x00070000,
-    // Dropped by CompressorPool::Cancel before its compression started: nothing was written for it.
-    Cancelled = 0x00080000,
     // The output cannot be repositioned to rewrite a local header. Latched: later adds return AlreadyFailed.
     SeekFailed = 0x02000000,
     // The compressor reported an internal error. Used inside the writer; AddFile reports it as WriteFailed.
