@@ -48,6 +48,16 @@ std::string SetFolder(std::string& folder, std::string_view option, const std::s
     return {};
 }
 
+std::string SetExtensions(std::optional<std::vector<std::string>>& into, std::string_view option,
+                          const std::string& value) {
+    transfer::ExtensionList list = transfer::ParseExtensionList(value);
+    if (!list.error.empty() || list.extensions.empty()) {
+        return std::string(option) + ": " + (list.error.empty() ? "the list is empty" : list.error);
+    }
+    into = std::move(list.extensions);
+    return {};
+}
+
 // To add an option, add a field to CliOptions and a row here; the parser and the help text follow the table.
 const std::array kOptions =
     {
@@ -115,6 +125,36 @@ const std::array kOptions =
                            return std::string("the file after --settings is empty");
                        }
                        p.options.settingsPath = v[0];
+                       return std::string();
+                   }},
+        OptionSpec{"--move-extensions", Values::One, "LIST",
+                   "the extensions moved, as \".jpg .cr2 .mp4\" (default: the settings file's\n"
+                   "moveextensions=, else .bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       return SetExtensions(p.options.moveExtensions, "--move-extensions", v[0]);
+                   }},
+        OptionSpec{"--zip-extensions", Values::One, "LIST",
+                   "the extensions archived with --zip (default: zipextensions=,\n"
+                   "else .bmp .gif .jpeg .jpg)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       return SetExtensions(p.options.zipExtensions, "--zip-extensions", v[0]);
+                   }},
+        OptionSpec{"--recursive", Values::None, "",
+                   "take the files of the camera folder's subfolders too (a card's DCIM/100CANON,\n"
+                   "101CANON, ...), all into the one destination folder (default: recurse=)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.recursive = true;
+                       return std::string();
+                   }},
+        OptionSpec{"--date-from", Values::One, "capture|file",
+                   "--date takes the day the picture was taken, as the camera recorded it\n"
+                   "in the file (capture), or the file's own time (file; default: datesource=)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       if (v[0] != "capture" && v[0] != "file") {
+                           return "--date-from takes capture or file, not \"" + v[0] + "\"";
+                       }
+                       p.options.dateSource =
+                           v[0] == "capture" ? transfer::DateSource::Capture : transfer::DateSource::FileTime;
                        return std::string();
                    }},
         OptionSpec{"--help", Values::None, "", "show this help",

@@ -7,9 +7,11 @@ packages=(
   build-essential cmake pkg-config          # compiler and build
   clang-format                               # the layout check of the test script
   zlib1g-dev qt6-base-dev libgl-dev          # the program's libraries
+  libexiv2-dev                               # the capture date of Date of Photo
   googletest libgtest-dev libgmock-dev       # the test suite
   clang libclang-rt-14-dev                   # the fuzz target (libFuzzer)
   python3 unzip zip                          # independent ZIP readers for tests; zip for the benchmark
+  exiv2                                      # writes the capture dates of test pictures
   desktop-file-utils dpkg-dev file           # install test and Debian package
   xvfb xauth xdotool                         # the window program's own test, on a virtual display
 )

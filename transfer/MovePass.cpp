@@ -25,7 +25,9 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
     TransferReport report;
     // No test for folders: a folder whose name passes the extension test (holiday.jpg) is moved like a file,
     // contents and all.
-    const Selection selection{MoveExtensions(), /*takesFolders=*/true};
+    const std::vector<std::string_view> extensions =
+        ChosenExtensions(options.moveExtensions, MoveExtensions());
+    const Selection selection{extensions, /*takesFolders=*/true};
     const auto move = [&](const std::string& source, TransferItem& item) {
         const std::string destination = platform::JoinPath(toFolder, item.newName);
         platform::MoveResult moved;
@@ -46,6 +48,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
                 item.reason = WhyNotMoved(moved, toFolder);
                 break;
         }
+        return item.outcome != Outcome::Kept;
     };
     RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, selection, /*reportEachFile=*/true,
                 move, report);

@@ -10,7 +10,8 @@ class SettingsFile;
 
 namespace transfer {
 
-// Takes the entries of `fromDir` whose extension is one of MoveExtensions, gives each its new name by
+// Takes the entries of `fromDir` whose extension is one of MoveExtensions (or of options.moveExtensions;
+// with options.recursive, of its subfolders too, see RunPassLoop), gives each its new name by
 // `option` (reading `inputs` afresh for every file) and moves it to `toDir` without ever replacing a file.
 // Under the Number option the running number advances in `inputs` and is kept in `settings` ("counter")
 // after every taken file, moved or not, and the settings file is flushed once at the end.
