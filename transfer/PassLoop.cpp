@@ -163,12 +163,17 @@ std::vector<std::vector<std::string>> PathsOf(const std::string& fromDir, const 
 }
 
 // Without the walk of subfolders, a camera folder with nothing to take is most likely a card's DCIM folder:
-// the user is told when its subfolders hold files to take, rather than left with "0 of 0".
+// the user is told when its subfolders hold files to take, rather than left with "0 of 0". Only the folders
+// right below it are looked into, so that a camera folder typed wrong (a home folder) costs no long walk.
 void TellOfSubfolders(const PassRequest& request, const Selection& selection,
                       const std::vector<platform::FolderEntry>& listing, TransferReport& report) {
     TransferReport scratch;
-    Walk walk{selection, /*recursive=*/true, std::nullopt, {}, scratch};
-    TakeFrom(request.fromDir, "", listing, walk);
+    Walk walk{selection, /*recursive=*/false, std::nullopt, {}, scratch};
+    for (const platform::FolderEntry& entry : listing) {
+        if (entry.isDirectory && !entry.isDots && entry.name.front() != '.') {
+            WalkInto(platform::JoinPath(request.fromDir, entry.name), entry.name + "/", walk);
+        }
+    }
     if (!walk.taken.empty()) {
         AddNotice(report,
                   "The camera folder itself holds no file to take, but its subfolders hold " +
