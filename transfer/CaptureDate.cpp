@@ -140,32 +140,4 @@ std::optional<time_t> CaptureTime(const std::string& path) {
     return ReadWith([&] { return Exiv2::ImageFactory::open(path); }, video);
 }
 
-CaptureTimesAhead::CaptureTimesAhead(std::vector<std::vector<std::string>> groups)
-    : m_groups(std::move(groups)), m_times(m_groups.size()), m_reader([this] { ReadAll(); }) {}
-
-CaptureTimesAhead::~CaptureTimesAhead() {
-    m_stop = true;
-    m_reader.join();
-}
-
-void CaptureTimesAhead::ReadAll() {
-    for (size_t i = 0; i < m_groups.size() && !m_stop; ++i) {
-        for (const std::string& path : m_groups[i]) {
-            if ((m_times[i] = CaptureTime(path))) {
-                break;
-            }
-        }
-        m_read.store(i + 1, std::memory_order_release);
-        m_read.notify_one();
-    }
-}
-
-std::optional<time_t> CaptureTimesAhead::Get(size_t index) {
-    for (size_t read = m_read.load(std::memory_order_acquire); read <= index;
-         read = m_read.load(std::memory_order_acquire)) {
-        m_read.wait(read, std::memory_order_acquire);
-    }
-    return m_times[index];
-}
-
 }  // namespace transfer

@@ -147,19 +147,16 @@ std::vector<size_t> Groups(std::vector<TakenFile>& taken) {
     return lengths;
 }
 
-// The paths of each group's files, for the capture dates read ahead.
-std::vector<std::vector<std::string>> PathsOf(const std::string& fromDir, const std::vector<TakenFile>& taken,
-                                              const std::vector<size_t>& groups) {
-    std::vector<std::vector<std::string>> paths;
-    size_t first = 0;
-    for (const size_t count : groups) {
-        auto& group = paths.emplace_back();
-        for (size_t i = first; i < first + count; ++i) {
-            group.push_back(platform::JoinPath(fromDir, taken[i].path));
+// The time whose day Date of Photo appends for a group: the first capture date its files record when the
+// options ask for that, else the first file's own time. The metadata is read only here: reading it costs
+// about as much as a move within one file system.
+time_t DayOf(const std::string& fromDir, const TakenFile* files, size_t count, DateSource source) {
+    for (size_t i = 0; source == DateSource::Capture && i < count; ++i) {
+        if (const auto taken = CaptureTime(platform::JoinPath(fromDir, files[i].path))) {
+            return *taken;
         }
-        first += count;
     }
-    return paths;
+    return CreationTimeOf(platform::JoinPath(fromDir, files[0].path));
 }
 
 // Without the walk of subfolders, a camera folder with nothing to take is most likely a card's DCIM folder:
@@ -215,27 +212,18 @@ void RunPassLoop(const PassRequest& request, const Selection& selection, bool re
     if (!options.dryRun) {
         platform::RemoveStaleTemporaries(request.toDir);  // left by a run that was killed
     }
-    // The metadata is read only when it is used: it costs about as much as a move within one file system.
-    std::optional<CaptureTimesAhead> captured;
-    if (request.option == kNameDate && options.dateSource == DateSource::Capture) {
-        captured.emplace(PathsOf(request.fromDir, taken, groups));
-    }
     size_t first = 0;
     for (size_t group = 0; group < groups.size(); first += groups[group++]) {
         if (options.cancel != nullptr && options.cancel->load()) {
             report.cancelled = true;
             break;
         }
-        // Date of Photo takes the first capture date that the group's files record, else the first file's
-        // time.
-        const std::optional<time_t> capture = captured ? captured->Get(group) : std::nullopt;
-        const time_t created = request.option != kNameDate ? 0
-                               : capture
-                                   ? *capture
-                                   : CreationTimeOf(platform::JoinPath(request.fromDir, taken[first].path));
+        const size_t count = groups[group];
+        const time_t created = request.option == kNameDate
+                                   ? DayOf(request.fromDir, &taken[first], count, options.dateSource)
+                                   : 0;
         const std::string newTitle =
             ComposeNewName(TitleOf(taken[first]), "", request.option, created, request.inputs, number);
-        const size_t count = groups[group];
         bool leadWent = false;
         for (size_t i = first; i < first + count; ++i) {
             TransferItem item;
