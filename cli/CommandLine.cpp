@@ -128,27 +128,27 @@ const std::array kOptions =
                        return std::string();
                    }},
         OptionSpec{"--move-extensions", Values::One, "LIST",
-                   "the extensions moved, as \".jpg .cr2 .mp4\" (default: the settings file's\n"
-                   "moveextensions=, else .bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)",
+                   "\nthe extensions moved, such as \".jpg .cr2 .xmp .mp4\" (default: moveextensions=\n"
+                   "of the settings file, else .bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)",
                    [](Parsing& p, std::span<const std::string> v) {
                        return SetExtensions(p.options.moveExtensions, "--move-extensions", v[0]);
                    }},
         OptionSpec{"--zip-extensions", Values::One, "LIST",
-                   "the extensions archived with --zip (default: zipextensions=,\n"
-                   "else .bmp .gif .jpeg .jpg)",
+                   "\nthe extensions archived with --zip (default: zipextensions=, else\n"
+                   ".bmp .gif .jpeg .jpg)",
                    [](Parsing& p, std::span<const std::string> v) {
                        return SetExtensions(p.options.zipExtensions, "--zip-extensions", v[0]);
                    }},
         OptionSpec{"--recursive", Values::None, "",
                    "take the files of the camera folder's subfolders too (a card's DCIM/100CANON,\n"
-                   "101CANON, ...), all into the one destination folder (default: recurse=)",
+                   "101CANON, ...), all into the one destination folder (as recurse=1 in the settings)",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.recursive = true;
                        return std::string();
                    }},
         OptionSpec{"--date-from", Values::One, "capture|file",
-                   "--date takes the day the picture was taken, as the camera recorded it\n"
-                   "in the file (capture), or the file's own time (file; default: datesource=)",
+                   "\n--date takes the day the picture was taken, as the camera recorded it in the\n"
+                   "file (capture), or the file's own day (file; default: datesource=, else file)",
                    [](Parsing& p, std::span<const std::string> v) {
                        if (v[0] != "capture" && v[0] != "file") {
                            return "--date-from takes capture or file, not \"" + v[0] + "\"";
@@ -236,6 +236,8 @@ std::string HelpText() {
     std::string text =
         "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date | --number[=N] |\n"
         "                  --rename FIND NEW] [--zip] [--dry-run] [--quiet] [--settings FILE]\n"
+        "                  [--move-extensions LIST] [--zip-extensions LIST] [--recursive]\n"
+        "                  [--date-from capture|file]\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)\n"
         "into the destination folder under its new name. A file already there is never replaced.\n"
