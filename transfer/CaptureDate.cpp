@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "platform/Path.h"
 #include "platform/Text.h"
+#include "transfer/NamingRules.h"
 
 namespace transfer {
 namespace {
@@ -26,17 +28,10 @@ constexpr size_t kHeadSize = 66 * 1024;
 constexpr unsigned long long kQuickTimeEpochOffset = 2082844800ULL;
 
 bool IsQuickTime(const std::string& path) {
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) {
-        return false;
-    }
-    const std::string extension = platform::AsciiLowered(std::string_view(path).substr(dot));
-    for (std::string_view candidate : kQuickTimeExtensions) {
-        if (candidate == extension) {
-            return true;
-        }
-    }
-    return false;
+    const std::string name = platform::NameOf(path);
+    const size_t dot = name.rfind('.');
+    return dot != std::string::npos &&
+           IsAccepted(platform::AsciiLowered(name.substr(dot)), kQuickTimeExtensions);
 }
 
 // "YYYY:MM:DD HH:MM:SS" as EXIF writes it, as local noon of that day. A camera whose clock was never set
