@@ -1,12 +1,16 @@
 // Moves many small files within one file system three ways, side by side in one run: a bare loop of rename
 // calls, the move pass under Nothing, and the move pass under Number (which keeps the counter in the
-// settings file after every file). Then moves files to another file system (from /dev/shm to FOLDER), the
-// move pass against `mv` followed by one `sync -f` of the destination, which leaves the same on the disk:
-// 2,000 files of 100 KiB and 70 photos of 3 to 9 MB. Prints the times and their ratios.
+// settings file after every file). Then a card of 2,000 pictures with Exif headers under Date of Photo, the
+// day taken from the file's time and from the capture date recorded in each picture: moved off a card in
+// another file system, as a user does, and, for comparison, within one file system, where a move is a
+// rename and reading the metadata weighs most. Last, moves to another file system (from /dev/shm to FOLDER),
+// the move pass against `mv` followed by one `sync -f` of the destination, which leaves the same on the
+// disk: 2,000 files of 100 KiB and 70 photos of 3 to 9 MB. Prints the times and their ratios.
 //
-//   move_bench [--files N] [--rounds R] [--dir FOLDER]
+//   move_bench [--files N] [--rounds R] [--dir FOLDER] [--card-files N] [--card CARD]
 //
-// FOLDER (default $TMPDIR or /tmp) is where the files are made; everything made is removed again.
+// FOLDER (default $TMPDIR or /tmp) is where the files are made; CARD (default /dev/shm) stands in for the
+// card's file system. Everything made is removed again.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <exiv2/exiv2.hpp>
+
 #include "platform/File.h"
 #include "platform/Path.h"
 #include "settings/SettingsFile.h"
@@ -30,7 +36,9 @@ namespace {
 struct Config {
     int files = 10000;
     int rounds = 3;
+    int cardFiles = 2000;
     std::string dir;
+    std::string card = "/dev/shm";
 };
 
 bool ParseArgs(int argc, char** argv, Config* config) {
@@ -43,6 +51,10 @@ bool ParseArgs(int argc, char** argv, Config* config) {
             config->files = std::atoi(argv[++i]);
         } else if (arg == "--rounds") {
             config->rounds = std::atoi(argv[++i]);
+        } else if (arg == "--card-files") {
+            config->cardFiles = std::atoi(argv[++i]);
+        } else if (arg == "--card") {
+            config->card = argv[++i];
         } else if (arg == "--dir") {
             config->dir = argv[++i];
         } else {
@@ -53,7 +65,7 @@ bool ParseArgs(int argc, char** argv, Config* config) {
         const char* tmp = std::getenv("TMPDIR");
         config->dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
     }
-    return config->files > 0 && config->rounds > 0;
+    return config->files > 0 && config->rounds > 0 && config->cardFiles > 0;
 }
 
 std::vector<std::string> NamesOf(int count) {
@@ -66,11 +78,45 @@ std::vector<std::string> NamesOf(int count) {
     return names;
 }
 
-void MakeFiles(const std::string& folder, const std::vector<std::string>& names) {
+// A picture as a camera writes it, in miniature: an Exif segment with the usual tags, the capture date and a
+// thumbnail, then 32 KiB of image data. Made at `path`, and read back.
+std::string CameraPicture(const std::string& path) {
+    std::string bytes("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
+    bytes += std::string("\xFF\xDB\x00\x03\x00", 5);  // Exiv2 puts the Exif segment before the first table
+    bytes += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+    for (uint32_t i = 0, x = 1; i < 32768; ++i) {
+        bytes.push_back(static_cast<char>(((x = x * 1103515245u + 12345u) >> 24) & 0x7F));
+    }
+    bytes += "\xFF\xD9";
+    if (!platform::ReplaceFileContents(path, bytes)) {
+        std::fprintf(stderr, "cannot make %s: %s\n", path.c_str(), std::strerror(errno));
+        std::exit(1);
+    }
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
+    Exiv2::ExifData& exif = image->exifData();
+    exif["Exif.Image.Make"] = "Canon";
+    exif["Exif.Image.Model"] = "Canon EOS 90D";
+    exif["Exif.Image.Orientation"] = uint16_t{1};
+    exif["Exif.Image.DateTime"] = "2026:12:05 10:20:30";
+    exif["Exif.Photo.DateTimeOriginal"] = "2026:12:05 10:20:30";
+    exif["Exif.Photo.DateTimeDigitized"] = "2026:12:05 10:20:30";
+    exif["Exif.Photo.ExposureTime"] = Exiv2::Rational(1, 250);
+    exif["Exif.Photo.FNumber"] = Exiv2::Rational(56, 10);
+    exif["Exif.Photo.ISOSpeedRatings"] = uint16_t{200};
+    exif["Exif.Photo.FocalLength"] = Exiv2::Rational(50, 1);
+    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(bytes.data()), 8192);
+    image->writeMetadata();
+    std::string picture = platform::ReadWholeFile(path).value_or("");
+    ::unlink(path.c_str());
+    return picture;
+}
+
+void MakeFiles(const std::string& folder, const std::vector<std::string>& names,
+               const std::string& contents = "a small picture") {
     ::mkdir(folder.c_str(), 0755);
     for (const std::string& name : names) {
         platform::File file = platform::File::CreateNew(platform::JoinPath(folder, name));
-        if (!file.IsOpen() || !file.WriteAll("a small picture", 15)) {
+        if (!file.IsOpen() || !file.WriteAll(contents.data(), contents.size())) {
             std::fprintf(stderr, "cannot make %s/%s: %s\n", folder.c_str(), name.c_str(),
                          std::strerror(errno));
             std::exit(1);
@@ -111,10 +157,11 @@ using MoveAll = std::function<size_t(const std::string& from, const std::string&
 // is listed before the clock starts, so that the bare loop renames in the directory order the pass must
 // follow (on a hashed directory, name order and directory order cost differently) without being charged
 // for the listing that the pass makes itself.
-double TimeOneRound(const std::string& base, const std::vector<std::string>& names, const MoveAll& move) {
-    const std::string from = base + "/camera";
+double TimeOneRound(const std::string& base, const std::vector<std::string>& names, const MoveAll& move,
+                    const std::string& contents = "a small picture", const std::string& fromBase = "") {
+    const std::string from = (fromBase.empty() ? base : fromBase) + "/camera";
     const std::string to = base + "/computer";
-    MakeFiles(from, names);
+    MakeFiles(from, names, contents);
     ::mkdir(to.c_str(), 0755);
     const std::vector<std::string> listing = Listing(from);
     ::sync();  // start each round with nothing pending from making the files
@@ -230,7 +277,9 @@ double CrossFileSystem(const char* what, const std::vector<size_t>& sizes, const
 int main(int argc, char** argv) {
     Config config;
     if (!ParseArgs(argc, argv, &config)) {
-        std::fprintf(stderr, "usage: move_bench [--files N] [--rounds R] [--dir FOLDER]\n");
+        std::fprintf(
+            stderr,
+            "usage: move_bench [--files N] [--rounds R] [--dir FOLDER] [--card-files N] [--card CARD]\n");
         return 2;
     }
     std::string base = config.dir + "/tovaro-move-bench-XXXXXX";
@@ -250,21 +299,41 @@ int main(int argc, char** argv) {
         }
         return moved;
     };
-    const auto movePass = [&](transfer::NameOption option) -> MoveAll {
-        return [&, option](const std::string& from, const std::string& to, const std::vector<std::string>&) {
+    const auto movePass = [&](transfer::NameOption option,
+                              transfer::DateSource source = transfer::DateSource::FileTime) -> MoveAll {
+        return [&, option, source](const std::string& from, const std::string& to,
+                                   const std::vector<std::string>&) {
             transfer::PlainNamingInputs inputs;
             inputs.numberText = "1";
             inputs.numberChecked = option == transfer::kNameNumber;
-            return transfer::MovePass(from, to, option, inputs, settings).Done();
+            transfer::PassOptions options;
+            options.dateSource = source;
+            return transfer::MovePass(from, to, option, inputs, settings, options).Done();
         };
     };
 
-    std::vector<double> bare, nothing, number;
+    std::vector<double> bare, nothing, number, fileTime, capture, cardFileTime, cardCapture;
     for (int round = 0; round < config.rounds; ++round) {
         bare.push_back(TimeOneRound(base, names, bareLoop));
         nothing.push_back(TimeOneRound(base, names, movePass(transfer::kNameNothing)));
         number.push_back(TimeOneRound(base, names, movePass(transfer::kNameNumber)));
     }
+    const std::vector<std::string> card = NamesOf(config.cardFiles);
+    const std::string picture = CameraPicture(base + "/picture.jpg");
+    std::string cardBase = config.card + "/tovaro-card-XXXXXX";
+    if (::mkdtemp(cardBase.data()) == nullptr) {
+        std::fprintf(stderr, "cannot make a folder in %s: %s\n", config.card.c_str(), std::strerror(errno));
+        return 1;
+    }
+    const MoveAll byFileTime = movePass(transfer::kNameDate);
+    const MoveAll byCapture = movePass(transfer::kNameDate, transfer::DateSource::Capture);
+    for (int round = 0; round < config.rounds; ++round) {
+        cardFileTime.push_back(TimeOneRound(base, card, byFileTime, picture, cardBase));
+        cardCapture.push_back(TimeOneRound(base, card, byCapture, picture, cardBase));
+        fileTime.push_back(TimeOneRound(base, card, byFileTime, picture));
+        capture.push_back(TimeOneRound(base, card, byCapture, picture));
+    }
+    ::rmdir(cardBase.c_str());
     const int writes = std::max(config.files / 10, 1);
     const double kept = TimeKeptCounter(settings, writes);
     const double replaced = TimeReplacedCounter(settings, writes);
@@ -280,6 +349,21 @@ int main(int argc, char** argv) {
                 kept * 1e6, replaced * 1e6);
     std::printf("Nothing / bare loop: %.2fx (target at most 1.3x)\n", n / b);
     std::printf("Number / Nothing:    %.2fx (target at most 3x)\n", m / n);
+    const double cf = Median(cardFileTime), cc = Median(cardCapture);
+    const double f = Median(fileTime), c = Median(capture);
+    const double perPicture = 1e6 / config.cardFiles;
+    std::printf("%d pictures of %zu bytes with Exif, Date of Photo, median of %d rounds\n", config.cardFiles,
+                picture.size(), config.rounds);
+    std::printf("  off a card in %s, day from the file's time   %8.1f ms  %6.1f us/file\n",
+                config.card.c_str(), cf * 1e3, cf * perPicture);
+    std::printf("  off a card in %s, day from the capture date  %8.1f ms  %6.1f us/file\n",
+                config.card.c_str(), cc * 1e3, cc * perPicture);
+    std::printf("  within one file system, day from the file's time   %8.1f ms  %6.1f us/file\n", f * 1e3,
+                f * perPicture);
+    std::printf("  within one file system, day from the capture date  %8.1f ms  %6.1f us/file\n", c * 1e3,
+                c * perPicture);
+    std::printf("capture / file time, off a card:            %.2fx (target at most 1.5x)\n", cc / cf);
+    std::printf("capture / file time, within one file system: %.2fx (renames only: the worst case)\n", c / f);
 
     struct stat shm {
     }, disk{};

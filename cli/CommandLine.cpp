@@ -49,6 +49,16 @@ std::string SetFolder(std::string& folder, std::string_view option, const std::s
     return {};
 }
 
+std::string SetExtensions(std::optional<std::vector<std::string>>& into, std::string_view option,
+                          const std::string& value) {
+    transfer::ExtensionList list = transfer::ParseExtensionList(value);
+    if (!list.error.empty() || list.extensions.empty()) {
+        return std::string(option) + ": " + (list.error.empty() ? "the list is empty" : list.error);
+    }
+    into = std::move(list.extensions);
+    return {};
+}
+
 // To add an option, add a field to CliOptions and a row here; the parser and the help text follow the table.
 const std::array kOptions =
     {
@@ -121,6 +131,36 @@ const std::array kOptions =
                            return std::string("the file after --settings is empty");
                        }
                        p.options.settingsPath = v[0];
+                       return std::string();
+                   }},
+        OptionSpec{"--move-extensions", Values::One, "LIST",
+                   "\nthe extensions moved, such as \".jpg .cr2 .xmp .mp4\" (default: moveextensions=\n"
+                   "of the settings file, else .bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       return SetExtensions(p.options.moveExtensions, "--move-extensions", v[0]);
+                   }},
+        OptionSpec{"--zip-extensions", Values::One, "LIST",
+                   "\nthe extensions archived with --zip (default: zipextensions=, else\n"
+                   ".bmp .gif .jpeg .jpg)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       return SetExtensions(p.options.zipExtensions, "--zip-extensions", v[0]);
+                   }},
+        OptionSpec{"--recursive", Values::None, "",
+                   "take the files of the camera folder's subfolders too (a card's DCIM/100CANON,\n"
+                   "101CANON, ...), all into the one destination folder (as recurse=1 in the settings)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.recursive = true;
+                       return std::string();
+                   }},
+        OptionSpec{"--date-from", Values::One, "capture|file",
+                   "\n--date takes the day the picture was taken, as the camera recorded it in the\n"
+                   "file (capture), or the file's own day (file; default: datesource=, else file)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       if (v[0] != "capture" && v[0] != "file") {
+                           return "--date-from takes capture or file, not \"" + v[0] + "\"";
+                       }
+                       p.options.dateSource =
+                           v[0] == "capture" ? transfer::DateSource::Capture : transfer::DateSource::FileTime;
                        return std::string();
                    }},
         OptionSpec{"--help", Values::None, "", "show this help",
@@ -215,7 +255,8 @@ std::string HelpText() {
     std::string text =
         "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date |\n"
         "                  --number[=N] | --rename FIND NEW] [--zip] [--dry-run]\n"
-        "                  [--quiet] [--settings FILE]\n"
+        "                  [--quiet] [--settings FILE] [--move-extensions LIST]\n"
+        "                  [--zip-extensions LIST] [--recursive] [--date-from capture|file]\n"
         "       tovaro-cli --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"

@@ -5,8 +5,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "transfer/NamingRules.h"
+#include "transfer/TransferReport.h"
 
 namespace cli {
 
@@ -25,6 +27,11 @@ struct CliOptions {
     bool dryRun = false;
     bool quiet = false;
     std::string settingsPath;  // --settings; empty: the usual settings file (SettingsFile::DefaultPathFor)
+    // Each overrides what the settings file says, when given.
+    std::optional<std::vector<std::string>> moveExtensions;  // --move-extensions
+    std::optional<std::vector<std::string>> zipExtensions;   // --zip-extensions
+    bool recursive = false;                                  // --recursive
+    std::optional<transfer::DateSource> dateSource;          // --date-from
     bool help = false;
     bool version = false;
 };

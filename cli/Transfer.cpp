@@ -12,6 +12,7 @@
 #include "settings/SettingsFile.h"
 #include "transfer/ArchivePass.h"
 #include "transfer/MovePass.h"
+#include "transfer/PassSettings.h"
 
 namespace cli {
 namespace {
@@ -165,6 +166,18 @@ std::string FolderProblem(const std::string& folder) {
     return info->IsDirectory() ? "" : "it is not a folder";
 }
 
+// The options given on the command line win over the settings file's.
+void ApplyCommandLine(const CliOptions& options, transfer::PassOptions& passOptions) {
+    if (options.moveExtensions) {
+        passOptions.moveExtensions = *options.moveExtensions;
+    }
+    if (options.zipExtensions) {
+        passOptions.archiveExtensions = *options.zipExtensions;
+    }
+    passOptions.recursive = passOptions.recursive || options.recursive;
+    passOptions.dateSource = options.dateSource.value_or(passOptions.dateSource);
+}
+
 }  // namespace
 
 int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err, bool showProgress) {
@@ -175,9 +188,14 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     const SettingsFile settings =
         options.settingsPath.empty() ? SettingsFile() : SettingsFile(options.settingsPath);
     transfer::PlainNamingInputs inputs = InputsFor(options, settings);
+    transfer::PassOptions passOptions;
+    if (const std::string refused = transfer::ReadPassSettings(settings, passOptions); !refused.empty()) {
+        err << "tovaro-cli: " << refused << "\n";
+        return kExitUsage;
+    }
+    ApplyCommandLine(options, passOptions);
 
     ProgressLine progress(err, showProgress && !options.quiet);
-    transfer::PassOptions passOptions;
     passOptions.dryRun = options.dryRun;
     passOptions.numberFromSavedCounter = !options.startNumber;
     g_stop.store(false);

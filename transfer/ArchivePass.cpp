@@ -346,24 +346,31 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         if (!info || !info->IsRegular()) {
             item.reason =
                 info ? "it is " + KindOf(*info) + ", so it was left alone" : platform::DescribeError(errno);
-            return;
+            return false;
         }
-        const std::string newPath = platform::JoinPath(fromDir, item.newName);
+        if (archive.writer.IsOpen() && info->IsSameFile(archive.file)) {
+            item.reason = "it is the archive this transfer writes";  // with .zip among the extensions taken
+            return false;
+        }
+        // Renamed in its own folder, which under the walk of subfolders is not the camera folder itself.
+        const std::string newPath = platform::JoinPath(platform::FolderOf(oldPath), item.newName);
         if (options.dryRun) {
             if (IsTakenByAnotherFile(newPath, oldPath)) {
                 item.reason = "another file in the camera folder already has that name";
             } else {
                 item.outcome = Outcome::Done;
             }
-            return;
+            return item.Done();
         }
         const StepResult step =
             RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr, report.items.size(), submitted);
         item.reason =
             step.IsOk() ? "not yet checked" : step.Reason();  // replaced once the archive is read back
+        return step.IsOk();
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {ArchiveExtensions(), false}, pack,
-                report);
+    const std::vector<std::string_view> extensions =
+        ChosenExtensions(options.archiveExtensions, ArchiveExtensions());
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {extensions, false}, pack, report);
 
     if (pool) {
         pool->Finish();  // also when stopped: the pictures handed over are few, and are finished

@@ -60,23 +60,26 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
 
     // No test for folders: a folder whose name passes the extension test (holiday.jpg) is moved like a file,
     // contents and all.
-    const Selection selection{MoveExtensions(), /*takesFolders=*/true};
+    const std::vector<std::string_view> extensions =
+        ChosenExtensions(options.moveExtensions, MoveExtensions());
+    const Selection selection{extensions, /*takesFolders=*/true};
     const auto move = [&](const std::string& source, TransferItem& item) {
         const std::string destination = platform::JoinPath(toFolder, item.newName);
         if (options.dryRun) {
             Apply(IsTakenByAnotherFile(destination, source) ? platform::MoveResult::Failed(EEXIST)
                                                             : platform::MoveResult{},
                   toFolder, item);
-            return;
+            return item.outcome != Outcome::Kept;
         }
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
         if (!started.copy) {
             Apply(started.result, toFolder, item);
-            return;
+            return item.outcome != Outcome::Kept;
         }
         batch.Add(std::move(*started.copy));
         waiting.push_back(report.items.size());
         item.reason = "not yet on the disk";  // replaced when the batch is complete
+        return true;
     };
     const auto afterEachFile = [&] {
         if (batch.Size() >= kBatchFiles || batch.Bytes() >= kBatchBytes) {

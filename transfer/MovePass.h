@@ -10,7 +10,8 @@ class SettingsFile;
 
 namespace transfer {
 
-// Takes the entries of `fromDir` whose extension is one of MoveExtensions, gives each its new name by
+// Takes the entries of `fromDir` whose extension is one of MoveExtensions (or of options.moveExtensions;
+// with options.recursive, of its subfolders too, see RunPassLoop), gives each its new name by
 // `option` (reading `inputs` afresh for every file) and moves it to `toDir` without ever replacing a file.
 // Copies to another file system are made durable in batches (up to 256 files or 64 MiB): no source goes
 // before its copy and the copy's name are on the disk, and a small file pays no disk round trip of its own.

@@ -1,5 +1,6 @@
 #include "transfer/NamingRules.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -14,6 +15,9 @@ using namespace std::string_view_literals;
 constexpr std::array kMoveExtensions = {".bmp"sv, ".gif"sv,  ".jpeg"sv, ".avi"sv,
                                         ".mpg"sv, ".mpeg"sv, ".wmv"sv,  ".jpg"sv};
 constexpr std::array kArchiveExtensions = {".bmp"sv, ".gif"sv, ".jpeg"sv, ".jpg"sv};
+
+constexpr std::array kRawExtensions = {".arw"sv, ".cr2"sv, ".cr3"sv, ".dng"sv, ".nef"sv, ".nrw"sv,
+                                       ".orf"sv, ".pef"sv, ".raf"sv, ".rw2"sv, ".srw"sv};
 
 constexpr std::string_view kSeparator = " -";
 
@@ -50,6 +54,29 @@ std::span<const std::string_view> MoveExtensions() {
 
 std::span<const std::string_view> ArchiveExtensions() {
     return kArchiveExtensions;
+}
+
+std::span<const std::string_view> RawExtensions() {
+    return kRawExtensions;
+}
+
+ExtensionList ParseExtensionList(std::string_view text) {
+    ExtensionList list;
+    constexpr std::string_view kBetween = " \t,";
+    for (size_t at = text.find_first_not_of(kBetween); at != std::string_view::npos;
+         at = text.find_first_not_of(kBetween, at)) {
+        const size_t end = std::min(text.find_first_of(kBetween, at), text.size());
+        const std::string entry(text.substr(at, end - at));
+        if (entry.front() != '.' || entry.size() == 1 || entry.find('/') != std::string::npos) {
+            list.extensions.clear();
+            list.error = "\"" + entry +
+                         "\" is not an extension: each one starts with \".\", as in .jpg, and has no \"/\"";
+            return list;
+        }
+        list.extensions.push_back(platform::AsciiLowered(entry));
+        at = end;
+    }
+    return list;
 }
 
 std::string SelectionExtension(std::string_view name) {

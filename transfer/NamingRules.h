@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace transfer {
 
@@ -47,6 +48,21 @@ struct PlainNamingInputs : NamingInputs {
 // The extensions each pass takes, each with its leading ".", compared with SelectionExtension exactly.
 std::span<const std::string_view> MoveExtensions();     // pictures and videos
 std::span<const std::string_view> ArchiveExtensions();  // pictures only
+
+// The kinds of RAW picture a camera writes (.cr2, .nef, .dng, ...), and the sidecar an editor keeps beside
+// a picture (.xmp). They matter only for the lists a user chooses: neither default list holds them.
+std::span<const std::string_view> RawExtensions();
+inline constexpr std::string_view kSidecarExtension = ".xmp";
+
+// An extension list as a user writes it (".bmp .gif .JPEG .jpg"): entries separated by blanks or commas,
+// each with its leading ".", any letter case; the entries come out lower-cased, to compare with
+// SelectionExtension. An entry without its leading ".", one that is only ".", or one with a "/" in it is
+// refused: `error` says which, and `extensions` is then empty. An empty text gives an empty list.
+struct ExtensionList {
+    std::vector<std::string> extensions;
+    std::string error;
+};
+ExtensionList ParseExtensionList(std::string_view text);
 
 // The lower-cased text from the name's first "." to its end; the whole name, lower-cased, when it has none.
 // Cutting at the first "." means a name with two dots (IMG.0001.JPG) is never taken.

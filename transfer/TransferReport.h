@@ -78,6 +78,15 @@ std::string LeftBehindText(const TransferReport& report);
 using CancelFlag = std::atomic<bool>;
 static_assert(CancelFlag::is_always_lock_free, "a signal handler sets it");
 
+// Where Date of Photo takes the day from.
+enum class DateSource {
+    FileTime,  // the file's creation time
+    Capture,   // the capture date the camera recorded in the file, or the file's time where there is none
+};
+
+// Every default keeps the behaviour of a plain transfer: the built-in extension lists, only the files
+// directly in the camera folder, and the file's own time for Date of Photo. ReadPassSettings fills the
+// options that the settings file may set.
 struct PassOptions {
     bool dryRun = false;  // compose and report the new names; change no file and no setting
     const CancelFlag* cancel = nullptr;
@@ -92,6 +101,13 @@ struct PassOptions {
     // all. The archive pass learns the final outcomes only once the archive is closed and checked, so it
     // calls onItem for all entries at the end; this is its progress signal.
     std::function<void(size_t handled, size_t total)> onProgress;
+    // The extensions each pass takes, lower-cased, each with its leading "." (ParseExtensionList); empty:
+    // MoveExtensions and ArchiveExtensions.
+    std::vector<std::string> moveExtensions;
+    std::vector<std::string> archiveExtensions;
+    // Walk the camera folder's subfolders too, as a card keeps its pictures (DCIM/100CANON, 101CANON, ...).
+    bool recursive = false;
+    DateSource dateSource = DateSource::FileTime;
 };
 
 }  // namespace transfer

@@ -66,6 +66,9 @@ TEST(CommandLine, UsageErrorsAreOneLine) {
         {{"-x"}, "unknown option -x"},
         {{"--from", "a", "--to", "b", "--date=1"}, "--date takes no \"=\" value"},
         {{"--from", "a", "--to", "b", "--settings", ""}, "the file after --settings is empty"},
+        {{"--from", "a", "--to", "b", "--move-extensions", ".jpg cr2"}, "\"cr2\" is not an extension"},
+        {{"--from", "a", "--to", "b", "--date-from=exif"}, "--date-from takes capture or file"},
+        {{"stray"}, "unexpected argument \"stray\""},
     };
     for (const auto& [args, expected] : cases) {
         const std::string error = Parse(args).error;

@@ -114,6 +114,25 @@ TEST_F(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOthe
     EXPECT_EQ(ReadFile(Archive()), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
 }
 
+// Walking a card's folders, each picture is renamed in its own folder and stored under its path, so pictures
+// of one name in two folders are two members; the archive is never taken itself, even with .zip in the list.
+TEST_F(ArchivePassTest, ACardsFoldersGoIntoOneArchiveEachUnderItsPath) {
+    MakeFolder(m_from + "/100CANON");
+    MakeFolder(m_from + "/101CANON");
+    Put({"100CANON/a.JPG", "101CANON/a.jpg", "b.zip"});
+    PassOptions options;
+    options.recursive = true;
+    options.archiveExtensions = {".jpg", ".zip"};
+    m_to = m_from;
+    const TransferReport report = Run(kNameNothing, options);
+    EXPECT_EQ(ReadWithIndependentReaders(Archive()),
+              (Members{{m_from + "/100CANON/a.jpg", m_put["100CANON/a.JPG"]},
+                       {m_from + "/101CANON/a.jpg", m_put["101CANON/a.jpg"]},
+                       {m_from + "/b.zip", m_put["b.zip"]}}));
+    EXPECT_EQ(report.items[2].reason, "it is the archive this transfer writes");
+    EXPECT_EQ(ListNames(m_from), (Names{"100CANON", "101CANON", "ArchivePics.zip"}));
+}
+
 // An ArchivePics.zip already in the destination is never overwritten nor taken for another's.
 TEST_F(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
     const struct {

@@ -1,4 +1,5 @@
 #include "transfer/MovePass.h"
+#include "transfer/PassSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,80 @@ TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlaceByItsCreationDay) {
     EXPECT_EQ(MovePass(m_from, m_from, kNameDate, m_inputs, m_settings).Done(), 2u);
     EXPECT_EQ(ListNames(m_from),
               (Names{"IMG_0001 -" + date + ".jpg", "IMG_0002 -" + date + ".jpg", "notes.txt"}));
+}
+
+// A card keeps its pictures in numbered folders. Only with recurse=1 are they walked (hidden ones not), in
+// name order on every file system, all into the one destination folder, where a clash is refused.
+TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
+    for (const std::string base : {"", "/dev/shm"}) {
+        TempDir dir(base);
+        m_from = dir / "DCIM", m_to = dir / "computer", m_settings = SettingsFile(dir / "tovaro.ini");
+        for (const std::string folder : {"", "/101CANON", "/100CANON", "/.Trashes", "/../computer"}) {
+            MakeFolder(m_from + folder);
+        }
+        Put({"101CANON/IMG_0001.JPG", "100CANON/IMG_0003.JPG", "100CANON/IMG_0002.JPG", ".Trashes/old.jpg"});
+        EXPECT_NE(Run(kNameNothing).notice.find("subfolders hold 3"), std::string::npos);
+        WriteFile(m_settings.Path(), "[settings]\nrecurse=1\nmoveextensions=.JPG .cr2\n");
+        PassOptions options;
+        ASSERT_EQ(ReadPassSettings(m_settings, options), "");
+        UseNumber("1");
+        const TransferReport report = Run(kNameNumber, options);
+        Names taken;
+        for (const TransferItem& item : report.items) {
+            taken.push_back(item.oldName + " " + item.newName);
+        }
+        EXPECT_EQ(taken,
+                  (Names{"100CANON/IMG_0002.JPG IMG_0002 -1.jpg", "100CANON/IMG_0003.JPG IMG_0003 -2.jpg",
+                         "101CANON/IMG_0001.JPG IMG_0001 -3.jpg"}));
+        EXPECT_TRUE(Exists(m_from + "/.Trashes/old.jpg"));
+        WriteFile(m_from + "/100CANON/IMG_0002.JPG", "another picture");
+        UseNumber("1");
+        EXPECT_EQ(Run(kNameNumber, options).items[0].reason, "a file with that name already exists");
+        EXPECT_EQ(ReadFile(m_to + "/IMG_0002 -1.jpg"), "contents of 100CANON/IMG_0002.JPG");
+    }
+    const SettingsFile settings(m_dir / "bad.ini");
+    for (const std::string bad :
+         {"moveextensions=jpg", "zipextensions=.a/b", "recurse=yes", "datesource=exif"}) {
+        WriteFile(settings.Path(), "[settings]\n" + bad + "\n");
+        PassOptions options;
+        EXPECT_NE(ReadPassSettings(settings, options).find(bad.substr(0, bad.find('=') + 1)),
+                  std::string::npos);
+    }
+}
+
+// With datesource=capture, Date of Photo is the day the camera recorded in the file, else the file's own. A
+// RAW picture takes its JPEG and sidecar along under one new title, and when it can't go they stay with it.
+TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
+    Put({"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0001.xmp", "IMG_0002.JPG", "IMG_0003.NEF", "IMG_0003.jpg",
+         "IMG_0003.xmp"});
+    for (const std::string name : {"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.NEF"}) {
+        WriteFile(m_from + "/" + name, "\xFF\xD8\xFF\xD9");  // a JPEG without metadata; as a RAW, one alike
+    }
+    ASSERT_EQ(RunCommand("cd " + ShellQuote(m_from) +
+                         " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 23:59:59' IMG_0001.CR2"
+                         " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2020:01:02 00:00:00' IMG_0002.JPG"),
+              0);
+    PassOptions options;
+    options.moveExtensions = {".jpg", ".cr2", ".nef", ".xmp"};
+    options.dryRun = true;
+    UseNumber("7");
+    Names names;
+    for (const TransferItem& item : Run(kNameNumber, options).items) {
+        names.push_back(item.newName);
+    }
+    EXPECT_EQ(names, (Names{"IMG_0001 -7.cr2", "IMG_0001 -7.jpg", "IMG_0001 -7.xmp", "IMG_0002 -8.jpg",
+                            "IMG_0003 -9.nef", "IMG_0003 -9.jpg", "IMG_0003 -9.xmp"}));
+    std::string today =
+        platform::LocalDateMMDDYY(platform::InfoOfPath(m_from + "/IMG_0003.NEF")->CreationTime().tv_sec);
+    today.erase(2, 1).erase(4, 1);
+    WriteFile(m_to + "/IMG_0003 -" + today + ".nef", "already here");
+    options.dryRun = false;
+    options.dateSource = DateSource::Capture;
+    const TransferReport report = Run(kNameDate, options);
+    EXPECT_EQ(report.items[5].reason, "it stays together with IMG_0003.NEF");
+    EXPECT_EQ(ListNames(m_to), (Names{"IMG_0001 -061521.cr2", "IMG_0001 -061521.jpg", "IMG_0001 -061521.xmp",
+                                      "IMG_0002 -010220.jpg", "IMG_0003 -" + today + ".nef"}));
+    EXPECT_EQ(ListNames(m_from), (Names{"IMG_0003.NEF", "IMG_0003.jpg", "IMG_0003.xmp"}));
 }
 
 // Pretends every rename but our own temporary file's crosses file systems, so copies are made (in batches).

@@ -104,6 +104,24 @@ TEST(Selection, EachListTakesItsExtensionsFromTheFirstDotInAnyCase) {
     }
 }
 
+TEST(ParseExtensionList, TakesDottedEntriesInAnyCaseAndRefusesTheList) {
+    const struct {
+        const char* text;
+        std::vector<std::string> expected;  // empty and refused, unless the text holds no entry
+    } cases[] = {
+        {".bmp .GIF,.jpeg\t.CR2.xmp", {".bmp", ".gif", ".jpeg", ".cr2.xmp"}},
+        {" , ", {}},
+        {".jpg jpg", {}},
+        {".jpg .a/b", {}},
+        {". .jpg", {}},
+    };
+    for (const auto& c : cases) {
+        const ExtensionList list = ParseExtensionList(c.text);
+        EXPECT_EQ(list.extensions, c.expected) << c.text;
+        EXPECT_EQ(list.error.empty(), !c.expected.empty() || *c.text == ' ') << c.text;
+    }
+}
+
 TEST(UnsafeNameReason, RefusesNamesThatLeaveTheFolder) {
     for (const std::string& name :
          std::vector<std::string>{"../x.jpg", "a/b.jpg", ".", "..", {"a\0b.jpg", 7}}) {
