@@ -1,6 +1,7 @@
 #include "app/TransferRun.h"
 
 #include "folderpicker/NarrowText.h"
+#include "transfer/PassSettings.h"
 
 namespace {
 
@@ -39,6 +40,12 @@ void TransferRun::Run() {
         transfer::PassOptions options;
         options.cancel = &m_cancel;
         options.numberFromSavedCounter = m_request.numberFromSavedCounter;
+        // The settings file may choose the extensions, the walk of subfolders and the capture date.
+        m_report.problem = transfer::ReadPassSettings(m_request.settings, options);
+        if (!m_report.problem.empty()) {
+            emit finished();
+            return;
+        }
         options.onProgress = [this](size_t handled, size_t total) { emit progress(handled, total); };
         m_report = m_request.pass(m_request.fromDir, m_request.toDir, m_request.option, inputs,
                                   m_request.settings, options);
