@@ -25,23 +25,21 @@ namespace {
 // The members of an archive as Python's zipfile reads them (name -> bytes); a strict read also needs
 // `unzip -t` to pass. A lenient read gives no members for an archive that Python can't read.
 Members ReadWithIndependentReaders(const std::string& archive, bool strict = true) {
-    std::string output;
-    if (strict) {
-        EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(archive) + " 2>&1", &output), 0) << output;
-    }
-    const std::string script =
+    std::string out;
+    EXPECT_TRUE(!strict || RunCommand("unzip -tq " + ShellQuote(archive) + " 2>&1", &out) == 0) << out;
+    const char* script =
         "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-        "for i in z.infolist(): print(i.filename + '\\0' + z.read(i).hex())\n";
-    const int status =
-        RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>/dev/null", &output);
-    EXPECT_TRUE(status == 0 || !strict) << archive;
+        "for i in z.infolist(): print(i.filename, z.read(i).hex())";
+    const bool read =
+        RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>/dev/null", &out) ==
+        0;
+    EXPECT_TRUE(read || !strict) << archive;
     Members members;
-    for (size_t at = 0, end; status == 0 && (end = output.find('\n', at)) != std::string::npos;
-         at = end + 1) {
-        const size_t nul = output.find('\0', at);
-        std::string& bytes = members[output.substr(at, nul - at)];
-        for (size_t i = nul + 1; i + 1 < end; i += 2) {
-            bytes.push_back(static_cast<char>(std::stoi(output.substr(i, 2), nullptr, 16)));
+    for (size_t at = 0, end; read && (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const size_t space = out.rfind(' ', end);
+        std::string& bytes = members[out.substr(at, space - at)];
+        for (size_t i = space + 1; i + 1 < end; i += 2) {
+            bytes.push_back(static_cast<char>(std::stoi(out.substr(i, 2), nullptr, 16)));
         }
     }
     return members;
@@ -133,56 +131,48 @@ TEST_F(ArchivePassTest, ACardsFoldersGoIntoOneArchiveEachUnderItsPath) {
     EXPECT_EQ(ListNames(m_from), (Names{"100CANON", "101CANON", "ArchivePics.zip"}));
 }
 
-// An ArchivePics.zip already in the destination is never overwritten nor taken for another's.
+// An ArchivePics.zip already in the destination is never overwritten nor taken for another's: an earlier
+// one is kept under the first free name, one that another pass writes is left alone, one that can't be kept
+// stops all removal, and a folder of the user's stops the pass.
 TEST_F(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
     const struct {
-        const char* what;
-        bool earlierIsFolder, anotherPassWritesIt, renameFails;
-        const char* ours;  // where this pass's archive goes; nullptr: it makes none
-        Names inCamera;    // afterwards
+        const char *what, *earlier, *ours;  // where the earlier archive and ours end up (nullptr: none)
+        Names inCamera;
     } cases[] = {
-        {"KeptUnderTheFirstFreeName", false, false, false, "ArchivePics.zip", {}},
-        {"AnotherPassIsWritingIt", false, true, false, "ArchivePics-2.zip", {}},
-        {"CannotBeKept", false, false, true, nullptr, {"a -x.jpg"}},
-        {"AFolderOfTheUsers", true, false, false, nullptr, {"a.jpg"}},
+        {"KeptUnderTheFirstFreeName", "ArchivePics-2.zip", "ArchivePics.zip", {}},
+        {"AnotherPassIsWritingIt", "ArchivePics.zip", "ArchivePics-2.zip", {}},
+        {"CannotBeKept", "ArchivePics.zip", nullptr, {"a -x.jpg"}},
+        {"AFolderOfTheUsers", nullptr, nullptr, {"a.jpg"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TearDown();
         m_put.clear();
         ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(m_from) + "/* " + ShellQuote(m_to) + "/*"), 0);
-        c.earlierIsFolder ? MakeFolder(Archive()) : WriteFile(Archive(), "earlier archive");
+        c.earlier != nullptr ? WriteFile(Archive(), "earlier archive") : MakeFolder(Archive());
         WriteFile(Archive("ArchivePics-1.zip"), "someone else's file");
         platform::File held = platform::File::OpenForReading(Archive());
-        ASSERT_TRUE(!c.anotherPassWritesIt || held.TryLockExclusive());
+        ASSERT_TRUE(std::string(c.what) != "AnotherPassIsWritingIt" || held.TryLockExclusive());
         Put({"a.jpg"});
         m_inputs.text = "x";
         platform::SysCalls calls = platform::RealSysCalls();
-        if (c.renameFails) {
+        if (c.earlier != nullptr && c.ours == nullptr) {
             calls.renameat2 = [](const char* from, const char* to, unsigned flags) {
                 return std::strstr(from, "ArchivePics.zip") != nullptr
                            ? Fail<EIO, int>()
                            : platform::RealSysCalls().renameat2(from, to, flags);
             };
         }
-        TransferReport report;
-        {
-            platform::ScopedSysCalls scoped(calls);
-            report = Run(kNameText);
-        }
+        platform::ScopedSysCalls scoped(calls);
+        const TransferReport report = Run(kNameText);
         EXPECT_EQ(ListNames(m_from), c.inCamera);
         EXPECT_EQ(ReadFile(Archive("ArchivePics-1.zip")), "someone else's file");
-        if (!c.earlierIsFolder) {
-            EXPECT_EQ(ReadFile(Archive(c.ours != nullptr && !c.anotherPassWritesIt ? "ArchivePics-2.zip"
-                                                                                   : "ArchivePics.zip")),
-                      "earlier archive");
-        }
+        EXPECT_TRUE(c.earlier == nullptr || ReadFile(Archive(c.earlier)) == "earlier archive");
         if (c.ours != nullptr) {
             EXPECT_EQ(ReadWithIndependentReaders(Archive(c.ours)).count(m_from + "/a -x.jpg"), 1u);
-            EXPECT_NE(report.notice.find(c.anotherPassWritesIt ? c.ours : "ArchivePics-2.zip"),
-                      std::string::npos);
+            EXPECT_NE(report.notice.find("ArchivePics-2.zip"), std::string::npos);
         }
-        EXPECT_EQ(report.problem.empty(), !c.earlierIsFolder) << report.problem;
+        EXPECT_EQ(report.problem.empty(), c.earlier != nullptr) << report.problem;
     }
 }
 
@@ -217,12 +207,10 @@ TEST_F(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothin
     m_inputs.text = "x";
     EXPECT_EQ(Run(kNameText, dryRun).Done(), 2u);
     EXPECT_EQ(ListNames(m_to), Names{});
-    m_to = m_dir / "no-such-folder";
-    const TransferReport report = Run(kNameText);
+    const TransferReport report = ArchivePass(m_from, m_dir / "none", kNameText, m_inputs, m_settings);
     EXPECT_EQ(report.Failed(), 2u);
     EXPECT_NE(report.problem.find("does not exist"), std::string::npos);
     EXPECT_EQ(ListNames(m_from), (Names{"a -x.jpg", "b -x.jpg"}));
-    m_to = m_dir / "computer";
 }
 
 // Stopped during the pass, it closes, checks and empties the archive it has; an archive that another
