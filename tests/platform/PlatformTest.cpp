@@ -55,27 +55,6 @@ TEST(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
     ::tzset();
 }
 
-TEST(ReplaceFileContents, ReplacesWholeOrNotAtAllAndKeepsALinkALink) {
-    TempDir dir;
-    WriteFile(dir / "real.ini", "old");
-    ASSERT_EQ(::symlink("real.ini", (dir / "s.ini").c_str()), 0);
-    const std::pair<const char*, void (*)(platform::SysCalls&)> faults[] = {
-        {"WriteFails", [](platform::SysCalls& c) { c.write = Fail<ENOSPC>; }},
-        {"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }},
-    };
-    for (const auto& [what, install] : faults) {
-        platform::SysCalls calls = platform::RealSysCalls();
-        install(calls);
-        platform::ScopedSysCalls scoped(calls);
-        EXPECT_FALSE(platform::ReplaceFileContents(dir / "s.ini", "new")) << what;
-    }
-    EXPECT_EQ(ReadFile(dir / "real.ini"), "old");
-    EXPECT_TRUE(platform::ReplaceFileContents(dir / "s.ini", "new"));
-    EXPECT_EQ(ReadFile(dir / "real.ini"), "new");
-    EXPECT_TRUE(platform::InfoOfPath(dir / "s.ini", /*followLinks=*/false)->IsSymlink());
-    EXPECT_EQ(ListNames(dir.Path()), (std::vector<std::string>{"real.ini", "s.ini"}));
-}
-
 // A camera folder may hold links and pipes named like pictures: only a regular file is opened, and a pipe
 // without a writer never blocks.
 TEST(File, OpensOnlyARegularFileForReading) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <optional>
 
+#include "platform/File.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
@@ -50,6 +52,12 @@ TEST(SettingsFile, AWriteChangesOnlyTheKeysLine) {
         EXPECT_EQ(ReadFile(path), c.after);
         EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{"tovaro.ini"});  // no temporary file left
     }
+    TempDir dir;  // a settings file that is a link stays one; its target is replaced
+    WriteFile(dir / "real.ini", "");
+    ASSERT_EQ(::symlink("real.ini", (dir / "tovaro.ini").c_str()), 0);
+    EXPECT_TRUE(SettingsFile(dir / "tovaro.ini").Write("counter", "1"));
+    EXPECT_EQ(ReadFile(dir / "real.ini"), "[settings]\ncounter=1\n");
+    EXPECT_TRUE(platform::InfoOfPath(dir / "tovaro.ini", /*followLinks=*/false)->IsSymlink());
 }
 
 // Read finds the key in its section, and LocateValue, which a change in place relies on, finds the very
@@ -103,6 +111,7 @@ TEST(SettingsFile, AWriteThatCannotBeDoneRightLeavesTheFile) {
         {"KeyWithEquals", "a=b", "1", nullptr, 0644},
         {"ReadOnlyFile", "counter", "8", nullptr, 0444},
         {"WriteFails", "counter", "8", [](platform::SysCalls& c) { c.write = Fail<ENOSPC>; }, 0644},
+        {"FlushFails", "counter", "8", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, 0644},
         {"OldFileCannotBeRead", "counter", "8", [](platform::SysCalls& c) { c.read = Fail<EIO>; }, 0644},
     };
     for (const auto& c : cases) {

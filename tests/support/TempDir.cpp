@@ -1,23 +1,21 @@
 #include "tests/support/TempDir.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+namespace fs = std::filesystem;
 
 namespace testsupport {
 
 TempDir::TempDir(const std::string& base) {
-    std::string parent = base;
-    if (parent.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        parent = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    }
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string parent = !base.empty() ? base : (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
     std::string pattern = parent + "/tovaro-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         ADD_FAILURE() << "cannot make a temporary folder in " << parent;
@@ -26,7 +24,8 @@ TempDir::TempDir(const std::string& base) {
 }
 
 TempDir::~TempDir() {
-    RunCommand("rm -rf " + ShellQuote(m_path));
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
 }
 
 void WriteFile(const std::string& path, const std::string& contents) {
@@ -44,24 +43,18 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return fs::exists(fs::symlink_status(path));
 }
 
 void MakeFolder(const std::string& path) {
-    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
+    ASSERT_TRUE(fs::create_directory(path)) << path;
 }
 
 std::vector<std::string> ListNames(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* d = ::readdir(dir)) {
-            const std::string name = d->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        ::closedir(dir);
+    std::error_code missing;
+    for (const auto& entry : fs::directory_iterator(folder, missing)) {
+        names.push_back(entry.path().filename());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -69,30 +62,22 @@ std::vector<std::string> ListNames(const std::string& folder) {
 
 int RunCommand(const std::string& command, std::string* output) {
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
     std::string text;
     char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    for (size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
         text.append(buffer, n);
     }
-    const int status = ::pclose(pipe);
+    const int status = pipe != nullptr ? ::pclose(pipe) : -1;
     if (output != nullptr) {
         *output = text;
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return quoted + "'";
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <future>
 #include <optional>
 
 #include "settings/SettingsFile.h"
@@ -101,29 +100,6 @@ TEST(CounterKeeper, AnotherWritersChangeStaysAndOurLastNumberWins) {
     CounterKeeper later(settings);
     EXPECT_FALSE(later.Keep(inputs, 98));
     EXPECT_EQ(settings.Read("counter"), "97");
-}
-
-// Two passes on one settings file: the second waits until the first is done, then goes on from its counter.
-TEST(CounterKeeper, APassWaitsForTheCounterAndGoesOnWhereTheOtherEnded) {
-    TempDir dir;
-    const SettingsFile settings(dir / "tovaro.ini");
-    ASSERT_TRUE(settings.Write("counter", "1000"));
-    PlainNamingInputs first, second;
-    first.numberChecked = second.numberChecked = true;
-    second.numberText = "1000";
-    CounterKeeper holder(settings);
-    ASSERT_TRUE(holder.Claim(first, true, nullptr));
-    EXPECT_EQ(first.numberText, "1000");
-    CounterKeeper waiter(settings);
-    auto waiting = std::async(std::launch::async, [&] { return waiter.Claim(second, true, nullptr); });
-    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-    EXPECT_TRUE(holder.Keep(first, 1300));
-    EXPECT_TRUE(holder.Finish(first));
-    EXPECT_TRUE(waiting.get());
-    EXPECT_EQ(second.numberText, "1300");
-    const std::atomic<bool> cancel{true};
-    EXPECT_FALSE(
-        CounterKeeper(settings).Claim(first, true, &cancel));  // `waiter` holds it; a cancel ends the wait
 }
 
 }  // namespace
