@@ -8,7 +8,6 @@
 
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
-#include "platform/Folder.h"
 #include "platform/Path.h"
 #include "platform/Time.h"
 #include "tests/support/SysFaults.h"
@@ -24,19 +23,6 @@ TEST(Path, JoinAlwaysAddsOneSlashAndTheProgramNamesItself) {
     EXPECT_EQ(platform::FolderOf("b.jpg"), ".");
     EXPECT_EQ(platform::ApplicationNameFor("C/PROG.EXE"), "PROG");
     EXPECT_EQ(platform::ApplicationNameFor(platform::ExecutablePath()), "platform_tests");
-}
-
-TEST(ListFolder, TakesEveryEntryIncludingHiddenAndDots) {
-    TempDir dir;
-    WriteFile(dir / ".hidden.jpg", "");
-    MakeFolder(dir / "holiday.jpg");
-    const auto entries = *platform::ListFolder(dir.Path());
-    ASSERT_EQ(entries.size(), 4u);
-    for (const auto& e : entries) {
-        EXPECT_EQ(e.isDots, e.name == "." || e.name == "..");
-        EXPECT_EQ(e.isDirectory, e.isDots || e.name == "holiday.jpg") << e.name;
-    }
-    EXPECT_FALSE(platform::ListFolder(dir / "missing"));
 }
 
 TEST(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {

@@ -236,17 +236,6 @@ TEST_F(ArchivePassTest, StopsAfterTheFileInHandAndChecksOnlyItsOwnArchive) {
     EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
 }
 
-// Faults injected through the platform layer, each with how many of a.jpg, b.jpg, c.jpg must stay.
-struct Fault {
-    const char* name;
-    void (*install)(platform::SysCalls&);
-    size_t keptPictures;
-};
-
-void PrintTo(const Fault& fault, std::ostream* os) {
-    *os << fault.name;
-}
-
 std::atomic<bool> g_checkFds[4096];  // the descriptors the check reads the archive through
 
 int OpenWithoutDirectReads(const char* path, int flags, mode_t mode) {
@@ -262,73 +251,77 @@ int OpenNotingTheCheck(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
-class ArchiveFaultTest : public ArchivePassTest, public testing::WithParamInterface<Fault> {};
-
-TEST_P(ArchiveFaultTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
-    Put({"a.jpg", "b.jpg", "c.jpg"});
-    platform::SysCalls calls = platform::RealSysCalls();
-    GetParam().install(calls);
-    TransferReport report;
-    {
-        platform::ScopedSysCalls scoped(calls);
-        report = Run(kNameNothing);
-    }
-    EXPECT_EQ(report.Failed(), GetParam().keptPictures);
-    EXPECT_EQ(ListNames(m_from).size(), GetParam().keptPictures);
-    for (const TransferItem& item : report.items) {
-        EXPECT_EQ(item.Done(), item.reason.empty()) << item.reason;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, ArchiveFaultTest,
-    testing::Values(
+// Faults injected through the platform layer, each with how many of a.jpg, b.jpg, c.jpg must stay.
+TEST_F(ArchivePassTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
+    const struct {
+        const char* name;
+        void (*install)(platform::SysCalls&);
+        size_t keptPictures;
+    } faults[] = {
         // b.jpg can't be opened: the ones before and after it are packed and removed.
-        Fault{"UnreadablePicture",
-              [](platform::SysCalls& c) {
-                  c.open = [](const char* path, int flags, mode_t mode) {
-                      return std::strstr(path, "/b.jpg") != nullptr
-                                 ? Fail<EACCES, int>()
-                                 : platform::RealSysCalls().open(path, flags, mode);
-                  };
-              },
-              1},
+        {"UnreadablePicture",
+         [](platform::SysCalls& c) {
+             c.open = [](const char* path, int flags, mode_t mode) {
+                 return std::strstr(path, "/b.jpg") != nullptr
+                            ? Fail<EACCES, int>()
+                            : platform::RealSysCalls().open(path, flags, mode);
+             };
+         },
+         1},
         // The central directory can't be written: the archive is incomplete, so every picture stays.
-        Fault{"CloseFails",
-              [](platform::SysCalls& c) {
-                  c.write = [](int fd, const void* buffer, size_t count) {
-                      return count >= 4 && std::memcmp(buffer, "PK\x01\x02", 4) == 0
-                                 ? Fail<ENOSPC, ssize_t>()
-                                 : ::write(fd, buffer, count);
-                  };
-              },
-              3},
-        Fault{"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, 3},
+        {"CloseFails",
+         [](platform::SysCalls& c) {
+             c.write = [](int fd, const void* buffer, size_t count) {
+                 return count >= 4 && std::memcmp(buffer, "PK\x01\x02", 4) == 0 ? Fail<ENOSPC, ssize_t>()
+                                                                                : ::write(fd, buffer, count);
+             };
+         },
+         3},
+        {"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, 3},
         // Without direct reads the check reads through the cache once its pages are dropped; when they
         // can't be, it could not read what the disk holds.
-        Fault{"NoDirectReads", [](platform::SysCalls& c) { c.open = OpenWithoutDirectReads; }, 0},
-        Fault{"NoDirectReadsAndCacheCannotBeDropped",
-              [](platform::SysCalls& c) {
-                  c.open = OpenWithoutDirectReads;
-                  c.fadvise = [](int, off_t, off_t, int) { return EINVAL; };
-              },
-              3},
+        {"NoDirectReads", [](platform::SysCalls& c) { c.open = OpenWithoutDirectReads; }, 0},
+        {"NoDirectReadsAndCacheCannotBeDropped",
+         [](platform::SysCalls& c) {
+             c.open = OpenWithoutDirectReads;
+             c.fadvise = [](int, off_t, off_t, int) { return EINVAL; };
+         },
+         3},
         // What is read back differs from what was written: every 500th byte of the members' data is damaged,
         // short of the central directory at the end.
-        Fault{"ReadBackDamaged",
-              [](platform::SysCalls& c) {
-                  c.open = OpenNotingTheCheck;
-                  c.read = [](int fd, void* buffer, size_t count) {
-                      const ssize_t n = ::read(fd, buffer, count);
-                      for (ssize_t at = 150; fd < 4096 && g_checkFds[fd] && at + 600 < n; at += 500) {
-                          static_cast<char*>(buffer)[at] ^= 0x55;
-                      }
-                      return n;
-                  };
-              },
-              3},
+        {"ReadBackDamaged",
+         [](platform::SysCalls& c) {
+             c.open = OpenNotingTheCheck;
+             c.read = [](int fd, void* buffer, size_t count) {
+                 const ssize_t n = ::read(fd, buffer, count);
+                 for (ssize_t at = 150; fd < 4096 && g_checkFds[fd] && at + 600 < n; at += 500) {
+                     static_cast<char*>(buffer)[at] ^= 0x55;
+                 }
+                 return n;
+             };
+         },
+         3},
         // The pictures can't be removed after the check: they stay, and are also in the archive.
-        Fault{"RemovalFails", [](platform::SysCalls& c) { c.unlink = Fail<EBUSY>; }, 3}),
-    [](const auto& p) { return std::string(p.param.name); });
+        {"RemovalFails", [](platform::SysCalls& c) { c.unlink = Fail<EBUSY>; }, 3}};
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(m_to) + "/*"), 0);
+        Put({"a.jpg", "b.jpg", "c.jpg"});
+        platform::SysCalls calls = platform::RealSysCalls();
+        fault.install(calls);
+        TransferReport report;
+        {
+            platform::ScopedSysCalls scoped(calls);
+            report = Run(kNameNothing);
+        }
+        EXPECT_EQ(report.Failed(), fault.keptPictures);
+        EXPECT_EQ(ListNames(m_from).size(), fault.keptPictures);
+        for (const TransferItem& item : report.items) {
+            EXPECT_EQ(item.Done(), item.reason.empty()) << item.reason;
+        }
+        TearDown();
+        RunCommand("rm -f " + ShellQuote(m_from) + "/*");
+    }
+}
 
 }  // namespace
