@@ -1,23 +1,24 @@
-// How the archive pass compares with `zip -8` and with the bare compression work that it cannot avoid.
+// The archive pass on every core against the compression work it cannot avoid and against other archivers,
+// side by side in one run.
 //
-//   archive_bench [MEGABYTES] [ROUNDS]
+//   archive_bench [MEGABYTES] [ROUNDS] [PEAK_GIB]
 //
 // Generates a folder of photo-like files (JPEG-like starts and ends around noise that does not compress;
-// MEGABYTES in all, 300 by default) in a temporary folder, then times, in the same run and over the same
-// files, ROUNDS times (3 by default) in an order that changes from round to round:
-//   - the archive pass under Nothing, from a camera folder of fresh hard links to the files into an empty
-//     destination folder. The links are made before the clock starts; the pass only renames and removes
-//     names and reads the data, so the files themselves are untouched. Its flush of the archive to the disk
-//     and its check of the archive read back from the disk are part of its time.
-//   - `zip -8 -q` over the same files, run as a child process. zip does not flush its output; the fsync that
-//     would put it on the disk is timed apart, right after it, and shown as an extra figure.
-//   - the bare loop of the same zlib calls (read 16 KiB, crc32, raw deflate at level 8, write) followed by an
-//     fsync of its output, since the pass flushes its archive too.
-// Everything written before is flushed (sync) before each timed run, so that no run pays for another's
-// writes. The best time of each (wall time, and CPU time of this process and of zip, which other programs on
-// the machine disturb less) and their ratios are the figures to read. The temporary folder is removed at
-// the end.
+// MEGABYTES in all, 300 by default) in $TMPDIR (a memory file system such as /dev/shm is the place to compare
+// compression work; the default is /tmp), then times, over the same files, ROUNDS times (5 by default) in
+// an order that turns from round to round:
+//   - the archive pass under Nothing on all cores, and on one worker, from a camera folder of fresh hard
+//   links
+//     to the files into an empty destination folder, its flush of the archive to the disk and its check of
+//     the archive read back included;
+//   - `zip -8 -q` over the same files, and `7zz a -tzip -mx=5 -mmt=2` (a zip on two threads), as child
+//     processes; neither flushes its output nor reads it back;
+//   - the bare loop of the same zlib calls on one thread (read 16 KiB, crc32, raw deflate at level 8, write),
+//     followed by an fsync of its output.
+// Prints the median of each (wall time; CPU time beside it) and their ratios. Then the peak resident memory
+// of a process that runs the archive pass over one picture of PEAK_GIB GiB (1 by default; 0 skips it).
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/BenchSupport.h"
@@ -40,20 +42,11 @@ namespace {
 using bench::Measure;
 using bench::Timing;
 
-constexpr const char* kUsage = "archive_bench [MEGABYTES] [ROUNDS]";
+constexpr const char* kUsage = "archive_bench [MEGABYTES] [ROUNDS] [PEAK_GIB]";
 
-enum Way { kPass, kZip, kBare, kWays };
-constexpr std::array<const char*, kWays> kWayNames = {"archive pass", "zip -8", "bare loop"};
-
-// Each way in each place once every three rounds, then the same turned around.
-constexpr std::array<std::array<Way, kWays>, 6> kOrders = {{
-    {kPass, kZip, kBare},
-    {kZip, kBare, kPass},
-    {kBare, kPass, kZip},
-    {kBare, kZip, kPass},
-    {kZip, kPass, kBare},
-    {kPass, kBare, kZip},
-}};
+enum Way { kPass, kPassOne, kZip, kSevenZip, kBare, kWays };
+constexpr std::array<const char*, kWays> kWayNames = {"archive pass, all cores", "archive pass, 1 worker",
+                                                      "zip -8", "7zz -tzip -mx=5 -mmt=2", "bare loop"};
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "%s\n", what.c_str());
@@ -113,7 +106,7 @@ struct Run {
     double flush = 0;
 };
 
-Run RunPass(const std::string& base, const std::vector<std::string>& photos) {
+Run RunPass(const std::string& base, const std::vector<std::string>& photos, unsigned workers) {
     const std::string camera = base + "/camera";
     const std::string computer = base + "/computer";
     FillCameraFolder(camera, photos);
@@ -125,8 +118,11 @@ Run RunPass(const std::string& base, const std::vector<std::string>& photos) {
     transfer::TransferReport report;
     ::sync();
     Run run;
-    run.timing = Measure(
-        [&] { report = transfer::ArchivePass(camera, computer, transfer::kNameNothing, inputs, settings); });
+    transfer::PassOptions options;
+    options.workers = workers;
+    run.timing = Measure([&] {
+        report = transfer::ArchivePass(camera, computer, transfer::kNameNothing, inputs, settings, options);
+    });
     if (report.Taken() != photos.size() || report.Done() != photos.size()) {
         for (const transfer::TransferItem& item : report.items) {
             if (!item.Done()) {
@@ -143,9 +139,9 @@ Run RunPass(const std::string& base, const std::vector<std::string>& photos) {
     return run;
 }
 
-Run RunZip(const std::string& base, const std::string& photoFolder, const std::vector<std::string>& photos) {
-    const std::string output = base + "/zip8.zip";
-    std::vector<std::string> args = {"zip", "-8", "-q", output};
+// Runs an archiver over the photos (their names as arguments, in their folder); false when it is not there.
+bool RunArchiver(std::vector<std::string> args, const std::string& output, const std::string& photoFolder,
+                 const std::vector<std::string>& photos, Run* run) {
     for (const std::string& photo : photos) {
         args.push_back(BaseName(photo));
     }
@@ -155,13 +151,16 @@ Run RunZip(const std::string& base, const std::string& photoFolder, const std::v
     }
     argv.push_back(nullptr);
     ::sync();
-    Run run;
     int status = -1;
-    run.timing = Measure([&] {
+    run->timing = Measure([&] {
         const pid_t child = ::fork();
         if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                ::dup2(null, STDOUT_FILENO);
+            }
             if (::chdir(photoFolder.c_str()) == 0) {
-                ::execvp("zip", argv.data());
+                ::execvp(argv[0], argv.data());
             }
             ::_exit(127);
         }
@@ -169,21 +168,14 @@ Run RunZip(const std::string& base, const std::string& photoFolder, const std::v
             status = -1;
         }
     });
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+        return false;
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        Fail(WIFEXITED(status) && WEXITSTATUS(status) == 127
-                 ? "cannot run zip (scripts/setup.sh installs it)"
-                 : "zip -8 failed with status " + std::to_string(status));
+        Fail(args[0] + " failed with status " + std::to_string(status));
     }
-    const auto start = std::chrono::steady_clock::now();
-    const int fd = ::open(output.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        Fail("zip -8 made no " + output);
-    }
-    FlushOrFail(fd, output);
-    ::close(fd);
-    run.flush = bench::Seconds(std::chrono::steady_clock::now() - start);
     ::unlink(output.c_str());
-    return run;
+    return true;
 }
 
 Run RunBare(const std::string& base, const std::vector<std::string>& photos) {
@@ -204,19 +196,53 @@ Run RunBare(const std::string& base, const std::vector<std::string>& photos) {
     return run;
 }
 
-double BestOf(const std::vector<Run>& runs, double (*figure)(const Run&)) {
-    double best = 1e30;
-    for (const Run& run : runs) {
-        best = std::min(best, figure(run));
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Runs the archive pass over `camera` into `computer` in this process and exits: the peak memory of a pass.
+int PassOnce(const std::string& camera, const std::string& computer) {
+    transfer::PlainNamingInputs inputs;
+    const SettingsFile settings(computer + "/tovaro.ini");
+    const transfer::TransferReport report =
+        transfer::ArchivePass(camera, computer, transfer::kNameNothing, inputs, settings);
+    return report.Taken() == 1 && report.Done() == 1 ? 0 : 1;
+}
+
+// The peak resident memory, in KiB, of a process that archives one picture of `gib` GiB.
+long PeakArchivingOne(const std::string& base, uint64_t gib) {
+    const std::string camera = base + "/big-camera", computer = base + "/big-computer";
+    if (::mkdir(camera.c_str(), 0755) != 0 || ::mkdir(computer.c_str(), 0755) != 0 ||
+        !bench::MakePhoto(camera + "/IMG_0001.JPG", gib << 30, 7)) {
+        Fail("cannot make the large picture in " + camera);
     }
-    return best;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl("/proc/self/exe", "archive_bench", "--pass-once", camera.c_str(), computer.c_str(), nullptr);
+        ::_exit(127);
+    }
+    int status = -1;
+    struct rusage usage {};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        Fail("the archive pass over the large picture failed");
+    }
+    bench::RemoveTree(camera);
+    bench::RemoveTree(computer);
+    return usage.ru_maxrss;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--pass-once") {
+        return PassOnce(argv[2], argv[3]);
+    }
     const uint64_t totalBytes = bench::PositiveArg(argc, argv, 1, 300, kUsage) << 20;
-    const int rounds = static_cast<int>(bench::PositiveArg(argc, argv, 2, 3, kUsage));
+    const int rounds = static_cast<int>(bench::PositiveArg(argc, argv, 2, 5, kUsage));
+    const uint64_t peakGib =
+        argc > 3 && std::string(argv[3]) == "0" ? 0 : bench::PositiveArg(argc, argv, 3, 1, kUsage);
 
     const std::string base = bench::MakeTempFolder("tovaro-archive-bench");
     if (base.empty()) {
@@ -231,57 +257,66 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double mebibytes = static_cast<double>(totalBytes) / (1 << 20);
-    std::printf("%zu photo-like files, %.0f MiB in all, in %s\n", photos.size(), mebibytes, base.c_str());
+    std::printf("%zu photo-like files, %.0f MiB in all, in %s, %u cores\n", photos.size(), mebibytes,
+                base.c_str(), std::thread::hardware_concurrency());
 
     RunBare(base, photos);  // warm up: the photos are in the page cache for every way alike
-    std::array<std::vector<Run>, kWays> runs;
+    std::array<std::vector<double>, kWays> wall, cpu;
+    std::array<bool, kWays> missing{};
     for (int round = 0; round < rounds; ++round) {
-        const auto& order = kOrders[static_cast<size_t>(round) % kOrders.size()];
-        for (const Way way : order) {
-            runs[way].push_back(way == kPass  ? RunPass(base, photos)
-                                : way == kZip ? RunZip(base, photoFolder, photos)
-                                              : RunBare(base, photos));
+        for (int i = 0; i < kWays; ++i) {
+            const Way way = static_cast<Way>((round + i) % kWays);  // each way in each place in turn
+            Run run;
+            switch (way) {
+                case kPass:
+                case kPassOne:
+                    run = RunPass(base, photos, way == kPass ? 0 : 1);
+                    break;
+                case kZip:
+                    missing[way] = !RunArchiver({"zip", "-8", "-q", base + "/zip8.zip"}, base + "/zip8.zip",
+                                                photoFolder, photos, &run);
+                    break;
+                case kSevenZip:
+                    missing[way] =
+                        !RunArchiver({"7zz", "a", "-bd", "-tzip", "-mx=5", "-mmt=2", base + "/7z.zip"},
+                                     base + "/7z.zip", photoFolder, photos, &run);
+                    break;
+                default:
+                    run = RunBare(base, photos);
+                    break;
+            }
+            wall[way].push_back(run.timing.wall);
+            cpu[way].push_back(run.timing.cpu);
         }
-        const Run& p = runs[kPass].back();
-        const Run& z = runs[kZip].back();
-        const Run& b = runs[kBare].back();
-        std::printf(
-            "round %d (%s, %s, %s): archive pass %.3f s (cpu %.3f s); zip -8 %.3f s (cpu %.3f s), its fsync "
-            "after it %.3f s; bare loop %.3f s (cpu %.3f s), of which fsync %.3f s\n",
-            round + 1, kWayNames[order[0]], kWayNames[order[1]], kWayNames[order[2]], p.timing.wall,
-            p.timing.cpu, z.timing.wall, z.timing.cpu, z.flush, b.timing.wall, b.timing.cpu, b.flush);
     }
 
-    std::array<Timing, kWays> best;
+    std::array<double, kWays> w{}, c{};
+    std::printf("median of %d rounds, wall time (cpu time):\n", rounds);
     for (int way = 0; way < kWays; ++way) {
-        best[way] = {BestOf(runs[way], [](const Run& r) { return r.timing.wall; }),
-                     BestOf(runs[way], [](const Run& r) { return r.timing.cpu; })};
+        w[way] = Median(wall[way]);
+        c[way] = Median(cpu[way]);
+        if (missing[way]) {
+            std::printf("  %-26s not installed (scripts/setup.sh installs it)\n", kWayNames[way]);
+        } else {
+            std::printf("  %-26s %7.3f s (%7.3f s)  %4.0f MiB/s\n", kWayNames[way], w[way], c[way],
+                        mebibytes / w[way]);
+        }
     }
-    const double zipFlushed = BestOf(runs[kZip], [](const Run& r) { return r.timing.wall + r.flush; });
-    const double bareUnflushed = BestOf(runs[kBare], [](const Run& r) { return r.timing.wall - r.flush; });
-
-    std::printf("best of %d, wall time (cpu time):\n", rounds);
-    std::printf("  archive pass (flush and check included)  %7.3f s (%7.3f s)  %4.0f MiB/s\n",
-                best[kPass].wall, best[kPass].cpu, mebibytes / best[kPass].wall);
-    std::printf("  zip -8 (does not flush)                  %7.3f s (%7.3f s)  %4.0f MiB/s\n",
-                best[kZip].wall, best[kZip].cpu, mebibytes / best[kZip].wall);
-    std::printf("  bare loop (fsync included)               %7.3f s (%7.3f s)  %4.0f MiB/s\n",
-                best[kBare].wall, best[kBare].cpu, mebibytes / best[kBare].wall);
-    const auto ratio = [&](Way a, Way b) {
-        return std::array<double, 2>{best[a].wall / best[b].wall, best[a].cpu / best[b].cpu};
-    };
-    const auto passZip = ratio(kPass, kZip), passBare = ratio(kPass, kBare), zipBare = ratio(kZip, kBare);
-    std::printf("ratios, wall time (cpu time):\n");
-    std::printf("  archive pass / zip -8     %.3f (%.3f)  target below 1.0\n", passZip[0], passZip[1]);
-    std::printf("  archive pass / bare loop  %.3f (%.3f)  target at most 1.1\n", passBare[0], passBare[1]);
-    std::printf("  zip -8 / bare loop        %.3f (%.3f)  about 1.2 expected\n", zipBare[0], zipBare[1]);
-    std::printf("extra, wall time only, for comparison:\n");
-    std::printf("  zip -8 followed by an fsync of its output  %7.3f s; archive pass / that %.3f\n",
-                zipFlushed, best[kPass].wall / zipFlushed);
-    std::printf(
-        "  bare loop without its fsync                %7.3f s; zip -8 / that %.3f; archive pass / that "
-        "%.3f\n",
-        bareUnflushed, best[kZip].wall / bareUnflushed, best[kPass].wall / bareUnflushed);
-
+    std::printf("ratios, wall time:\n");
+    std::printf("  archive pass / bare loop          %.3f  target at most 0.60\n", w[kPass] / w[kBare]);
+    if (!missing[kZip]) {
+        std::printf("  archive pass / zip -8             %.3f  target below 0.6\n", w[kPass] / w[kZip]);
+    }
+    if (!missing[kSevenZip]) {
+        std::printf("  archive pass / 7zz on two threads %.3f  target at most 1.0\n",
+                    w[kPass] / w[kSevenZip]);
+    }
+    std::printf("  one worker / bare loop            %.3f  target at most 1.1\n", w[kPassOne] / w[kBare]);
+    if (peakGib > 0) {
+        const long peak = PeakArchivingOne(base, peakGib);
+        std::printf(
+            "peak resident memory archiving one picture of %llu GiB: %.1f MiB (target under 64 MiB)\n",
+            static_cast<unsigned long long>(peakGib), static_cast<double>(peak) / 1024);
+    }
     return bench::RemoveTree(base) ? 0 : 1;
 }
