@@ -1,8 +1,10 @@
 // The system calls that touch file contents and names, behind one table of function pointers.
 //
-// Everything in Tovaro that opens, reads, writes, renames or removes a file goes through Sys(), so a test
-// can swap one call for a failing one (a short write, a failed fsync, a rename that is refused) without
-// needing permissions it cannot provoke as root. Production code never changes the table.
+// Every open, read, write, flush, rename, link and removal of a file (and its metadata, lock and cache
+// advice) goes through Sys(), so a test can swap one call for a failing one (a short write, a failed fsync,
+// a rename that is refused) without needing permissions it cannot provoke as root. Production code never
+// changes the table. Left out, as nothing a test needs to fail goes through them: listing a folder, reading
+// and making symbolic links, setting a copy's mode and times, and the advice to start writeback early.
 #pragma once
 
 #include <fcntl.h>
