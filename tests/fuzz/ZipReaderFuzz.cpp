@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-namespace fuzz {
 namespace {
 
 // The input, read in place.
@@ -18,13 +17,11 @@ struct MemoryByteSource final : zip::ByteSource {
     size_t size;
 };
 
-void Require(bool condition) {
-    return condition ? void() : __builtin_trap();
-}
+constexpr auto Require = [](bool condition) { return condition ? void() : __builtin_trap(); };
 
 }  // namespace
 
-ArchiveCheck CheckArchive(const uint8_t* data, size_t size) {
+fuzz::ArchiveCheck fuzz::CheckArchive(const uint8_t* data, size_t size) {
     MemoryByteSource source(data, size);
     zip::ZipReader reader(source);
     ArchiveCheck check{reader.Open(), {}};
@@ -35,8 +32,7 @@ ArchiveCheck CheckArchive(const uint8_t* data, size_t size) {
             members.size() <= size / 46);
     for (size_t i = 0; i < members.size(); ++i) {
         const zip::MemberInfo& m = members[i];
-        const zip::ReadResult& result =
-            check.members.emplace_back(reader.Verify(i, m.crc32, m.uncompressedSize));
+        const auto& result = check.members.emplace_back(reader.Verify(i, m.crc32, m.uncompressedSize));
         Require(result.Ok() == result.reason.empty());
         // Data found to have this CRC-32 and size may not pass for any other.
         Require(!result.Ok() ||
@@ -46,8 +42,6 @@ ArchiveCheck CheckArchive(const uint8_t* data, size_t size) {
     Require(reader.Verify(members.size(), 0, 0).status == zip::ReadStatus::NoSuchMember);
     return check;
 }
-
-}  // namespace fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::CheckArchive(data, size);

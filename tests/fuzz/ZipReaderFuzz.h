@@ -20,5 +20,3 @@ struct ArchiveCheck {
 ArchiveCheck CheckArchive(const uint8_t* data, size_t size);
 
 }  // namespace fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
