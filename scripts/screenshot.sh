@@ -13,14 +13,17 @@ trap 'rm -rf "$work"' EXIT
 cp "$root/build/app/tovaro" "$work/tovaro"
 mkdir -p "$work/home/Camera/DCIM/100CANON" "$work/home/Pictures/2026"
 letters=$(printf 'abcdefghijklmnop%.0s' $(seq 16))
-for i in $(seq 1001 1060); do  # pictures that take a while to pack
-  head -c 1048576 /dev/urandom | tr '\000-\377' "$letters" >"$work/home/Camera/DCIM/100CANON/IMG_$i.JPG"
+for i in $(seq 1001 1200); do  # pictures that take a while to pack
+  head -c 2097152 /dev/urandom | tr '\000-\377' "$letters" >"$work/home/Camera/DCIM/100CANON/IMG_$i.JPG"
 done
 cat >"$work/tovaro.ini" <<'INI'
 [settings]
 fromdir=~/Camera/DCIM/100CANON
 todir=~/Pictures/2026
 INI
+# Beside the program when its folder is the user's; run as root, in the user's configuration folder.
+mkdir -p "$work/home/.config/tovaro"
+cp "$work/tovaro.ini" "$work/home/.config/tovaro/tovaro.ini"
 mkdir -p "$root/docs"
 
 # Inside the virtual display: start the program, wait for a window, let it paint, take the pictures.
@@ -34,7 +37,7 @@ shoot='
     done
     echo "$id"
   }
-  HOME="$1/home" "$1/tovaro" &
+  env -u XDG_CONFIG_HOME HOME="$1/home" "$1/tovaro" &
   pid=$!
   status=1
   id=$(window "Tovaro Utility")
@@ -47,7 +50,7 @@ shoot='
       xdotool key Escape
     fi
     xdotool windowfocus --sync "$id" key --delay 200 alt+s Return
-    sleep 2.5
+    sleep 1.5
     import -window "$id" "$2" || status=1
     xdotool key Escape
   fi
