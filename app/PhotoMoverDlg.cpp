@@ -429,9 +429,9 @@ void CPhotoMoverDlg::OnOK() {
     // A number box that still shows the saved counter lets the pass take the counter afresh: another pass,
     // here or in another copy of the program, may have moved it on meanwhile.
     const bool fromSavedCounter = values.numberText == m_savedCounter;
-    m_run = std::make_unique<TransferRun>(PassRequest{m_runArchives ? m_passes.archive : m_passes.move,
-                                                      ExpandHome(m_strFromDir), ExpandHome(m_strToDir),
-                                                      m_nNameOption, values, m_settings, fromSavedCounter});
+    m_run = std::make_unique<TransferRun>(RunRequest{m_runArchives ? m_passes.archive : m_passes.move,
+                                                     ExpandHome(m_strFromDir), ExpandHome(m_strToDir),
+                                                     m_nNameOption, values, m_settings, fromSavedCounter});
     connect(m_run.get(), &TransferRun::progress, this, &CPhotoMoverDlg::OnPassProgress, Qt::QueuedConnection);
     connect(
         m_run.get(), &TransferRun::numberChanged, this,

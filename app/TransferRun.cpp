@@ -21,7 +21,7 @@ class RunInputs final : public transfer::PlainNamingInputs {
 
 }  // namespace
 
-TransferRun::TransferRun(PassRequest request) : m_request(std::move(request)) {}
+TransferRun::TransferRun(RunRequest request) : m_request(std::move(request)) {}
 
 TransferRun::~TransferRun() {
     m_cancel = true;

@@ -24,7 +24,7 @@ struct TransferPasses {
 };
 
 // What one pass is run with, taken from the form as OK was pressed.
-struct PassRequest {
+struct RunRequest {
     TransferPasses::Pass pass;  // none: a pass that takes no file
     std::string fromDir, toDir;
     transfer::NameOption option = transfer::kNameNothing;
@@ -36,7 +36,7 @@ struct PassRequest {
 class TransferRun : public QObject {
     Q_OBJECT
   public:
-    explicit TransferRun(PassRequest request);
+    explicit TransferRun(RunRequest request);
     // Asks the pass to stop and waits for it.
     ~TransferRun() override;
     TransferRun(const TransferRun&) = delete;
@@ -58,7 +58,7 @@ class TransferRun : public QObject {
   private:
     void Run();
 
-    PassRequest m_request;
+    RunRequest m_request;
     transfer::TransferReport m_report;
     transfer::CancelFlag m_cancel{false};
     std::thread m_thread;
