@@ -15,7 +15,8 @@ namespace testsupport {
 
 TempDir::TempDir(const std::string& base) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string parent = !base.empty() ? base : (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+    const std::string usual = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+    const std::string parent = !base.empty() && fs::is_directory(base) ? base : usual;
     std::string pattern = parent + "/tovaro-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         ADD_FAILURE() << "cannot make a temporary folder in " << parent;

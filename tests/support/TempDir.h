@@ -8,7 +8,7 @@ namespace testsupport {
 
 class TempDir {
   public:
-    // Made below $TMPDIR (or /tmp); `base` picks another parent, such as /dev/shm.
+    // Made below $TMPDIR (or /tmp); `base` picks another parent, such as /dev/shm, where there is one.
     explicit TempDir(const std::string& base = "");
     ~TempDir();
     TempDir(const TempDir&) = delete;
