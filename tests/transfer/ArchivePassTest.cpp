@@ -179,12 +179,16 @@ TEST_F(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
 // Links, pipes and devices are never read into the archive, a picture whose new name is taken is skipped,
 // and a write-protected picture is archived but stays; nothing hangs on a pipe that a writer holds open.
 TEST_F(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
-    Put({"IMG_0001.JPG", "IMG_0001.jpg", "locked.jpg"});
+    Put({"IMG_0001.JPG", "IMG_0001.jpg", "locked.jpg", "zz.jpg"});
     ASSERT_EQ(::chmod((m_from + "/locked.jpg").c_str(), 0444), 0);
     ASSERT_EQ(::symlink("/etc/passwd", (m_from + "/passwd.jpg").c_str()), 0);
     ASSERT_EQ(::mkfifo((m_from + "/pipe.jpg").c_str(), 0644), 0);
     const int writer = ::open((m_from + "/pipe.jpg").c_str(), O_RDWR | O_NONBLOCK);
-    const TransferReport report = Run(kNameNothing);
+    PassOptions options;  // zz.jpg, the last, is written to after it was packed
+    options.onProgress = [&](size_t, size_t) {
+        m_put["zz.jpg"] += "!", WriteFile(m_from + "/zz.jpg", m_put["zz.jpg"]);
+    };
+    const TransferReport report = Run(kNameNothing, options);
     ::close(writer);
     std::map<std::string, std::pair<Outcome, std::string>> outcomes;
     for (const TransferItem& item : report.items) {
@@ -196,8 +200,9 @@ TEST_F(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
               std::make_pair(Outcome::CopyKept, std::string("it is write-protected")));
     EXPECT_EQ(outcomes["passwd.jpg"].second, "it is a symbolic link, so it was left alone");
     EXPECT_NE(outcomes["pipe.jpg"].second.find("pipe"), std::string::npos);
-    EXPECT_EQ(ListNames(m_from), (Names{"IMG_0001.JPG", "locked.jpg", "passwd.jpg", "pipe.jpg"}));
-    EXPECT_EQ(ReadWithIndependentReaders(Archive()).size(), 2u);
+    EXPECT_EQ(outcomes["zz.jpg"].second, "it changed after it was packed, so it stays");
+    EXPECT_EQ(ListNames(m_from), (Names{"IMG_0001.JPG", "locked.jpg", "passwd.jpg", "pipe.jpg", "zz.jpg"}));
+    EXPECT_EQ(ReadWithIndependentReaders(Archive()).size(), 3u);
 }
 
 TEST_F(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothing) {
