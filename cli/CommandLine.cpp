@@ -39,9 +39,6 @@ std::string SetNaming(Parsing& p, transfer::NameOption option) {
 }
 
 std::string SetFolder(std::string& folder, std::string_view option, const std::string& value) {
-    if (!folder.empty()) {
-        return std::string(option) + " is given twice";
-    }
     if (value.empty()) {
         return "the folder after " + std::string(option) + " is empty";
     }
@@ -202,6 +199,9 @@ size_t CountOf(Values values) {
 ParseResult ParseCommandLine(std::span<const std::string> args) {
     ParseResult result;
     Parsing parsing;
+    // A script that says --settings a ... --settings b means one of them, and we can't tell which: refuse
+    // every option with a value that comes twice rather than let the last one silently win.
+    std::vector<const OptionSpec*> valued;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         if (name == "--") {
@@ -228,6 +228,13 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
         if (!values.empty() && spec->values != Values::OptionalInline && wanted != 1) {
             result.error = std::string(name) + " takes no \"=\" value";
             return result;
+        }
+        if (wanted > 0) {
+            if (std::ranges::find(valued, spec) != valued.end()) {
+                result.error = std::string(spec->name) + " is given twice";
+                return result;
+            }
+            valued.push_back(spec);
         }
         if (values.empty() && wanted > 0) {
             if (args.size() - i - 1 < wanted) {

@@ -45,6 +45,7 @@ TEST(CommandLine, UsageErrorsAreOneLine) {
         {{"--from", "a"}, "both --from DIR and --to DIR are needed"},
         {{"--from", "a", "--to", ""}, "the folder after --to is empty"},
         {{"--from", "a", "--from", "b", "--to", "c"}, "--from is given twice"},
+        {{"--from", "a", "--to", "b", "--settings", "x", "--settings=y"}, "--settings is given twice"},
         {{"--from", "a", "--to", "b", "--date", "--nothing"}, "choose only one"},
         {{"--from", "a", "--to", "b", "--number=x"}, "--number=N needs a whole number"},
         {{"--from", "a", "--to", "b", "--number", "5"}, "unexpected argument \"5\""},
