@@ -14,6 +14,9 @@ foreach(program tovaro tovaro-cli)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+# The helper program that reads capture dates: the programs look for it in lib/tovaro beside their bin folder
+# (platform::HelperProgramPath).
+install(TARGETS tovaro-capture-date RUNTIME DESTINATION lib/tovaro)
 
 # Manual pages and the changelog carry the version or the maintainer, and go into the package compressed
 # (gzip -n keeps the name and the time out, so every build packs the same bytes).

@@ -11,7 +11,7 @@
 #include "platform/Path.h"
 #include "platform/Text.h"
 #include "settings/SettingsFile.h"
-#include "transfer/CaptureDate.h"
+#include "transfer/CaptureDateReader.h"
 #include "transfer/CounterKeeper.h"
 
 namespace transfer {
@@ -147,16 +147,65 @@ std::vector<size_t> Groups(std::vector<TakenFile>& taken) {
     return lengths;
 }
 
+// Where Date of Photo takes each group's day from, and the files whose capture date could not be read.
+struct DateReading {
+    std::optional<CaptureDateReader> reader;  // when the capture dates are read
+    std::vector<std::pair<std::string, CaptureStatus>> unread;
+};
+
 // The time whose day Date of Photo appends for a group: the first capture date its files record when the
 // options ask for that, else the first file's own time. The metadata is read only here: reading it costs
-// about as much as a move within one file system.
-time_t DayOf(const std::string& fromDir, const TakenFile* files, size_t count, DateSource source) {
-    for (size_t i = 0; source == DateSource::Capture && i < count; ++i) {
-        if (const auto taken = CaptureTime(platform::JoinPath(fromDir, files[i].path))) {
-            return *taken;
+// about as much as a move within one file system. A group that gets no capture date, although one of its
+// files could not be read, is noted in `dates.unread`.
+time_t DayOf(const std::string& fromDir, const TakenFile* files, size_t count, DateReading& dates) {
+    std::vector<std::pair<std::string, CaptureStatus>> unread;
+    for (size_t i = 0; dates.reader && i < count; ++i) {
+        const CaptureRead read = dates.reader->Read(platform::JoinPath(fromDir, files[i].path));
+        if (read.status == CaptureStatus::Found) {
+            return read.time;
+        }
+        if (read.status != CaptureStatus::None && read.status != CaptureStatus::Cancelled) {
+            unread.emplace_back(files[i].path, read.status);
         }
     }
+    dates.unread.insert(dates.unread.end(), unread.begin(), unread.end());
     return CreationTimeOf(platform::JoinPath(fromDir, files[0].path));
+}
+
+std::string UnreadReason(CaptureStatus status) {
+    switch (status) {
+        case CaptureStatus::WrongKind:
+            return "its contents are not what its extension names";
+        case CaptureStatus::Damaged:
+            return "it is damaged";
+        case CaptureStatus::TimedOut:
+            return "it was not read within " + std::to_string(kCaptureTimeLimitSeconds) + " seconds";
+        default:
+            return "the reader failed on it";
+    }
+}
+
+// One sentence on the files named by their own day because their capture date could not be read.
+void TellOfUnreadDates(const DateReading& dates, TransferReport& report) {
+    constexpr size_t kNamed = 10;
+    if (dates.reader && !dates.reader->StartError().empty()) {
+        AddNotice(report, "Capture dates could not be read (" + dates.reader->StartError() +
+                              "), so Date of Photo used each file's own day.");
+        return;
+    }
+    if (dates.unread.empty()) {
+        return;
+    }
+    std::string list;
+    for (size_t i = 0; i < dates.unread.size() && i < kNamed; ++i) {
+        list +=
+            (i == 0 ? "" : "; ") + dates.unread[i].first + " (" + UnreadReason(dates.unread[i].second) + ")";
+    }
+    if (dates.unread.size() > kNamed) {
+        list += "; and " + std::to_string(dates.unread.size() - kNamed) + " more";
+    }
+    AddNotice(report, "Date of Photo used the file's own day where the capture date could not be read: " +
+                          list + ".");
 }
 
 // Without the walk of subfolders, a camera folder with nothing to take is most likely a card's DCIM folder:
@@ -212,6 +261,10 @@ void RunPassLoop(const PassRequest& request, const Selection& selection, const F
     if (!options.dryRun) {
         platform::RemoveStaleTemporaries(request.toDir);  // left by a run that was killed
     }
+    DateReading dates;
+    if (request.option == kNameDate && options.dateSource == DateSource::Capture) {
+        dates.reader.emplace(options.cancel);
+    }
     size_t first = 0;
     for (size_t group = 0; group < groups.size(); first += groups[group++]) {
         if (options.cancel != nullptr && options.cancel->load()) {
@@ -219,9 +272,12 @@ void RunPassLoop(const PassRequest& request, const Selection& selection, const F
             break;
         }
         const size_t count = groups[group];
-        const time_t created = request.option == kNameDate
-                                   ? DayOf(request.fromDir, &taken[first], count, options.dateSource)
-                                   : 0;
+        const time_t created =
+            request.option == kNameDate ? DayOf(request.fromDir, &taken[first], count, dates) : 0;
+        if (options.cancel != nullptr && options.cancel->load()) {  // asked to stop while the date was read
+            report.cancelled = true;
+            break;
+        }
         const std::string newTitle =
             ComposeNewName(TitleOf(taken[first]), "", request.option, created, request.inputs, number);
         bool leadWent = false;
@@ -249,6 +305,7 @@ void RunPassLoop(const PassRequest& request, const Selection& selection, const F
             }
         }
     }
+    TellOfUnreadDates(dates, report);
     if (!options.dryRun && !counter.Finish(request.inputs) && report.counterError.empty()) {
         report.counterError = CounterError(request.settings);
     }

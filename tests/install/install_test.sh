@@ -13,7 +13,7 @@ gui=$(grep -q '^TOVARO_BUILD_GUI:BOOL=ON' "$build/CMakeCache.txt" && echo 1)
 failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 # What the two parts use; scripts/setup.sh installs it.
-for tool in cmake cpack dpkg-deb dpkg-parsechangelog lintian man appstreamcli desktop-file-validate file setpriv \
+for tool in cmake cpack dpkg-deb dpkg-parsechangelog lintian man appstreamcli desktop-file-validate file setpriv exiv2 \
     ${gui:+Xvfb xdotool}; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"
 done
@@ -80,6 +80,10 @@ check_install() {
     fi
     printf 3 >"$work/camera/IMG_0003.JPG"
     cli "IMG_0003 -$next.jpg" $((next + 1)) --number
+    # The capture date is read by the installed helper program.
+    printf '\xff\xd8\xff\xd9' >"$work/camera/IMG_0004.JPG"
+    exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 12:00:00' "$work/camera/IMG_0004.JPG"
+    cli "IMG_0004 -061521.jpg" $((next + 1)) --date --date-from capture
     [ "$(ls "$bin" | tr '\n' ' ')" = "${gui:+tovaro }tovaro-cli " ] || fail "written beside the programs: $(ls "$bin")"
 }
 
@@ -99,6 +103,7 @@ completions() {
 check_files() {
     local page rendered option size
     [ "$("$bin/tovaro-cli" --version | head -1)" = "tovaro-cli (Tovaro) $version" ] || fail "tovaro-cli --version"
+    [ -x "$prefix/lib/tovaro/tovaro-capture-date" ] || fail "no helper program in $prefix/lib/tovaro"
     for page in ${gui:+tovaro} tovaro-cli; do  # tovaro-cli last: its page is checked below
         rendered=$(LC_ALL=C MANWIDTH=200 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>"$work/man.err")
         [ -s "$work/man.err" ] && fail "$page(1) renders with warnings: $(cat "$work/man.err")"

@@ -8,6 +8,7 @@
 #include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
+#include "transfer/CaptureDateReader.h"
 #include "transfer/CounterKeeper.h"
 
 using namespace testsupport;
@@ -165,9 +166,11 @@ TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
 TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
     Put({"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0001.xmp", "IMG_0002.JPG", "IMG_0003.NEF", "IMG_0003.jpg",
          "IMG_0003.xmp"});
-    for (const std::string name : {"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.NEF"}) {
-        WriteFile(m_from + "/" + name, "\xFF\xD8\xFF\xD9");  // a JPEG without metadata; as a RAW, one alike
+    for (const std::string name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.NEF"}) {
+        WriteFile(m_from + "/" + name,
+                  "\xFF\xD8\xFF\xD9");  // a JPEG without metadata; a .NEF unlike its kind
     }
+    WriteFile(m_from + "/IMG_0001.CR2", std::string("II*\0\x10\0\0\0CR\x02\0\0\0\0\0\0\0\0\0\0\0", 22));
     ASSERT_EQ(RunCommand("cd " + ShellQuote(m_from) +
                          " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 23:59:59' IMG_0001.CR2"
                          " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2020:01:02 00:00:00' IMG_0002.JPG"),
@@ -193,6 +196,35 @@ TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
     EXPECT_EQ(ListNames(m_to), (Names{"IMG_0001 -061521.cr2", "IMG_0001 -061521.jpg", "IMG_0001 -061521.xmp",
                                       "IMG_0002 -010220.jpg", "IMG_0003 -" + today + ".nef"}));
     EXPECT_EQ(ListNames(m_from), (Names{"IMG_0003.NEF", "IMG_0003.jpg", "IMG_0003.xmp"}));
+}
+
+// The helper that reads capture dates is killed when it takes too long or the pass stops, and started afresh
+// after it died; a helper that can't be started gives no date and says why. Here a stand-in answers 1 January
+// 1970, 1 day, for any file but "hang" and "crash".
+TEST(CaptureDateReader, OutlivesAHelperThatHangsOrDies) {
+    TempDir dir;
+    WriteFile(dir / "helper",
+              "#!/bin/bash\nwhile read -rd '' f; do case $f in hang) exec sleep 60;; "
+              "crash) exit 1;; *) echo 0 86400;; esac; done\n");
+    ASSERT_EQ(RunCommand("chmod +x " + ShellQuote(dir / "helper")), 0);
+    CancelFlag cancel{false};
+    CaptureDateReader reader(&cancel, dir / "helper", 1);
+    std::vector<std::pair<CaptureStatus, time_t>> got;
+    for (const std::string file : {"a", "hang", "b", "crash", "c"}) {
+        const CaptureRead read = reader.Read(file);
+        got.emplace_back(read.status, read.time);
+    }
+    cancel = true;
+    got.emplace_back(reader.Read("hang").status, 0);
+    got.emplace_back(CaptureDateReader(&cancel, dir / "none").Read("a").status, 0);
+    using enum CaptureStatus;
+    EXPECT_EQ(got, (std::vector<std::pair<CaptureStatus, time_t>>{{Found, 86400},
+                                                                  {TimedOut, 0},
+                                                                  {Found, 86400},
+                                                                  {ReaderFailed, 0},
+                                                                  {Found, 86400},
+                                                                  {Cancelled, 0},
+                                                                  {Unavailable, 0}}));
 }
 
 // Pretends every rename but our own temporary file's crosses file systems, so copies are made (in batches).
