@@ -528,6 +528,9 @@ void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool 
             true);
     }
     add(report.Failed() > 0 ? FailureText(report, archived) : "", true);
+    for (const std::string& unread : report.unread) {
+        add(Sentence(unread), true);
+    }
     add(Sentence(transfer::LeftBehindText(report)), true);
     add(Sentence(report.counterError), true);
     add(report.notice, false);

@@ -296,8 +296,12 @@ std::string HelpText() {
         "file is there or you may write in the folder; otherwise in\n"
         "$XDG_CONFIG_HOME/tovaro/tovaro.ini (by default ~/.config/tovaro/tovaro.ini).\n"
         "\n"
-        "Exit status: 0 when every file was moved (archived), 1 when any was not,\n"
-        "2 for a usage error.\n";
+        "Exit status: 0 when every file taken was moved (archived) or is already there\n"
+        "(files not taken, such as other kinds, may still be in the camera folder: 0\n"
+        "does not mean it is empty); 1 when any stayed, a folder or entry could not be\n"
+        "read, the running number could not be kept or the report could not be\n"
+        "written; 2 for a usage error; 130 when stopped by Ctrl-C, and 128 + N for\n"
+        "another signal N that stops it (143 for SIGTERM, 129 for SIGHUP).\n";
     return text;
 }
 

@@ -111,7 +111,7 @@ std::string Verb(const CliOptions& options) {
 
 std::string ItemLine(const transfer::TransferItem& item, const CliOptions& options) {
     std::string line = Printable(item.oldName) + " -> " + Printable(item.newName);
-    if (!item.Done()) {
+    if (item.outcome != transfer::Outcome::Done) {
         line += ": " + transfer::OutcomeText(item, options.zip, options.dryRun);
     }
     return line;
@@ -121,15 +121,17 @@ std::string Files(size_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
+// Counts every file the pass took, handled or not (a stopped pass), and the files it did not take.
 std::string Summary(const transfer::TransferReport& report, const CliOptions& options) {
     const std::string verb = Verb(options);
-    if (options.dryRun) {
-        return "Dry run: " + std::to_string(report.Done()) + " of " + Files(report.Taken()) + " would be " +
-               verb + "; nothing was changed.";
+    const std::string moved = std::to_string(report.Moved()) + " of " + Files(report.Taken());
+    std::string summary = options.dryRun
+                              ? "Dry run: " + moved + " would be " + verb + "; nothing was changed."
+                              : std::string(options.zip ? "Archived " : "Moved ") + moved + ".";
+    if (const size_t there = report.Done() - report.Moved(); there > 0) {
+        summary += " " + std::to_string(there) + " already there (identical).";
     }
-    std::string summary = std::string(options.zip ? "Archived " : "Moved ") + std::to_string(report.Done()) +
-                          " of " + Files(report.Taken()) + ".";
-    if (report.Failed() > 0) {
+    if (report.Failed() > 0 && !options.dryRun) {
         summary += " " + std::to_string(report.Failed()) + " not " + verb + ".";
     }
     if (report.cancelled) {
@@ -201,11 +203,20 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     g_stop.store(false);
     g_stopSignal = 0;
     passOptions.cancel = &g_stop;
+    // A report that can't be written (a closed pipe, a full disk) stops the pass after the file in hand, as
+    // Ctrl-C does: a script must not take a cut-off list for the whole one, nor lose the rest of it.
     passOptions.onItem = [&](const transfer::TransferItem& item) {
         if (!options.quiet || !item.Done()) {
             progress.Clear();
             out << ItemLine(item, options) << "\n" << std::flush;
         }
+        if (!out) {
+            g_stop.store(true);
+        }
+    };
+    passOptions.onNotice = [&](const std::string& sentence) {
+        progress.Clear();
+        err << "tovaro-cli: " << sentence << "\n" << std::flush;
     };
     passOptions.onProgress = [&](size_t handled, size_t total) { progress.Show(handled, total); };
     const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
@@ -223,6 +234,9 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (!report.problem.empty()) {
         err << "tovaro-cli: " << report.problem << "\n";
     }
+    for (const std::string& unread : report.unread) {
+        err << "tovaro-cli: " << unread << "\n";
+    }
     if (!report.counterError.empty()) {
         err << "tovaro-cli: warning: " << report.counterError << "\n";
     }
@@ -233,8 +247,7 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (g_stopSignal != 0) {
         return 128 + g_stopSignal;
     }
-    const bool clean = report.Failed() == 0 && report.problem.empty() && report.counterError.empty();
-    return clean ? kExitAllMoved : kExitSomeNotMoved;
+    return report.AllDone() && report.counterError.empty() && out ? kExitAllMoved : kExitSomeNotMoved;
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 // tovaro-cli: the transfer engine from the command line, for scripts and machines without a display.
 #include <unistd.h>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "cli/Transfer.h"
 
 int main(int argc, char** argv) {
+    // A closed pipe (tovaro-cli ... | head) must not end the program in the middle of a transfer: the failed
+    // write stops the pass after the file in hand instead, and the exit status says so.
+    ::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseCommandLine(args);
     if (!parsed.error.empty()) {

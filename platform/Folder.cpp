@@ -1,19 +1,27 @@
 #include "platform/Folder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <cerrno>
 #include <memory>
 
 #include "platform/File.h"
 #include "platform/Path.h"
+#include "platform/Sys.h"
 
 namespace platform {
 
 std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
     std::vector<FolderEntry> entries;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    const int fd = Sys().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(fd >= 0 ? ::fdopendir(fd) : nullptr, ::closedir);
     if (!dir) {
+        if (fd >= 0) {
+            const int error = errno;
+            Sys().close(fd);
+            errno = error;
+        }
         return std::nullopt;
     }
     for (;;) {
@@ -31,6 +39,7 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
         if (d->d_type == DT_UNKNOWN) {
             const auto info = InfoOfPath(JoinPath(folder, entry.name), /*followLinks=*/false);
             entry.isDirectory = info && info->IsDirectory();
+            entry.error = info ? 0 : errno;
         } else {
             entry.isDirectory = d->d_type == DT_DIR;
         }

@@ -3,8 +3,9 @@
 // Every open, read, write, flush, rename, link and removal of a file (and its metadata, lock and cache
 // advice) goes through Sys(), so a test can swap one call for a failing one (a short write, a failed fsync,
 // a rename that is refused) without needing permissions it cannot provoke as root. Production code never
-// changes the table. Left out, as nothing a test needs to fail goes through them: listing a folder, reading
-// and making symbolic links, setting a copy's mode and times, and the advice to start writeback early.
+// changes the table. A folder to list is opened through it too, so a test can make it unreadable. Left out,
+// as nothing a test needs to fail goes through them: reading a folder's entries, reading and making symbolic
+// links, setting a copy's mode and times, and the advice to start writeback early.
 #pragma once
 
 #include <fcntl.h>

@@ -341,7 +341,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             },
             options.workers);
     }
-    const auto pack = [&](const std::string& oldPath, TransferItem& item) {
+    const auto pack = [&](const std::string& oldPath, TransferItem& item, bool /*leadsGroup*/) {
         const auto info = platform::InfoOfPath(oldPath, /*followLinks=*/false);
         if (!info || !info->IsRegular()) {
             item.reason =
@@ -355,11 +355,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         // Renamed in its own folder, which under the walk of subfolders is not the camera folder itself.
         const std::string newPath = platform::JoinPath(platform::FolderOf(oldPath), item.newName);
         if (options.dryRun) {
-            if (IsTakenByAnotherFile(newPath, oldPath)) {
-                item.reason = "another file in the camera folder already has that name";
-            } else {
-                item.outcome = Outcome::Done;
-            }
+            item.outcome = report.problem.empty() ? Outcome::Done : Outcome::Kept;
+            item.reason = report.problem.empty() ? "" : "the destination folder does not exist";
             return item.Done();
         }
         const StepResult step =
@@ -368,9 +365,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             step.IsOk() ? "not yet checked" : step.Reason();  // replaced once the archive is read back
         return step.IsOk();
     };
-    const std::vector<std::string_view> extensions =
-        ChosenExtensions(options.archiveExtensions, ArchiveExtensions());
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, {extensions, false}, pack, report);
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report);
 
     if (pool) {
         pool->Finish();  // also when stopped: the pictures handed over are few, and are finished

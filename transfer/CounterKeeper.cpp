@@ -23,12 +23,16 @@ bool CrossesSector(uint64_t offset, size_t length) {
 
 CounterKeeper::CounterKeeper(const SettingsFile& settings) : m_settings(settings) {}
 
-bool CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel) {
+bool CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
+                          const std::function<void()>& onWait) {
     // The lock is on the folder, not on the file: the file is replaced by renames, and a lock on one version
     // of it would not stop a pass that opened the next. A folder that can't be opened (the settings file's
     // folder is made by its first write) has no counter yet to share.
     m_claim = platform::File::OpenForReading(platform::FolderOf(platform::LinkTarget(m_settings.Path())));
-    while (m_claim.IsOpen() && !m_claim.TryLockExclusive()) {
+    for (bool told = false; m_claim.IsOpen() && !m_claim.TryLockExclusive(); told = true) {
+        if (!told && onWait) {
+            onWait();
+        }
         if (cancel != nullptr && cancel->load()) {
             m_claim.Close();
             return false;

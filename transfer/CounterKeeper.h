@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/File.h"
@@ -33,9 +34,10 @@ class CounterKeeper {
     // Before the first file of a Number pass: waits until no other pass -- of this program or another copy of
     // it, window or command line -- uses the counter of this settings file, and holds it until Finish, so
     // that no number is ever handed out twice. A pass whose start is the saved counter (`fromSavedCounter`)
-    // reads it again once it holds it: after a wait it goes on where the other pass ended. False when
-    // `cancel` was set while waiting.
-    bool Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel);
+    // reads it again once it holds it: after a wait it goes on where the other pass ended. `onWait` (when
+    // given) is called once when it has to wait. False when `cancel` was set while waiting.
+    bool Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
+               const std::function<void()>& onWait = {});
 
     // After each taken file: keeps `passNumber` (the next number to use) as "counter" while Number is
     // checked, and does nothing otherwise. False when a due write failed; the file then still holds a whole

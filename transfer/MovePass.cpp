@@ -60,20 +60,26 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
 
     // No test for folders: a folder whose name passes the extension test (holiday.jpg) is moved like a file,
     // contents and all.
-    const std::vector<std::string_view> extensions =
-        ChosenExtensions(options.moveExtensions, MoveExtensions());
-    const Selection selection{extensions, /*takesFolders=*/true};
-    const auto move = [&](const std::string& source, TransferItem& item) {
+    const auto move = [&](const std::string& source, TransferItem& item, bool leadsGroup) {
         const std::string destination = platform::JoinPath(toFolder, item.newName);
         if (options.dryRun) {
-            Apply(IsTakenByAnotherFile(destination, source) ? platform::MoveResult::Failed(EEXIST)
-                                                            : platform::MoveResult{},
-                  toFolder, item);
-            return item.outcome != Outcome::Kept;
+            item.outcome = Outcome::Done;
+            return true;
         }
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
+        if (started.copy && leadsGroup) {
+            // The files that travel with it go only once it is safely in place: its copy is completed alone.
+            platform::CrossCopyBatch alone;
+            alone.Add(std::move(*started.copy));
+            started.result = alone.Complete().front();
+            started.copy.reset();
+        }
         if (!started.copy) {
             Apply(started.result, toFolder, item);
+            if (started.result.error == EEXIST && HoldTheSameBytes(source, destination)) {
+                item.outcome = Outcome::AlreadyThere;
+                item.reason = "already there (identical)";
+            }
             return item.outcome != Outcome::Kept;
         }
         batch.Add(std::move(*started.copy));
@@ -87,7 +93,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         }
         reportFinal();
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, selection, move, report,
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Move, move, report,
                 afterEachFile);
     completeBatch();  // also when the pass was cancelled: these copies are whole
     reportFinal();

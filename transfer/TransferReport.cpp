@@ -4,9 +4,14 @@
 
 namespace transfer {
 
-size_t TransferReport::Failed() const {
+size_t TransferReport::Done() const {
     return static_cast<size_t>(
-        std::count_if(items.begin(), items.end(), [](const TransferItem& item) { return !item.Done(); }));
+        std::count_if(items.begin(), items.end(), [](const TransferItem& item) { return item.Done(); }));
+}
+
+size_t TransferReport::Moved() const {
+    return static_cast<size_t>(std::count_if(
+        items.begin(), items.end(), [](const TransferItem& item) { return item.outcome == Outcome::Done; }));
 }
 
 std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun) {
@@ -16,6 +21,8 @@ std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun) {
             return verb;
         case Outcome::CopyKept:
             return std::string(archive ? "archived" : "copied") + ", but the original stays: " + item.reason;
+        case Outcome::AlreadyThere:
+            return item.reason;
         case Outcome::Kept:
             break;
     }

@@ -2,6 +2,7 @@
 // the caller decides what to say.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -17,6 +18,9 @@ enum class Outcome {
     Done,  // moved; or archived, checked and removed from the camera folder
     Kept,  // it stays where it was (in the camera folder; under its new name once renamed for the archive)
     CopyKept,  // a whole copy is in the destination folder or the archive, and the original stays as well
+    // The destination already holds a file with the very same bytes under the new name: the original stays,
+    // and it counts as done (it is safely on the computer).
+    AlreadyThere,
 };
 
 struct TransferItem {
@@ -25,7 +29,8 @@ struct TransferItem {
     Outcome outcome = Outcome::Kept;
     std::string reason;  // why it is not Done, in plain words
 
-    bool Done() const { return outcome == Outcome::Done; }
+    // Whether it counts as done: moved (archived), or already there.
+    bool Done() const { return outcome == Outcome::Done || outcome == Outcome::AlreadyThere; }
 };
 
 // The outcome of one step of a pass: it worked, or what stopped it, in plain words for the user.
@@ -46,7 +51,9 @@ class StepResult {
 };
 
 struct TransferReport {
-    std::vector<TransferItem> items;  // one per taken entry, in the order handled
+    std::vector<TransferItem> items;  // one per taken entry handled, in that order
+    // How many entries the pass took: a pass that was stopped handled fewer, and the others stay.
+    size_t met = 0;
     // Why the pass could not run at all (the camera folder can't be read, the destination folder does not
     // exist); no file was touched. Empty when it ran.
     std::string problem;
@@ -58,12 +65,18 @@ struct TransferReport {
     // The files of the camera folder that the pass did not take, counted by extension (lower-cased, from the
     // last "."; "" for a name without one). Folders and hidden files are not counted.
     std::map<std::string, size_t> leftBehind;
+    // Folders and entries below the camera folder that could not be read or examined, a sentence each:
+    // whatever they hold stays, so they count as not done.
+    std::vector<std::string> unread;
     // The pass was asked to stop and did, before the end of its list.
     bool cancelled = false;
 
-    size_t Taken() const { return items.size(); }
-    size_t Failed() const;
-    size_t Done() const { return Taken() - Failed(); }
+    size_t Taken() const { return std::max(met, items.size()); }
+    size_t Done() const;                                // the items that count as done, AlreadyThere too
+    size_t Moved() const;                               // the items that were moved (archived)
+    size_t Failed() const { return Taken() - Done(); }  // what stays, the entries not handled too
+    // Whether everything the pass met is done: every taken file, every folder and entry read.
+    bool AllDone() const { return Failed() == 0 && unread.empty() && problem.empty(); }
 };
 
 // What became of a file that was not Done, as one phrase: "not moved: the disk is full", "copied, but the
@@ -101,6 +114,9 @@ struct PassOptions {
     // all. The archive pass learns the final outcomes only once the archive is closed and checked, so it
     // calls onItem for all entries at the end; this is its progress signal.
     std::function<void(size_t handled, size_t total)> onProgress;
+    // Called with a sentence the user should see at once while the pass runs, such as that it waits for
+    // another transfer to finish with the running number.
+    std::function<void(const std::string&)> onNotice;
     // The extensions each pass takes, lower-cased, each with its leading "." (ParseExtensionList); empty:
     // MoveExtensions and ArchiveExtensions.
     std::vector<std::string> moveExtensions;

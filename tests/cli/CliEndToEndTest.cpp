@@ -37,6 +37,10 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
     made.erase(2, 1).erase(4, 1);
     const std::string clash =
         "IMG_0001.JPG -> IMG_0001 -trip.jpg: not moved: a file with that name already exists\n";
+    const std::string ownClash = "moved: another file of this transfer, 100/I.JPG, gets that name first\n";
+    const std::string dryRun = "Dry run: 1 of 2 files would be moved",
+                      moved = "Moved 1 of 2 files. 1 not moved. ";
+    const std::string left = "1 other file stays in the camera folder (.txt).\n";
     const struct {
         std::string command;  // a line of a script run in the test's folder; tovaro-cli is the built one
         int status;
@@ -64,6 +68,35 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
              "its "
              "extension names).\nMoved 4 of 4 files.\n",
          ""},
+        {"mkdir -p camera/100 camera/101; touch camera/100/I.JPG camera/101/I.JPG camera/a.txt; " + folders +
+             "--recursive --dry-run",
+         1,
+         "100/I.JPG -> I.jpg\n101/I.JPG -> I.jpg: would not be " + ownClash + dryRun +
+             "; nothing was changed. " + left,
+         ""},
+        {folders + "--recursive", 1, "100/I.JPG -> I.jpg\n101/I.JPG -> I.jpg: not " + ownClash + moved + left,
+         ""},
+        {folders + "--recursive", 0,
+         "101/I.JPG -> I.jpg: already there (identical)\nMoved 0 of 1 file. 1 already there (identical). " +
+             left,
+         ""},
+        {"tovaro-cli --from camera --to none --recursive --dry-run", 1,
+         "101/I.JPG -> I.jpg: would not be moved: the destination folder does not exist\nDry run: 0 of 1 "
+         "file "
+         "would be moved; nothing was changed. " +
+             left,
+         "tovaro-cli: the destination folder none does not exist\n"},
+        {"flock . sh -c '" + folders +
+             "--number --recursive 2>w & for i in $(seq 500); do grep -q wait w && "
+             "break; sleep 0.01; done; kill -INT $!; wait $!'; s=$?; cat w >&2; exit $s",
+         130,
+         "Moved 0 of 1 file. 1 not moved. Stopped on request: the files not yet handled stay in the camera "
+         "folder. " +
+             left,
+         "tovaro-cli: waiting for another transfer to finish with the running number\u2026\n"},
+        {"mkfifo p; exec 3<>p 4>p 3<&-; rm -r camera/1*; touch camera/A.JPG camera/B.JPG; " + folders + ">&4",
+         1, "", "tovaro-cli: the report could not be written to standard output\n"},
+        {"ls camera", 0, "B.JPG\na.txt\n", ""},
     };
     for (const auto& run : runs) {
         const int status =

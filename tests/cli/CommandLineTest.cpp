@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/Transfer.h"
+#include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
@@ -81,6 +82,33 @@ TEST(RunTransfer, ShowsProgressWithTheTotalAndClearsIt) {
     EXPECT_EQ(out.str().find('\r'), std::string::npos);
     EXPECT_NE(err.str().find("\r2 of 2 files handled..."), std::string::npos) << err.str();
     EXPECT_TRUE(err.str().ends_with("\r\033[K")) << err.str();
+}
+
+// A subfolder that can't be read (a damaged card) is not done, also with --quiet: what it holds stays.
+TEST(RunTransfer, AFolderThatCantBeReadIsNotDone) {
+    TempDir dir;
+    for (const std::string folder : {"camera", "camera/sub", "computer"}) {
+        MakeFolder(dir / folder);
+    }
+    WriteFile(dir / "camera/sub/IMG_0001.JPG", "a");
+    cli::CliOptions options;
+    options.fromDir = dir / "camera";
+    options.toDir = dir / "computer";
+    options.settingsPath = dir / "tovaro.ini";
+    options.recursive = options.quiet = true;
+    platform::SysCalls calls = platform::RealSysCalls();
+    calls.open = [](const char* path, int flags, mode_t mode) {
+        return std::string(path).ends_with("/sub") ? Fail<EIO, int>()
+                                                   : platform::RealSysCalls().open(path, flags, mode);
+    };
+    platform::ScopedSysCalls scoped(calls);
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::RunTransfer(options, out, err, false), cli::kExitSomeNotMoved);
+    EXPECT_EQ(out.str() + err.str(),
+              "tovaro-cli: the folder " + dir / "camera/sub" +
+                  " can't be read (Input/output error), so what it holds stays where it is\n");
+    EXPECT_NE(cli::HelpText().find("130 when stopped by Ctrl-C"), std::string::npos);
+    EXPECT_NE(cli::HelpText().find("0\ndoes not mean it is empty"), std::string::npos);
 }
 
 }  // namespace

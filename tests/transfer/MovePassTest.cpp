@@ -161,6 +161,13 @@ TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
     }
 }
 
+// Pretends every rename but our own temporary file's crosses file systems, so copies are made (in batches).
+int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
+    return std::string(from).find("/.tovaro-") == std::string::npos
+               ? Fail<EXDEV, int>()
+               : platform::RealSysCalls().renameat2(from, to, flags);
+}
+
 // With datesource=capture, Date of Photo is the day the camera recorded in the file, else the file's own. A
 // RAW picture takes its JPEG and sidecar along under one new title, and when it can't go they stay with it.
 TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
@@ -196,6 +203,14 @@ TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
     EXPECT_EQ(ListNames(m_to), (Names{"IMG_0001 -061521.cr2", "IMG_0001 -061521.jpg", "IMG_0001 -061521.xmp",
                                       "IMG_0002 -010220.jpg", "IMG_0003 -" + today + ".nef"}));
     EXPECT_EQ(ListNames(m_from), (Names{"IMG_0003.NEF", "IMG_0003.jpg", "IMG_0003.xmp"}));
+    // To another file system, the RAW must be safely in place before its JPEG and sidecar go.
+    platform::SysCalls calls = platform::RealSysCalls();
+    calls.renameat2 = RenameAcrossFileSystems;
+    calls.fsync = Fail<EIO>;
+    platform::ScopedSysCalls scoped(calls);
+    m_to = m_dir.Path();
+    EXPECT_EQ(Run(kNameNothing, options).items[2].reason, "it stays together with IMG_0003.NEF");
+    EXPECT_FALSE(Exists(m_dir / "IMG_0003.jpg"));
 }
 
 // The helper that reads capture dates is killed when it takes too long or the pass stops, and started afresh
@@ -225,13 +240,6 @@ TEST(CaptureDateReader, OutlivesAHelperThatHangsOrDies) {
                                                                   {Found, 86400},
                                                                   {Cancelled, 0},
                                                                   {Unavailable, 0}}));
-}
-
-// Pretends every rename but our own temporary file's crosses file systems, so copies are made (in batches).
-int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
-    return std::string(from).find("/.tovaro-") == std::string::npos
-               ? Fail<EXDEV, int>()
-               : platform::RealSysCalls().renameat2(from, to, flags);
 }
 
 // Asked to stop, the pass ends after the file in hand and completes the copies it made; a folder it can't
