@@ -160,6 +160,19 @@ const std::array kOptions =
                            v[0] == "capture" ? transfer::DateSource::Capture : transfer::DateSource::FileTime;
                        return std::string();
                    }},
+        OptionSpec{"--compression", Values::One, "fast|standard",
+                   "\nhow --zip compresses: standard is zlib's level 8 (the\n"
+                   "default: compression=, else standard); fast is several\n"
+                   "times faster and, on photos, as small within a hair\n"
+                   "(a little larger on compressible pictures such as BMP)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       if (v[0] != "fast" && v[0] != "standard") {
+                           return "--compression takes fast or standard, not \"" + v[0] + "\"";
+                       }
+                       p.options.compression =
+                           v[0] == "fast" ? transfer::Compression::Fast : transfer::Compression::Standard;
+                       return std::string();
+                   }},
         OptionSpec{"--help", Values::None, "", "show this help",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.help = true;
@@ -264,6 +277,7 @@ std::string HelpText() {
         "                  --number[=N] | --rename FIND NEW] [--zip] [--dry-run]\n"
         "                  [--quiet] [--settings FILE] [--move-extensions LIST]\n"
         "                  [--zip-extensions LIST] [--recursive] [--date-from capture|file]\n"
+        "                  [--compression fast|standard]\n"
         "       tovaro-cli --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"

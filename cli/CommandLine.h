@@ -32,6 +32,7 @@ struct CliOptions {
     std::optional<std::vector<std::string>> zipExtensions;   // --zip-extensions
     bool recursive = false;                                  // --recursive
     std::optional<transfer::DateSource> dateSource;          // --date-from
+    std::optional<transfer::Compression> compression;        // --compression
     bool help = false;
     bool version = false;
 };

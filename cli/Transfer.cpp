@@ -178,6 +178,7 @@ void ApplyCommandLine(const CliOptions& options, transfer::PassOptions& passOpti
     }
     passOptions.recursive = passOptions.recursive || options.recursive;
     passOptions.dateSource = options.dateSource.value_or(passOptions.dateSource);
+    passOptions.compression = options.compression.value_or(passOptions.compression);
 }
 
 }  // namespace

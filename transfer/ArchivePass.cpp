@@ -1,8 +1,11 @@
 #include "transfer/ArchivePass.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/File.h"
@@ -38,6 +41,14 @@ struct Archive {
     platform::FileInfo file;  // which file that is, whatever its name becomes
     std::string problem;      // why there is no writer, for every picture that therefore stays
 };
+
+// The camera folder as an absolute path: members are named by their full path, whatever folder the pass was
+// started in. Dot segments are resolved by the name alone.
+std::string AbsoluteFolder(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, error);
+    return error || folder.starts_with('/') ? folder : absolute.lexically_normal().string();
+}
 
 std::string KindOf(const platform::FileInfo& info) {
     if (info.IsDirectory()) {
@@ -90,7 +101,8 @@ StepResult KeepEarlierArchive(const std::string& toDir, const std::string& archi
 // name first; one that another pass is still writing is left alone, and this pass writes the first free
 // ArchivePics-N.zip instead. Fails only when something that is not an archive of ours stands under the name
 // (the pass then does nothing at all); an archive that can't be created is told in archive.problem.
-StepResult MakeArchive(const std::string& toDir, bool dryRun, Archive& archive, std::string& notice) {
+StepResult MakeArchive(const std::string& toDir, bool dryRun, zip::Compression compression, Archive& archive,
+                       std::string& notice) {
     const std::string main = platform::JoinPath(toDir, kArchiveName);
     for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
         const auto there = platform::InfoOfPath(main, /*followLinks=*/false);
@@ -125,6 +137,7 @@ StepResult MakeArchive(const std::string& toDir, bool dryRun, Archive& archive, 
             notice = "The earlier " + std::string(kArchiveName) + " was kept as " + keptAs + ".";
         }
         archive.writer = zip::ZipWriter::CreateNew(target);
+        archive.writer.SetCompression(compression);
         if (archive.writer.IsOpen()) {
             archive.path = target;
             archive.file = archive.writer.ArchiveFile();
@@ -159,7 +172,8 @@ std::string WhyNotAdded(zip::ZipStatus status, size_t membersSoFar) {
 // following a link and without blocking, and packed only when the open file is a regular one; what it was
 // then is what the removal later compares with.
 StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath, Archive& archive,
-                         zip::CompressorPool* pool, size_t item, std::vector<Packed>& packed) {
+                         zip::CompressorPool* pool, size_t item, std::string& reason,
+                         std::vector<Packed>& packed) {
     if (newPath != oldPath) {
         const platform::MoveResult renamed = platform::MoveNoReplace(oldPath, newPath);
         if (!renamed.Moved()) {
@@ -179,6 +193,8 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
         return StepResult::Failed("it could not be opened for reading: " + platform::DescribeError(errno));
     }
     packed.push_back(Packed{item, newPath, {}, *before});
+    // Replaced once the archive is read back; a member written at once (a large one) may replace it sooner.
+    reason = "not yet checked";
     pool->Submit(newPath, std::move(source));
     return StepResult::Ok();
 }
@@ -313,12 +329,16 @@ void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed
 
 TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir, NameOption option,
                            NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options) {
+    const std::string camera = AbsoluteFolder(fromDir);
     const std::string toFolder = toDir;
     TransferReport report;
     // The archive is made before the first entry is looked at, so it is there (without members) even when no
     // picture is taken, and the listing that follows sees it -- as a .zip it is never taken.
     Archive archive;
-    if (const StepResult made = MakeArchive(toFolder, options.dryRun, archive, report.notice); !made.IsOk()) {
+    const zip::Compression compression =
+        options.compression == Compression::Fast ? zip::Compression::Fast : zip::Compression::Standard;
+    if (const StepResult made = MakeArchive(toFolder, options.dryRun, compression, archive, report.notice);
+        !made.IsOk()) {
         report.problem = made.Reason();
         return report;
     }
@@ -326,6 +346,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     // Pictures are compressed on every core and come back in order; the ones the archive holds go on to the
     // check, the others stay with the reason.
     std::vector<Packed> submitted, packed;
+    std::set<std::string> memberNames;  // the member names handed to the archive so far
     std::optional<zip::CompressorPool> pool;
     if (archive.writer.IsOpen()) {
         pool.emplace(
@@ -354,18 +375,33 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         }
         // Renamed in its own folder, which under the walk of subfolders is not the camera folder itself.
         const std::string newPath = platform::JoinPath(platform::FolderOf(oldPath), item.newName);
+        // A name may hold a backslash, which the member's name turns into "/": two pictures could then come
+        // out under one member name, and a reader that extracts by name would show only one of them.
+        std::string member = newPath;
+        std::replace(member.begin(), member.end(), '\\', '/');
+        if (memberNames.count(member) != 0) {
+            item.reason =
+                "the archive already holds a picture under the same name (a \"\\\" in a name becomes \"/\")";
+            return false;
+        }
         if (options.dryRun) {
             item.outcome = report.problem.empty() ? Outcome::Done : Outcome::Kept;
             item.reason = report.problem.empty() ? "" : "the destination folder does not exist";
+            if (item.Done()) {
+                memberNames.insert(member);
+            }
             return item.Done();
         }
-        const StepResult step =
-            RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr, report.items.size(), submitted);
-        item.reason =
-            step.IsOk() ? "not yet checked" : step.Reason();  // replaced once the archive is read back
-        return step.IsOk();
+        const StepResult step = RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr,
+                                              report.items.size() - 1, item.reason, submitted);
+        if (!step.IsOk()) {
+            item.reason = step.Reason();
+            return false;
+        }
+        memberNames.insert(member);
+        return true;
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report);
+    RunPassLoop({camera, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report);
 
     if (pool) {
         pool->Finish();  // also when stopped: the pictures handed over are few, and are finished

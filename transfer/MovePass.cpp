@@ -83,8 +83,8 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
             return item.outcome != Outcome::Kept;
         }
         batch.Add(std::move(*started.copy));
-        waiting.push_back(report.items.size());
-        item.reason = "not yet on the disk";  // replaced when the batch is complete
+        waiting.push_back(report.items.size() - 1);  // the item in hand
+        item.reason = "not yet on the disk";         // replaced when the batch is complete
         return true;
     };
     const auto afterEachFile = [&] {

@@ -57,7 +57,9 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
             report.cancelled = true;
             break;
         }
-        TransferItem item = planned.item;
+        // The item has its place in the report before its step runs: a step may hand the file on to work that
+        // reports on it by its index, even while the step is still running.
+        TransferItem& item = report.items.emplace_back(planned.item);
         bool went = false;
         if (!leads && !leadWent && item.outcome == Outcome::Done) {
             item.outcome = Outcome::Kept;
@@ -75,7 +77,6 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
             report.counterError.empty()) {
             report.counterError = CounterError(request.settings);
         }
-        report.items.push_back(std::move(item));
         if (options.onProgress) {
             options.onProgress(report.items.size(), plan.files.size());
         }

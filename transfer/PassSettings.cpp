@@ -55,6 +55,12 @@ std::string ReadPassSettings(const SettingsFile& settings, PassOptions& options)
     } else if (!source.empty() && error.empty()) {
         error = Refused(settings, "datesource", "\"" + source + "\" is neither capture nor file");
     }
+    const std::string compression = platform::AsciiLowered(ValueOf(settings, "compression"));
+    if (compression == "fast" || compression == "standard") {
+        options.compression = compression == "fast" ? Compression::Fast : Compression::Standard;
+    } else if (!compression.empty() && error.empty()) {
+        error = Refused(settings, "compression", "\"" + compression + "\" is neither fast nor standard");
+    }
     return error;
 }
 

@@ -1,23 +1,23 @@
 // Compresses the members of one archive on several threads and hands them to its ZipWriter, which puts them
-// into the archive in the order they were submitted. Each member is one raw deflate stream at level 8 made by
-// the same zlib calls as the writer's own, so the archive is byte for byte the one that calling
-// ZipWriter::AddOpenFile for each member in turn would have written.
+// into the archive in the order they were submitted. A member is compressed block by block (Deflate.h), each
+// block on whichever worker is free, so a large picture uses every core too; the blocks are the ones the
+// writer itself would make, so the archive is byte for byte the one that calling ZipWriter::AddOpenFile for
+// each member in turn would have written, whatever the number of workers.
 //
-// Threads. The pool starts its workers, which only compress members into memory. Everything else happens on
+// Threads. The pool starts its workers, which only compress blocks into memory. Everything else happens on
 // the thread that made the pool, the submitter's: Submit, Finish and the destructor are called there; the
 // members are written into the archive there (inside Submit and Finish); and the outcome handler is called
-// there, once per submitted member, in submission order. Nobody else may use the writer until Finish has
-// returned; then it can be closed.
+// there, once per submitted member, in submission order -- possibly for the member being submitted, before
+// Submit returns. Nobody else may use the writer until Finish has returned; then it can be closed.
 //
-// Memory, flat in the size of the files. A member is compressed into memory only when its compressed data
-// cannot pass the held limit (kMaxHeldMember, 16 MiB, measured by the deflate bound of the file's size). A
-// larger member, a stored one (an archive suffix), and one that grows past its buffer while it is read are
-// streamed into the archive by the submitter's thread when their turn comes, through the writer's 16 KiB
-// buffers. At most 2 x workers members are in flight (submitted and not yet reported, each with its source
-// open), and their compressed data takes at most kHeldBudget (64 MiB) between them, reserved by its deflate
-// bound: Submit waits, writing finished members, until there is room. That data lies in chunks of 1 MiB that
-// are used again and again, so no more than 64 MiB plus one chunk per member in flight are ever allocated.
-// Each worker also holds one compressor (about 260 KiB) and a 16 KiB buffer.
+// Memory, flat in the size of the files. At most 2 x workers blocks are handed to the workers and not yet
+// written, and their compressed data takes at most kHeldBudget between them, reserved by its deflate bound.
+// That data lies in chunks of 1 MiB that are used again and again. Each worker also holds one compressor and
+// a piece of its block (1 MiB). Submit waits, writing finished blocks, until every block of the members
+// before has been handed to the workers and fewer than 2 x workers members are open. A stored member (an
+// archive suffix), anything not a regular file, and a member whose source changed size while it was
+// compressed are streamed into the archive by the submitter's thread when their turn comes, through the
+// writer's buffers.
 //
 // Failures. Each member's outcome is the status AddOpenFile would have returned for it, and it leaves the
 // archive as AddOpenFile would have: a member that fails adds nothing, and the ones after it go on; once the
@@ -48,8 +48,7 @@ namespace zip {
 
 class CompressorPool {
   public:
-    static constexpr uint64_t kMaxHeldMember = uint64_t{16} << 20;
-    static constexpr uint64_t kHeldBudget = uint64_t{64} << 20;
+    static constexpr uint64_t kHeldBudget = uint64_t{32} << 20;
 
     struct Outcome {
         size_t sequence = 0;  // 0 for the first member submitted, then 1, 2, ...
@@ -60,10 +59,9 @@ class CompressorPool {
     // Called on the submitter's thread; it must not call back into the pool.
     using OutcomeHandler = std::function<void(const Outcome&)>;
 
-    // `workers` 0 means std::thread::hardware_concurrency(). `maxHeldMember` lowers the held limit (tests).
-    CompressorPool(ZipWriter& writer, OutcomeHandler onOutcome, unsigned workers = 0,
-                   uint64_t maxHeldMember = kMaxHeldMember);
-    // Drops what has not been written (the members being compressed are finished and thrown away) and stops
+    // `workers` 0 means std::thread::hardware_concurrency().
+    CompressorPool(ZipWriter& writer, OutcomeHandler onOutcome, unsigned workers = 0);
+    // Drops what has not been written (the blocks being compressed are finished and thrown away) and stops
     // the workers; nothing more is written or reported. Call Finish first to have every member written.
     ~CompressorPool();
     CompressorPool(const CompressorPool&) = delete;
@@ -80,28 +78,32 @@ class CompressorPool {
     void Finish();
 
   private:
+    struct Block;
     struct Member;
 
-    uint64_t HeldSize(const std::string& name, const platform::File& source) const;
+    bool IsPooled(const std::string& name, const platform::File& source, uint64_t* size) const;
     void Work();
+    void HandOut();
+    bool AllHandedOut() const;
     void WriteFinished(const std::function<bool()>& mustWait);
-    Outcome Write(Member& member);
+    ZipStatus WriteBlock(Member& member, Block& block);
+    Outcome EndMember(std::unique_lock<std::mutex>& lock, Member& member, ZipStatus status);
+    void Release(Block& block);
 
     ZipWriter& m_writer;
     OutcomeHandler m_onOutcome;
-    const uint64_t m_maxHeld;
-    size_t m_window = 2;  // members in flight at most
+    size_t m_window = 2;  // blocks handed out, and members open, at most
     size_t m_submitted = 0;
 
-    std::mutex m_mutex;                              // guards everything below, and the state of every member
-    std::condition_variable m_work;                  // workers wait for members to compress
-    std::condition_variable m_finished;              // the submitter waits for the oldest member
+    std::mutex m_mutex;                              // guards everything below, and the state of every block
+    std::condition_variable m_work;                  // workers wait for blocks to compress
+    std::condition_variable m_finished;              // the submitter waits for a block
     std::deque<std::unique_ptr<Member>> m_inFlight;  // in submission order
-    std::deque<Member*> m_queue;                     // waiting for a worker, oldest first
-    uint64_t m_held = 0;                             // buffer bytes reserved by members in flight
+    std::deque<Block*> m_queue;                      // waiting for a worker, oldest first
+    size_t m_handedOut = 0;                          // blocks handed out and not yet written or dropped
+    uint64_t m_held = 0;                             // buffer bytes reserved by them
     bool m_stopping = false;
-    std::unique_ptr<ChunkStore>
-        m_chunks;  // the memory held members are compressed into, used again and again
+    std::unique_ptr<ChunkStore> m_chunks;  // the memory blocks are compressed into, used again and again
     std::vector<std::thread> m_threads;
 };
 

@@ -188,4 +188,35 @@ bool IsExecutableSignature(std::span<const uint8_t> newHeader) {
     return false;
 }
 
+uint16_t NameFlags(std::string_view name) {
+    bool ascii = true;
+    for (size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<uint8_t>(name[i]);
+        const size_t length = lead < 0x80                    ? 1
+                              : lead >= 0xC2 && lead <= 0xDF ? 2
+                              : lead >= 0xE0 && lead <= 0xEF ? 3
+                              : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                             : 0;
+        if (length == 0 || i + length > name.size()) {
+            return 0;
+        }
+        uint32_t code = lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<uint8_t>(name[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return 0;
+            }
+            code = code << 6 | (next & 0x3F);
+        }
+        // No overlong forms, no surrogates, nothing past U+10FFFF.
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+            return 0;
+        }
+        ascii = ascii && length == 1;
+        i += length;
+    }
+    return ascii ? 0 : kFlagUtf8Name;
+}
+
 }  // namespace zip

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "zip/PutCursor.h"
 
@@ -36,6 +37,7 @@ inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
 inline constexpr uint16_t kFlagMaximumCompression = 0x0002;  // bit 1: deflated at a high level
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;  // bit 3: sizes follow the data (provisional only)
+inline constexpr uint16_t kFlagUtf8Name = 0x0800;        // bit 11: the name is UTF-8
 
 inline constexpr uint16_t kExtendedTimestampId = 0x5455;
 inline constexpr uint8_t kTimestampFlags = 0x07;  // modification, access and creation time in the local form
@@ -85,6 +87,11 @@ struct ZipEntry {
 };
 
 enum class HeaderForm { Local, Central };
+
+// The flags a name calls for in both headers: kFlagUtf8Name for a name that is valid UTF-8 and not plain
+// ASCII (file names here are UTF-8, and without the flag readers take them for an old DOS code page); 0 for a
+// plain ASCII name, which reads the same either way, and for bytes that are no UTF-8.
+uint16_t NameFlags(std::string_view name);
 
 // The size of a member's header in the given form.
 size_t HeaderSize(const ZipEntry& entry, HeaderForm form);

@@ -15,117 +15,72 @@
 #include "platform/Path.h"
 #include "platform/Sys.h"
 #include "platform/Text.h"
-#include "zip/HeldMember.h"
+#include "zip/Deflate.h"
+#include "zip/PooledMember.h"
 
 namespace zip {
 namespace {
 
 constexpr size_t kBufferSize = 16384;
-constexpr int kDeflateLevel = 8;
-constexpr int kRawWindowBits = -15;  // negative: raw deflate, no zlib header or trailer
-constexpr int kMemoryLevel = 8;
 
-// One raw deflate stream at level 8, ended when it goes out of scope.
-class DeflateStream {
-  public:
-    DeflateStream() {
-        m_ok = deflateInit2(&m_stream, kDeflateLevel, Z_DEFLATED, kRawWindowBits, kMemoryLevel,
-                            Z_DEFAULT_STRATEGY) == Z_OK;
-    }
-    ~DeflateStream() {
-        if (m_ok) {
-            deflateEnd(&m_stream);
-        }
-    }
-    DeflateStream(const DeflateStream&) = delete;
-    DeflateStream& operator=(const DeflateStream&) = delete;
-
-    bool Ok() const { return m_ok; }
-    z_stream* operator->() { return &m_stream; }
-    z_stream* get() { return &m_stream; }
-
-  private:
-    z_stream m_stream{};
-    bool m_ok = false;
-};
-
-// Reads a source front to back in pieces of kBufferSize, keeping the count and the CRC-32 of what it read.
+// Reads a source front to back in pieces that fill `buffer` (less only at the end), keeping the count and the
+// CRC-32 of what it read.
 class SourceReader {
   public:
-    explicit SourceReader(platform::File& file) : m_file(file) {}
+    SourceReader(platform::File& file, std::span<uint8_t> buffer) : m_file(file), m_buffer(buffer) {}
 
     // The next piece, empty at the end of the source.
     ZipStatus Next(std::span<const uint8_t>* piece) {
-        const ssize_t n = m_file.Read(m_input.data(), m_input.size());
-        if (n < 0) {
-            return ZipStatus::WriteFailed;  // the member cannot be written in full
+        size_t count = 0;
+        for (ssize_t n = 1; n > 0 && count < m_buffer.size(); count += static_cast<size_t>(n)) {
+            n = m_file.Read(m_buffer.data() + count, m_buffer.size() - count);
+            if (n < 0) {
+                return ZipStatus::WriteFailed;  // the member cannot be written in full
+            }
         }
-        const auto count = static_cast<size_t>(n);
         if (m_bytesRead + count > kMaxMemberSize) {
             return ZipStatus::TooLarge;  // the source grew past what a member can hold
         }
         m_bytesRead += count;
-        m_crc = crc32(m_crc, m_input.data(), static_cast<uInt>(count));
-        *piece = {m_input.data(), count};
+        *piece = m_buffer.first(count);
+        m_crc = Crc32(m_crc, *piece);
         return ZipStatus::Ok;
     }
     uint64_t BytesRead() const { return m_bytesRead; }
-    uint32_t Crc() const { return static_cast<uint32_t>(m_crc); }
+    uint32_t Crc() const { return m_crc; }
 
   private:
     platform::File& m_file;
-    std::array<uint8_t, kBufferSize> m_input{};
+    std::span<uint8_t> m_buffer;
     uint64_t m_bytesRead = 0;
-    uLong m_crc = crc32(0L, Z_NULL, 0);
+    uint32_t m_crc = 0;
 };
 
-// Takes compressed output. `final` is false when the output buffer has filled up and the stream goes on: in
-// the buffer emptied again, or in the one the callback points `next` at.
-using Emit = std::function<ZipStatus(std::span<const uint8_t> bytes, bool final, std::span<uint8_t>* next)>;
-
-// One raw deflate stream at level 8 over the whole source. Output collects in `out` and goes to `emit` each
-// time `out` is full, and once more with the rest when the stream is finished. How the input and the output
-// are cut into pieces does not change the bytes deflate makes.
-ZipStatus DeflateSource(SourceReader& source, std::span<uint8_t> out, const Emit& emit) {
-    DeflateStream stream;
-    if (!stream.Ok()) {
-        return ZipStatus::CompressorFailed;
-    }
-    size_t pending = 0;  // compressed bytes waiting in `out`
-    for (;;) {
+// The member's bytes, read by `source` and compressed block by block (Deflate.h) into `sink`.
+ZipStatus DeflateMember(SourceReader& source, Deflater& deflater, DeflateSink& sink) {
+    std::vector<uint8_t> dictionary;  // the end of the block before
+    ZipStatus status = deflater.Begin({}, sink);
+    for (uint64_t inBlock = 0; status == ZipStatus::Ok;) {
         std::span<const uint8_t> piece;
-        ZipStatus status = source.Next(&piece);
+        status = source.Next(&piece);
         if (status != ZipStatus::Ok) {
-            return status;
+            break;
         }
-        const int flush = piece.empty() ? Z_FINISH : Z_NO_FLUSH;
-        stream->next_in = const_cast<uint8_t*>(piece.data());
-        stream->avail_in = static_cast<uInt>(piece.size());
-        for (;;) {
-            stream->next_out = out.data() + pending;
-            stream->avail_out = static_cast<uInt>(out.size() - pending);
-            const int result = deflate(stream.get(), flush);
-            if (result == Z_STREAM_ERROR) {
-                return ZipStatus::CompressorFailed;
-            }
-            pending = out.size() - stream->avail_out;
-            if (result == Z_STREAM_END) {
-                return emit(out.first(pending), true, &out);
-            }
-            if (pending < out.size()) {
-                // Room was left, so deflate took all the input; at the end it must have finished the stream.
-                if (flush == Z_FINISH) {
-                    return ZipStatus::CompressorFailed;
-                }
-                break;
-            }
-            status = emit(out, false, &out);
-            if (status != ZipStatus::Ok) {
-                return status;
-            }
-            pending = 0;
+        if (piece.empty()) {
+            return deflater.End(/*last=*/true);
+        }
+        if (inBlock == kBlockSize) {
+            status = deflater.End(/*last=*/false);
+            status = status == ZipStatus::Ok ? deflater.Begin(dictionary, sink) : status;
+            inBlock = 0;
+        }
+        status = status == ZipStatus::Ok ? deflater.Feed(piece) : status;
+        inBlock += piece.size();
+        if (inBlock == kBlockSize) {
+            dictionary.assign(piece.end() - kDictionarySize, piece.end());
         }
     }
+    return status;
 }
 
 // Whether a disk file of `size` bytes is a DOS-style executable program; no value when it cannot be read.
@@ -200,17 +155,34 @@ class ZipWriter::Impl {
 
     ZipStatus AddFile(const std::string& name, const std::string& sourcePath, ZipEntry* recorded);
     ZipStatus AddOpenFile(const std::string& name, platform::File file, ZipEntry* recorded);
-    HeldMember Hold(const std::string& name, platform::File& file, size_t capacity, ChunkStore& chunks) const;
-    ZipStatus AddHeld(HeldMember& member, ZipEntry* recorded);
+    void DescribePooled(const std::string& name, platform::File& file, PooledMember* member) const;
+    ZipStatus BeginPooled(PooledMember& member);
+    ZipStatus AppendPooled(std::span<const uint8_t> data) { return WriteData(data); }
+    ZipStatus EndPooled(PooledMember& member, uint32_t crc, uint64_t bytesRead, ZipEntry* recorded);
+    void CutPooled(const PooledMember& member) { CutBackTo(member.start); }
     ZipStatus Close();
     bool StartAt(uint64_t offset);
     const platform::FileInfo& Info() const { return m_info; }
     void StartWritebackEarly(bool on) { m_writebackEarly = on; }
+    void SetCompression(Compression mode) { m_compression = mode; }
+    Compression GetCompression() const { return m_compression; }
 
   private:
     struct Source {
         platform::File file;
         SourceInfo info;
+    };
+    // Compressed data goes straight into the archive through the output buffer.
+    class Output : public DeflateSink {
+      public:
+        explicit Output(Impl& impl) : m_impl(impl) {}
+        std::span<uint8_t> Room() override { return m_impl.m_output; }
+        ZipStatus Filled(size_t count) override {
+            return m_impl.WriteData(std::span(m_impl.m_output).first(count));
+        }
+
+      private:
+        Impl& m_impl;
     };
 
     Impl(platform::File file, const platform::FileInfo& info) : m_file(std::move(file)), m_info(info) {}
@@ -219,7 +191,10 @@ class ZipWriter::Impl {
     ZipStatus OpenSource(const std::string& path, Source* source) const;
     ZipStatus AddSource(ZipEntry& entry, Source& source, ZipEntry* recorded);
     ZipStatus CheckRoom(const ZipEntry& entry, int64_t announcedSize);
-    ZipStatus WriteMember(ZipEntry& entry, std::span<const uint8_t> localExtra, platform::File& source);
+    ZipStatus StartMember(ZipEntry& entry, const SourceInfo& info, uint64_t* start);
+    ZipStatus FinishMember(ZipEntry& entry, const SourceInfo& info, uint64_t start, uint32_t crc,
+                           uint64_t bytesRead);
+    ZipStatus WriteData(platform::File& source, ZipEntry& entry, uint32_t* crc, uint64_t* bytesRead);
     ZipStatus CopyStored(SourceReader& source);
     ZipStatus WriteData(std::span<const uint8_t> data);
     bool WriteHeader(const ZipEntry& entry, HeaderForm form, std::span<const uint8_t> extra);
@@ -228,17 +203,20 @@ class ZipWriter::Impl {
     ZipStatus Record(ZipEntry& entry, uint64_t start, ZipEntry* recorded);
 
     platform::File m_file;
-    // The archive file as created, never changed: Hold reads its identity on other threads.
+    // The archive file as created, never changed: DescribePooled reads its identity on other threads.
     const platform::FileInfo m_info;
     uint64_t m_written = 0;  // bytes of the archive so far; every offset in a header is taken from it
     ZipStatus m_latched = ZipStatus::Ok;
     std::vector<ZipEntry> m_entries;
     uint64_t m_directorySize = 0;  // the central directory as it stands
     bool m_writebackEarly = true;
+    Compression m_compression = Compression::Standard;
 
     // The member being added.
     uint64_t m_dataLimit = 0;  // the offset its data must not pass, so that the directory still fits
     std::array<uint8_t, kBufferSize> m_output{};
+    std::vector<uint8_t> m_input;          // pieces of the source on their way to the compressor
+    std::unique_ptr<Deflater> m_deflater;  // made for the first deflated member, used for every one after
 };
 
 std::unique_ptr<ZipWriter::Impl> ZipWriter::Impl::Open(const std::string& path, bool mustBeNew) {
@@ -303,26 +281,57 @@ ZipStatus ZipWriter::Impl::AddOpenFile(const std::string& name, platform::File f
 
 ZipStatus ZipWriter::Impl::AddSource(ZipEntry& entry, Source& source, ZipEntry* recorded) {
     ZipStatus status = CheckRoom(entry, source.info.announcedSize);
-    if (status != ZipStatus::Ok) {
-        return status;
+    uint64_t start = m_written;
+    if (status == ZipStatus::Ok) {
+        status = StartMember(entry, source.info, &start);
     }
-    // Provisional values; the header is rewritten once the data is out.
-    const SourceInfo& info = source.info;
-    const bool sizeKnown = info.announcedSize >= 0;
-    Describe(entry, info);
-    entry.flags = entry.localFlags = kFlagDataDescriptor;
-    entry.uncompressedSize = sizeKnown ? static_cast<uint32_t>(info.announcedSize) : 0xFFFFFFFF;
-    entry.compressedSize = entry.method == kMethodStored && sizeKnown ? entry.uncompressedSize : 0;
-    entry.localHeaderOffset = static_cast<uint32_t>(m_written);
-    const auto localExtra = LocalTimestampExtra(info);
-
-    const uint64_t start = m_written;
-    status = WriteMember(entry, localExtra, source.file);
+    uint32_t crc = 0;
+    uint64_t bytesRead = 0;
+    if (status == ZipStatus::Ok) {
+        status = WriteData(source.file, entry, &crc, &bytesRead);
+        source.file.Close();
+    }
+    if (status == ZipStatus::Ok) {
+        status = FinishMember(entry, source.info, start, crc, bytesRead);
+    }
     if (status != ZipStatus::Ok) {
         CutBackTo(start);
         return AsReported(status);
     }
     return Record(entry, start, recorded);
+}
+
+// Writes the local header with provisional values; it is rewritten once the data is out.
+ZipStatus ZipWriter::Impl::StartMember(ZipEntry& entry, const SourceInfo& info, uint64_t* start) {
+    const bool sizeKnown = info.announcedSize >= 0;
+    Describe(entry, info);
+    entry.flags = entry.localFlags = kFlagDataDescriptor | NameFlags(entry.name);
+    entry.uncompressedSize = sizeKnown ? static_cast<uint32_t>(info.announcedSize) : 0xFFFFFFFF;
+    entry.compressedSize = entry.method == kMethodStored && sizeKnown ? entry.uncompressedSize : 0;
+    entry.localHeaderOffset = static_cast<uint32_t>(m_written);
+    *start = m_written;
+    if (!WriteHeader(entry, HeaderForm::Local, LocalTimestampExtra(info))) {
+        return ZipStatus::WriteFailed;
+    }
+    m_written += HeaderSize(entry, HeaderForm::Local);
+    return ZipStatus::Ok;
+}
+
+// Rewrites the local header with the final values, once the data is out.
+ZipStatus ZipWriter::Impl::FinishMember(ZipEntry& entry, const SourceInfo& info, uint64_t start, uint32_t crc,
+                                        uint64_t bytesRead) {
+    entry.crc32 = crc;
+    entry.compressedSize = static_cast<uint32_t>(m_written - start - HeaderSize(entry, HeaderForm::Local));
+    entry.uncompressedSize = static_cast<uint32_t>(bytesRead);
+    entry.flags = (entry.method == kMethodDeflated ? kFlagMaximumCompression : 0) | NameFlags(entry.name);
+    entry.localFlags = entry.flags;
+    if (!Reposition(entry.localHeaderOffset)) {
+        return ZipStatus::SeekFailed;
+    }
+    if (!WriteHeader(entry, HeaderForm::Local, LocalTimestampExtra(info))) {
+        return ZipStatus::WriteFailed;
+    }
+    return Reposition(m_written) ? ZipStatus::Ok : ZipStatus::SeekFailed;
 }
 
 // Lists a member whose bytes are all written from `start` on, and starts their way to the disk.
@@ -340,76 +349,40 @@ ZipStatus ZipWriter::Impl::Record(ZipEntry& entry, uint64_t start, ZipEntry* rec
     return ZipStatus::Ok;
 }
 
-HeldMember ZipWriter::Impl::Hold(const std::string& name, platform::File& file, size_t capacity,
-                                 ChunkStore& chunks) const {
-    HeldMember held;
-    held.entry = EntryNamed(name);
-    SourceInfo info;
-    held.openStatus = DescribeOpenFile(file, held.entry.name, m_info.device, m_info.inode, &info);
-    if (held.openStatus != ZipStatus::Ok) {
-        return held;
-    }
-    held.announcedSize = info.announcedSize;
-    held.localExtra = LocalTimestampExtra(info);
-    Describe(held.entry, info);
-    // Only as many chunks as the reservation allows: a source that has grown since is streamed instead.
-    const auto more = [&]() -> std::span<uint8_t> {
-        held.chunks.push_back(held.chunks.size() * kChunkSize < capacity ? chunks.Take() : nullptr);
-        return {held.chunks.back().get(), held.chunks.back() ? kChunkSize : 0};
-    };
-    const std::span<uint8_t> first = held.entry.method == kMethodDeflated ? more() : std::span<uint8_t>();
-    SourceReader reader(file);
-    held.dataStatus =
-        first.empty()
-            ? ZipStatus::TooLarge
-            : DeflateSource(reader, first,
-                            [&](std::span<const uint8_t> bytes, bool final, std::span<uint8_t>* next) {
-                                held.size += bytes.size();
-                                *next = final ? *next : more();
-                                return final || !next->empty() ? ZipStatus::Ok : ZipStatus::TooLarge;
-                            });
-    if (held.dataStatus == ZipStatus::TooLarge && (held.chunks.empty() || !held.chunks.back())) {
-        held.streamed = true;
-        held.dataStatus = ZipStatus::Ok;
-        chunks.Give(held.chunks);
-        return held;
-    }
-    held.entry.flags = held.entry.localFlags = kFlagMaximumCompression;
-    held.entry.crc32 = reader.Crc();
-    held.entry.compressedSize = static_cast<uint32_t>(held.size);
-    held.entry.uncompressedSize = static_cast<uint32_t>(reader.BytesRead());
-    return held;
+void ZipWriter::Impl::DescribePooled(const std::string& name, platform::File& file,
+                                     PooledMember* member) const {
+    member->entry = EntryNamed(name);
+    member->openStatus =
+        DescribeOpenFile(file, member->entry.name, m_info.device, m_info.inode, &member->info);
 }
 
 // Gives every answer AddOpenFile would have given for the member, and writes the same bytes.
-ZipStatus ZipWriter::Impl::AddHeld(HeldMember& held, ZipEntry* recorded) {
-    ZipEntry& entry = held.entry;
-    ZipStatus status = Admit(entry);
+ZipStatus ZipWriter::Impl::BeginPooled(PooledMember& member) {
+    member.start = m_written;
+    ZipStatus status = Admit(member.entry);
     if (status == ZipStatus::Ok) {
-        status = held.openStatus;
+        status = member.openStatus;
     }
     if (status == ZipStatus::Ok) {
-        status = CheckRoom(entry, held.announcedSize);
+        status = CheckRoom(member.entry, member.info.announcedSize);
     }
-    if (status != ZipStatus::Ok || held.dataStatus != ZipStatus::Ok) {
-        return status != ZipStatus::Ok ? status : AsReported(held.dataStatus);
-    }
-    const uint64_t start = m_written;
-    entry.localHeaderOffset = static_cast<uint32_t>(start);
-    if (!WriteHeader(entry, HeaderForm::Local, held.localExtra)) {
-        status = ZipStatus::WriteFailed;
-    } else {
-        m_written += HeaderSize(entry, HeaderForm::Local);
-        for (size_t i = 0; status == ZipStatus::Ok && i < held.chunks.size(); ++i) {
-            const size_t offset = i * kChunkSize;
-            status = WriteData({held.chunks[i].get(), std::min(kChunkSize, held.size - offset)});
+    if (status == ZipStatus::Ok) {
+        status = StartMember(member.entry, member.info, &member.start);
+        if (status != ZipStatus::Ok) {
+            CutBackTo(member.start);
         }
     }
+    return status;
+}
+
+ZipStatus ZipWriter::Impl::EndPooled(PooledMember& member, uint32_t crc, uint64_t bytesRead,
+                                     ZipEntry* recorded) {
+    const ZipStatus status = FinishMember(member.entry, member.info, member.start, crc, bytesRead);
     if (status != ZipStatus::Ok) {
-        CutBackTo(start);
+        CutBackTo(member.start);
         return status;
     }
-    return Record(entry, start, recorded);
+    return Record(member.entry, member.start, recorded);
 }
 
 ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) const {
@@ -453,41 +426,20 @@ ZipStatus ZipWriter::Impl::CheckRoom(const ZipEntry& entry, int64_t announcedSiz
     return ZipStatus::Ok;
 }
 
-ZipStatus ZipWriter::Impl::WriteMember(ZipEntry& entry, std::span<const uint8_t> localExtra,
-                                       platform::File& source) {
-    if (!WriteHeader(entry, HeaderForm::Local, localExtra)) {
-        return ZipStatus::WriteFailed;
+// The member's data from `source`, stored or deflated as `entry` says; closes the source.
+ZipStatus ZipWriter::Impl::WriteData(platform::File& source, ZipEntry& entry, uint32_t* crc,
+                                     uint64_t* bytesRead) {
+    const bool stored = entry.method == kMethodStored;
+    if (!stored && !m_deflater) {
+        m_deflater = std::make_unique<Deflater>(m_compression);
     }
-    m_written += HeaderSize(entry, HeaderForm::Local);
-
-    const uint64_t dataStart = m_written;
-    SourceReader reader(source);
-    const ZipStatus status = entry.method == kMethodStored
-                                 ? CopyStored(reader)
-                                 : DeflateSource(reader, m_output,
-                                                 [this](std::span<const uint8_t> bytes, bool,
-                                                        std::span<uint8_t>*) { return WriteData(bytes); });
-    source.Close();
-    if (status != ZipStatus::Ok) {
-        return status;
-    }
-
-    entry.crc32 = reader.Crc();
-    entry.compressedSize = static_cast<uint32_t>(m_written - dataStart);
-    entry.uncompressedSize = static_cast<uint32_t>(reader.BytesRead());
-    entry.flags = entry.method == kMethodDeflated ? kFlagMaximumCompression : 0;
-    entry.localFlags = entry.flags;
-
-    if (!Reposition(entry.localHeaderOffset)) {
-        return ZipStatus::SeekFailed;
-    }
-    if (!WriteHeader(entry, HeaderForm::Local, localExtra)) {
-        return ZipStatus::WriteFailed;
-    }
-    if (!Reposition(m_written)) {
-        return ZipStatus::SeekFailed;
-    }
-    return ZipStatus::Ok;
+    m_input.resize(stored ? kBufferSize : kPieceSize);
+    SourceReader reader(source, m_input);
+    Output output(*this);
+    const ZipStatus status = stored ? CopyStored(reader) : DeflateMember(reader, *m_deflater, output);
+    *crc = reader.Crc();
+    *bytesRead = reader.BytesRead();
+    return status;
 }
 
 ZipStatus ZipWriter::Impl::CopyStored(SourceReader& source) {
@@ -644,13 +596,34 @@ void ZipWriter::StartWritebackEarly(bool on) {
     }
 }
 
-HeldMember ZipWriter::Hold(const std::string& name, platform::File& source, size_t capacity,
-                           ChunkStore& chunks) const {
-    return m_impl->Hold(name, source, capacity, chunks);
+void ZipWriter::SetCompression(Compression mode) {
+    if (m_impl) {
+        m_impl->SetCompression(mode);
+    }
 }
 
-ZipStatus ZipWriter::AddHeld(HeldMember& member, ZipEntry* recorded) {
-    return m_impl ? m_impl->AddHeld(member, recorded) : ZipStatus::BadArguments;
+Compression ZipWriter::GetCompression() const {
+    return m_impl ? m_impl->GetCompression() : Compression::Standard;
+}
+
+void ZipWriter::DescribePooled(const std::string& name, platform::File& source, PooledMember* member) const {
+    m_impl->DescribePooled(name, source, member);
+}
+
+ZipStatus ZipWriter::BeginPooled(PooledMember& member) {
+    return m_impl ? m_impl->BeginPooled(member) : ZipStatus::BadArguments;
+}
+
+ZipStatus ZipWriter::AppendPooled(std::span<const uint8_t> data) {
+    return m_impl->AppendPooled(data);
+}
+
+ZipStatus ZipWriter::EndPooled(PooledMember& member, uint32_t crc, uint64_t bytesRead, ZipEntry* recorded) {
+    return m_impl->EndPooled(member, crc, bytesRead, recorded);
+}
+
+void ZipWriter::CutPooled(const PooledMember& member) {
+    m_impl->CutPooled(member);
 }
 
 ZipStatus ZipWriter::Close() {

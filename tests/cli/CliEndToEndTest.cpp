@@ -97,6 +97,11 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
         {"mkfifo p; exec 3<>p 4>p 3<&-; rm -r camera/1*; touch camera/A.JPG camera/B.JPG; " + folders + ">&4",
          1, "", "tovaro-cli: the report could not be written to standard output\n"},
         {"ls camera", 0, "B.JPG\na.txt\n", ""},
+        // A relative camera folder still names the members by its absolute path.
+        {"mkdir rel; touch rel/a.jpg; tovaro-cli --from rel --to computer --zip --compression=fast "
+         "--settings s.ini "
+         "&& unzip -Z1 computer/ArchivePics.zip",
+         0, "a.jpg -> a.jpg\nArchived 1 of 1 file.\n" + dir / "rel/a.jpg\n", ""},
     };
     for (const auto& run : runs) {
         const int status =

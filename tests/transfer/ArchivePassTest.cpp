@@ -14,6 +14,7 @@
 #include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
+#include "transfer/PassSettings.h"
 
 using namespace testsupport;
 using namespace transfer;
@@ -45,7 +46,8 @@ Members ReadWithIndependentReaders(const std::string& archive, bool strict = tru
     return members;
 }
 
-class ArchivePassTest : public testing::Test {
+// Every test runs in both modes of compression, chosen as the settings file chooses it.
+class ArchivePassTest : public testing::TestWithParam<const char*> {
   protected:
     void SetUp() override {
         MakeFolder(m_from);
@@ -83,7 +85,10 @@ class ArchivePassTest : public testing::Test {
             m_put[name] = bytes;
         }
     }
-    TransferReport Run(NameOption option, const PassOptions& options = {}) {
+    TransferReport Run(NameOption option, PassOptions options = {}) {
+        const SettingsFile mode(m_dir / "mode.ini");
+        WriteFile(mode.Path(), std::string("[settings]\ncompression=") + GetParam() + "\n");
+        EXPECT_EQ(ReadPassSettings(mode, options), "");
         return ArchivePass(m_from, m_to, option, m_inputs, m_settings, options);
     }
     std::string Archive(const char* name = "ArchivePics.zip") const { return m_to + "/" + name; }
@@ -96,7 +101,7 @@ class ArchivePassTest : public testing::Test {
     std::map<std::string, std::string> m_put;
 };
 
-TEST_F(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOtherFiles) {
+TEST_P(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOtherFiles) {
     Put({"c.bmp", "a.JPG", "b.gif", "CLIP0002.AVI", "notes.txt"});
     MakeFolder(m_from + "/holiday.jpg");
     m_inputs.numberText = "7";
@@ -113,11 +118,13 @@ TEST_F(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOthe
 }
 
 // Walking a card's folders, each picture is renamed in its own folder and stored under its path, so pictures
-// of one name in two folders are two members; the archive is never taken itself, even with .zip in the list.
-TEST_F(ArchivePassTest, ACardsFoldersGoIntoOneArchiveEachUnderItsPath) {
+// of one name in two folders are two members; one whose member name the archive already holds (a backslash
+// becomes "/") stays; a UTF-8 name reads as such; the archive is never taken itself, even with .zip in the
+// list.
+TEST_P(ArchivePassTest, ACardsFoldersGoIntoOneArchiveEachUnderItsPath) {
     MakeFolder(m_from + "/100CANON");
     MakeFolder(m_from + "/101CANON");
-    Put({"100CANON/a.JPG", "101CANON/a.jpg", "b.zip"});
+    Put({"100CANON/a.JPG", "100CANON\\a.jpg", "101CANON/a.jpg", "M\xC3\xBCller.jpg", "b.zip"});
     PassOptions options;
     options.recursive = true;
     options.archiveExtensions = {".jpg", ".zip"};
@@ -126,15 +133,17 @@ TEST_F(ArchivePassTest, ACardsFoldersGoIntoOneArchiveEachUnderItsPath) {
     EXPECT_EQ(ReadWithIndependentReaders(Archive()),
               (Members{{m_from + "/100CANON/a.jpg", m_put["100CANON/a.JPG"]},
                        {m_from + "/101CANON/a.jpg", m_put["101CANON/a.jpg"]},
+                       {m_from + "/M\xC3\xBCller.jpg", m_put["M\xC3\xBCller.jpg"]},
                        {m_from + "/b.zip", m_put["b.zip"]}}));
-    EXPECT_EQ(report.items[2].reason, "it is the archive this transfer writes");
-    EXPECT_EQ(ListNames(m_from), (Names{"100CANON", "101CANON", "ArchivePics.zip"}));
+    EXPECT_NE(report.items[1].reason.find("already holds a picture under the same name"), std::string::npos);
+    EXPECT_EQ(report.items[3].reason, "it is the archive this transfer writes");
+    EXPECT_EQ(ListNames(m_from), (Names{"100CANON", "100CANON\\a.jpg", "101CANON", "ArchivePics.zip"}));
 }
 
 // An ArchivePics.zip already in the destination is never overwritten nor taken for another's: an earlier
 // one is kept under the first free name, one that another pass writes is left alone, one that can't be kept
 // stops all removal, and a folder of the user's stops the pass.
-TEST_F(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
+TEST_P(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
     const struct {
         const char *what, *earlier, *ours;  // where the earlier archive and ours end up (nullptr: none)
         Names inCamera;
@@ -176,10 +185,13 @@ TEST_F(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
     }
 }
 
-// Links, pipes and devices are never read into the archive, a picture whose new name is taken is skipped,
-// and a write-protected picture is archived but stays; nothing hangs on a pipe that a writer holds open.
-TEST_F(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
+// Links, pipes and devices are never read into the archive, a picture whose new name is taken is skipped, one
+// too large for the archive stays with its own reason, and a write-protected picture is archived but stays;
+// nothing hangs on a pipe that a writer holds open.
+TEST_P(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
     Put({"IMG_0001.JPG", "IMG_0001.jpg", "locked.jpg", "zz.jpg"});
+    WriteFile(m_from + "/huge.jpg", "");
+    ASSERT_EQ(::truncate((m_from + "/huge.jpg").c_str(), off_t{5} << 30), 0);  // sparse
     ASSERT_EQ(::chmod((m_from + "/locked.jpg").c_str(), 0444), 0);
     ASSERT_EQ(::symlink("/etc/passwd", (m_from + "/passwd.jpg").c_str()), 0);
     ASSERT_EQ(::mkfifo((m_from + "/pipe.jpg").c_str(), 0644), 0);
@@ -201,11 +213,13 @@ TEST_F(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
     EXPECT_EQ(outcomes["passwd.jpg"].second, "it is a symbolic link, so it was left alone");
     EXPECT_NE(outcomes["pipe.jpg"].second.find("pipe"), std::string::npos);
     EXPECT_EQ(outcomes["zz.jpg"].second, "it changed after it was packed, so it stays");
+    EXPECT_EQ(outcomes["huge.jpg"].second, "it is too large for a ZIP archive (4 GiB or more)");
+    ASSERT_EQ(::unlink((m_from + "/huge.jpg").c_str()), 0);
     EXPECT_EQ(ListNames(m_from), (Names{"IMG_0001.JPG", "locked.jpg", "passwd.jpg", "pipe.jpg", "zz.jpg"}));
     EXPECT_EQ(ReadWithIndependentReaders(Archive()).size(), 3u);
 }
 
-TEST_F(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothing) {
+TEST_P(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothing) {
     Put({"a.jpg", "b.jpg"});
     PassOptions dryRun;
     dryRun.dryRun = true;
@@ -220,7 +234,7 @@ TEST_F(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothin
 
 // Stopped during the pass, it closes, checks and empties the archive it has; an archive that another
 // program moves away meanwhile is not taken for its own.
-TEST_F(ArchivePassTest, StopsAfterTheFileInHandAndChecksOnlyItsOwnArchive) {
+TEST_P(ArchivePassTest, StopsAfterTheFileInHandAndChecksOnlyItsOwnArchive) {
     Put({"a.jpg", "b.jpg", "c.jpg"});
     CancelFlag cancel{false};
     PassOptions options;
@@ -257,7 +271,7 @@ int OpenNotingTheCheck(const char* path, int flags, mode_t mode) {
 }
 
 // Faults injected through the platform layer, each with how many of a.jpg, b.jpg, c.jpg must stay.
-TEST_F(ArchivePassTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
+TEST_P(ArchivePassTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
     const struct {
         const char* name;
         void (*install)(platform::SysCalls&);
@@ -328,5 +342,8 @@ TEST_F(ArchivePassTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
         RunCommand("rm -f " + ShellQuote(m_from) + "/*");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Compression, ArchivePassTest, testing::Values("standard", "fast"),
+                         [](const auto& mode) { return std::string(mode.param); });
 
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
     }
     const SettingsFile settings(m_dir / "bad.ini");
     for (const std::string bad :
-         {"moveextensions=jpg", "zipextensions=.a/b", "recurse=yes", "datesource=exif"}) {
+         {"moveextensions=jpg", "zipextensions=.a/b", "recurse=yes", "datesource=exif", "compression=best"}) {
         WriteFile(settings.Path(), "[settings]\n" + bad + "\n");
         PassOptions options;
         EXPECT_NE(ReadPassSettings(settings, options).find(bad.substr(0, bad.find('=') + 1)),

@@ -44,7 +44,8 @@ std::string PhotoLikeBytes(size_t size, uint32_t seed) {
 std::string CheckWithReaders(const std::string& archive, const Members& members) {
     static const char* kScript = R"(import sys, zipfile
 fields, z = open(sys.argv[1] + '.expected', 'rb').read().split(b'\0')[:-1], zipfile.ZipFile(sys.argv[1])
-assert z.testzip() is None and [n.encode('cp437') for n in z.namelist()] == fields[0::2], z.namelist()[:5]
+names = [i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437') for i in z.infolist()]
+assert z.testzip() is None and names == fields[0::2], names[:5]
 assert all(z.read(i) == open(f, 'rb').read() for i, f in zip(z.infolist(), fields[1::2])), 'contents differ')";
     std::string listing, output;
     for (const auto& [name, source] : members) {
@@ -80,6 +81,9 @@ platform::SysCalls Faulty(Call call, int failAt) {
     };
     calls.read = [](int fd, void* buffer, size_t count) -> ssize_t {
         return g_call == kReads && ++g_calls == g_failAt ? (errno = EIO, -1) : ::read(fd, buffer, count);
+    };
+    calls.pread = [](int fd, void* buffer, size_t count, off_t at) -> ssize_t {
+        return g_call == kReads && ++g_calls == g_failAt ? (errno = EIO, -1) : ::pread(fd, buffer, count, at);
     };
     calls.statx = [](int dirfd, const char* path, int flags, unsigned mask, struct statx* out) {
         const int result = ::statx(dirfd, path, flags, mask, out);
@@ -126,24 +130,27 @@ TEST(ZipGolden, TheEmptyArchiveAndAnEmptySourceNamedAJpg) {
 }
 
 // Every kind of member: name (also of its source file, whose last component gives the hidden attribute),
-// name as stored, contents, mode of its file, and the method and attributes recorded for it.
+// name as stored, contents, mode of its file, and the method, flags and attributes recorded for it.
 const struct Kind {
     std::string name, stored, contents;
-    unsigned mode, method, attributes;
+    unsigned mode, method, flags, attributes;
 } kKinds[] = {
-    {"empty.jpg", "empty.jpg", "", 0644, 8, 0x81800020},
-    // Backslashes become slashes, nothing else changes; too large for the pools below to hold: streamed.
-    {"E:\\DCIM\\..\\IMG -1.jpg", "E:/DCIM/../IMG -1.jpg", PhotoLikeBytes(5 << 20, 1), 0644, 8, 0x81800020},
-    // Read-only; held in three chunks; the suffix of the whole name counts.
-    {"photo.zip.jpg", "photo.zip.jpg", PhotoLikeBytes((2 << 20) + 16384, 2), 0444, 8, 0x81000021},
-    {".hidden.tar.GZ", ".hidden.tar.GZ", PhotoLikeBytes(70000, 3), 0466, 0, 0x81000023},
+    // A UTF-8 name that is not plain ASCII says so; bytes that are no UTF-8 do not.
+    {"M\xC3\xBCller.jpg", "M\xC3\xBCller.jpg", "", 0644, 8, 0x0802, 0x81800020},
+    {"M\xFCller.jpg", "M\xFCller.jpg", "noise", 0644, 8, 0x0002, 0x81800020},
+    // Backslashes become slashes, nothing else changes; cut into blocks of which the last ends exactly at the
+    // end of the file.
+    {"E:\\DCIM\\..\\IMG -1.jpg", "E:/DCIM/../IMG -1.jpg", PhotoLikeBytes(8 << 20, 1), 0644, 8, 2, 0x81800020},
+    // Read-only; three blocks, the last one short; the suffix of the whole name counts.
+    {"photo.zip.jpg", "photo.zip.jpg", PhotoLikeBytes((9 << 20) + 16384, 2), 0444, 8, 2, 0x81000021},
+    {".hidden.tar.GZ", ".hidden.tar.GZ", PhotoLikeBytes(70000, 3), 0466, 0, 0, 0x81000023},
     // A DOS-style header whose newer header, at 0x40 ("@"), is a PE one.
-    {"a.exe", "a.exe", "MZ" + std::string(58, '\0') + "@" + std::string(3, '\0') + "PE", 0755, 8, 0x81C00020},
+    {"a.exe", "a.exe", "MZ" + std::string(58, '\0') + "@" + std::string(3, '\0') + "PE", 0755, 8, 2,
+     0x81C00020},
 };
 
-// One folder through AddFile and through pools of 1 and 4 workers (holding members of up to 4 MiB) gives one
-// archive, byte for byte, that readers we did not write read back whole; each member is reported in order
-// with what it holds.
+// In each mode, one folder through AddFile and through pools of 1 and 4 workers gives one archive, byte for
+// byte, that readers we did not write read back whole; each member is reported in order with what it holds.
 TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
     TempDir dir;
     Members members;
@@ -152,12 +159,20 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
         members.push_back({k.stored, dir / k.name});
     }
     std::vector<MemberCheck> checks;  // the CRC-32 and size each member was recorded with, in each archive
-    for (const unsigned workers : {0u, 1u, 4u}) {
-        const std::string archive = dir / ("workers" + std::to_string(workers) + ".zip");
+    for (const auto& [mode, workers] : {std::pair{Compression::Fast, 0u},
+                                        {Compression::Fast, 1u},
+                                        {Compression::Fast, 4u},
+                                        {Compression::Standard, 0u},
+                                        {Compression::Standard, 1u},
+                                        {Compression::Standard, 4u}}) {
+        const std::string first = dir / (std::to_string(int(mode)) + "workers0.zip");
+        const std::string archive =
+            dir / (std::to_string(int(mode)) + "workers" + std::to_string(workers) + ".zip");
         std::vector<CompressorPool::Outcome> outcomes;
         ZipWriter writer = ZipWriter::Create(archive);
+        writer.SetCompression(mode);
         CompressorPool pool(
-            writer, [&](const auto& o) { outcomes.push_back(o); }, workers, 4 << 20);
+            writer, [&](const auto& o) { outcomes.push_back(o); }, workers);
         for (size_t i = 0; i < std::size(kKinds); ++i) {
             if (workers > 0) {
                 pool.Submit(kKinds[i].name, platform::File::OpenRegularForReading(members[i].second));
@@ -171,17 +186,22 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
         ASSERT_EQ(outcomes.size(), std::size(kKinds));
         for (size_t i = 0; i < outcomes.size(); ++i) {
             const auto& [sequence, status, e] = outcomes[i];
-            EXPECT_EQ(std::tie(sequence, status, e.name, e.method, e.externalAttributes),
-                      std::make_tuple(i, kOk, kKinds[i].stored, kKinds[i].method, kKinds[i].attributes))
+            EXPECT_EQ(std::tie(sequence, status, e.name, e.method, e.flags, e.externalAttributes),
+                      std::make_tuple(i, kOk, kKinds[i].stored, kKinds[i].method, kKinds[i].flags,
+                                      kKinds[i].attributes))
                 << kKinds[i].name << " with " << workers << " workers";
             checks.push_back({i, e.crc32, e.uncompressedSize});
         }
         EXPECT_EQ(CheckWithReaders(archive, members), "") << workers << " workers";
-        EXPECT_TRUE(ReadFile(archive) == ReadFile(dir / "workers0.zip")) << workers << " workers";
+        EXPECT_TRUE(ReadFile(archive) == ReadFile(first)) << workers << " workers";
     }
+    // The two modes differ in their bytes, not in their size, on data that does not compress.
+    const auto size = [&](const char* name) { return double(std::filesystem::file_size(dir / name)); };
+    EXPECT_NEAR(size("1workers0.zip") / size("0workers0.zip"), 1, 0.001);
+    EXPECT_FALSE(ReadFile(dir / "1workers0.zip") == ReadFile(dir / "0workers0.zip"));
     // What each way recorded matches the data the archive holds, read back on three threads, each through a
     // source of its own, as the archive pass checks it; and the data would not pass for a wrong record.
-    const std::string pooled = dir / "workers4.zip";
+    const std::string pooled = dir / "0workers4.zip";
     const SourceMaker open = [&] { return std::make_unique<FileByteSource>(*FileByteSource::Open(pooled)); };
     const auto source = open();
     ZipReader reader(*source);
@@ -213,7 +233,7 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
         {"missing source", "missing.jpg", false, kNone, 0, kOpen},
         {"source is a link to the archive", "link.jpg", false, kNone, 0, kOpen},
         {"pooled data cut short", "failing.jpg", true, kWrites, 2, kWrite},
-        {"pooled source read fails", "failing.jpg", true, kReads, 1, kWrite},
+        {"pooled source read fails", "failing.jpg", true, kReads, 2, kWrite},
         {"pooled source is a link to the archive", "link.jpg", true, kNone, 0, kOpen},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,5 @@
-// A member compressed into memory away from the writer's thread, waiting for the writer to put it into the
-// archive whole. Made by ZipWriter::Hold on a pool worker, written by ZipWriter::AddHeld; nothing outside the
-// ZIP library uses it.
+// What the pool and the writer share about a member compressed on the pool's workers; nothing outside the ZIP
+// library uses it.
 #pragma once
 
 #include <sys/mman.h>
@@ -24,7 +23,7 @@ struct Unmap {
 };
 using Chunk = std::unique_ptr<uint8_t, Unmap>;
 
-// Fixed-size pieces of memory that held members are compressed into, handed out again and again: each is
+// Fixed-size pieces of memory that blocks are compressed into, handed out again and again: each is
 // paged in once, and the one taken next is the one given back last, still warm in the caches. Fresh memory
 // for every member costs as much again as the copying it holds. Safe to use from several threads.
 class ChunkStore {
@@ -57,17 +56,13 @@ class ChunkStore {
     std::vector<Chunk> m_free;
 };
 
-struct HeldMember {
-    ZipEntry entry;  // final CRC-32, sizes, flags, times and attributes; the offset is set when it is written
-    std::array<uint8_t, kLocalExtraSize> localExtra{};
-    int64_t announcedSize = 0;
+// A member the pool compresses, as the writer knows it: described on a worker (DescribePooled), then put
+// into the archive by the writer's thread, block after block (BeginPooled, AppendPooled, EndPooled).
+struct PooledMember {
+    ZipEntry entry;
+    SourceInfo info;
     ZipStatus openStatus = ZipStatus::Ok;  // the source could not be opened or examined: nothing to write
-    ZipStatus dataStatus = ZipStatus::Ok;  // reading or compressing failed part-way
-    // The writer's thread is to stream it instead: more data came than was reserved for it (the source grew),
-    // no memory could be had, or it is a stored member.
-    bool streamed = false;
-    std::vector<Chunk> chunks;  // the compressed data, kChunkSize bytes a chunk, the last one filled in part
-    size_t size = 0;            // bytes of compressed data in all
+    uint64_t start = 0;                    // where its local header went
 };
 
 // The most bytes raw deflate can make of `size` bytes (the zlib-wrapped bound, a little above the raw one).
