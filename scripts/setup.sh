@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config          # compiler and build
-  zlib1g-dev qt6-base-dev libgl-dev          # the programs' libraries
+  zlib1g-dev libisal-dev qt6-base-dev libgl-dev  # the programs' libraries (ISA-L: fast compression)
   qt6-qpa-plugins                            # the window's display connection, a plugin that Qt loads
   libexiv2-dev                               # the capture date of Date of Photo
 )
@@ -17,6 +17,7 @@ if [ "${1:-test}" = test ]; then
     googletest libgtest-dev libgmock-dev       # the test suite
     clang libclang-rt-14-dev                   # the fuzz target (libFuzzer)
     python3 unzip zip                          # independent ZIP readers for tests; zip for the benchmark
+    libarchive-tools                           # bsdtar, one more independent ZIP reader
     7zip                                       # the archive benchmark's other two-thread archiver
     exiv2                                      # writes the capture dates of test pictures
     xvfb xauth xdotool                         # the window program's own tests, on a virtual display

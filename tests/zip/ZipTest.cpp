@@ -193,6 +193,8 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
             checks.push_back({i, e.crc32, e.uncompressedSize});
         }
         EXPECT_EQ(CheckWithReaders(archive, members), "") << workers << " workers";
+        const std::string quoted = ShellQuote(archive);  // and two more readers test every member
+        EXPECT_EQ(RunCommand("7zz t -bso0 -bsp0 " + quoted + " && bsdtar -xOf " + quoted + " >/dev/null"), 0);
         EXPECT_TRUE(ReadFile(archive) == ReadFile(first)) << workers << " workers";
     }
     // The two modes differ in their bytes, not in their size, on data that does not compress.
