@@ -153,18 +153,27 @@ StepResult MakeArchive(const std::string& toDir, bool dryRun, zip::Compression c
     return StepResult::Ok();
 }
 
-std::string WhyNotAdded(zip::ZipStatus status, size_t membersSoFar) {
-    switch (status) {
+// The system's error behind a writer's status, as ": No space left on device"; empty when none failed.
+std::string Because(const zip::SystemError& error) {
+    return error.call != nullptr && error.error != 0 ? ": " + platform::DescribeError(error.error) : "";
+}
+
+std::string WhyNotAdded(const zip::CompressorPool::Outcome& outcome, size_t membersSoFar) {
+    const bool reading = outcome.error.call != nullptr && std::string_view(outcome.error.call) != "write";
+    switch (outcome.status) {
         case zip::ZipStatus::CannotOpenFile:
-            return "it could not be opened for reading";
+            return "it could not be opened for reading" + Because(outcome.error);
         case zip::ZipStatus::TooLarge:
             return membersSoFar >= zip::kMaxMembers
                        ? "the archive holds as many pictures as a ZIP archive can"
                        : "it is too large for a ZIP archive (4 GiB or more)";
         case zip::ZipStatus::WriteFailed:
-            return "it could not be read whole, or the archive could not be written (is the disk full?)";
+            return outcome.error.call == nullptr ? "it could not be compressed"
+                   : reading                     ? "it could not be read whole" + Because(outcome.error)
+                             : "the archive could not be written" + Because(outcome.error);
         default:
-            return std::string("the archive could not be written (") + zip::ZipStatusName(status) + ")";
+            return std::string("the archive could not be written (") + zip::ZipStatusName(outcome.status) +
+                   ")" + Because(outcome.error);
     }
 }
 
@@ -202,11 +211,10 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
 // Step 3: closes the archive and flushes it (and its name) to the disk. The file checked next must be the one
 // written, whatever its name is now: it is the descriptor handed back, opened and checked here.
 StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::File* written) {
-    errno = 0;
     if (archive.writer.Close() != zip::ZipStatus::Ok) {
-        return StepResult::Failed(
-            "the archive could not be completed: " +
-            (errno != 0 ? platform::DescribeError(errno) : std::string("a write failed")));
+        const std::string because = Because(archive.writer.LastError());
+        return StepResult::Failed("the archive could not be completed" +
+                                  (because.empty() ? std::string(": a write failed") : because));
     }
     *written = platform::File::OpenForReading(archive.path);
     const auto info = written->IsOpen() ? written->Info() : std::nullopt;
@@ -357,7 +365,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
                     packed.push_back(p);
                     packed.back().recorded = outcome.recorded;
                 } else {
-                    report.items[p.item].reason = WhyNotAdded(outcome.status, packed.size());
+                    report.items[p.item].reason = WhyNotAdded(outcome, packed.size());
                 }
             },
             options.workers);

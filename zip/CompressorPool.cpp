@@ -85,6 +85,7 @@ struct CompressorPool::Block {
     size_t size = 0;            // bytes of compressed data in all
     uint32_t crc = 0;
     uint64_t bytesRead = 0;
+    SystemError error;  // beside a status other than Ok
 };
 
 struct CompressorPool::Member {
@@ -107,13 +108,14 @@ namespace {
 // fed in pieces from its start; the last block reads to the end of the source.
 void Compress(Deflater& deflater, std::vector<uint8_t>& input, const platform::File& source, uint64_t index,
               bool last, ChunkStore& store, uint64_t capacity, std::vector<Chunk>& chunks, size_t& size,
-              uint32_t& crc, uint64_t& bytesRead, ZipStatus& status) {
+              uint32_t& crc, uint64_t& bytesRead, ZipStatus& status, SystemError& error) {
     const int fd = source.Descriptor();
     const uint64_t start = index * kBlockSize;
     std::vector<uint8_t> dictionary(start == 0 ? 0 : kDictionarySize);
     if (!dictionary.empty()) {
         const ssize_t n = ReadAt(fd, dictionary.data(), dictionary.size(), start - dictionary.size());
         if (n != static_cast<ssize_t>(dictionary.size())) {
+            error = {"read", n < 0 ? errno : 0};
             status = n < 0 ? ZipStatus::WriteFailed : kSourceChanged;
             return;
         }
@@ -127,6 +129,7 @@ void Compress(Deflater& deflater, std::vector<uint8_t>& input, const platform::F
         }
         const ssize_t n = ReadAt(fd, input.data(), want, start + bytesRead);
         if (n < 0) {
+            error = {"read", errno};
             status = ZipStatus::WriteFailed;  // the member cannot be written in full
             break;
         }
@@ -266,7 +269,7 @@ void CompressorPool::Work() {
             m_writer.DescribePooled(member.name, member.source, &member.pooled);
         }
         Compress(deflater, input, member.source, block.index, last, *m_chunks, block.reserved, block.chunks,
-                 block.size, block.crc, block.bytesRead, block.status);
+                 block.size, block.crc, block.bytesRead, block.status, block.error);
         lock.lock();
         block.state = State::Done;
         m_finished.notify_all();
@@ -297,6 +300,7 @@ void CompressorPool::WriteFinished(const std::function<bool()>& mustWait) {
             lock.unlock();
             outcome.sequence = member.sequence;
             outcome.status = m_writer.AddOpenFile(member.name, std::move(member.source), &outcome.recorded);
+            outcome.error = m_writer.LastError();
             lock.lock();
         } else {
             Block& block = member.blocks[member.written];
@@ -309,12 +313,14 @@ void CompressorPool::WriteFinished(const std::function<bool()>& mustWait) {
             }
             lock.unlock();
             const ZipStatus status = WriteBlock(member, block);
+            const SystemError error = block.status != ZipStatus::Ok ? block.error : m_writer.LastError();
             lock.lock();
             Release(block);
             ++member.written;
             over = status != ZipStatus::Ok || member.written == member.blocks.size();
             if (over) {
                 outcome = EndMember(lock, member, status);
+                outcome.error = status != ZipStatus::Ok && status != kSourceChanged ? error : outcome.error;
             }
         }
         if (over) {
@@ -361,6 +367,7 @@ CompressorPool::Outcome CompressorPool::EndMember(std::unique_lock<std::mutex>& 
     if (status == ZipStatus::Ok) {
         lock.unlock();
         outcome.status = m_writer.EndPooled(member.pooled, member.crc, member.bytesRead, &outcome.recorded);
+        outcome.error = m_writer.LastError();
         lock.lock();
         return outcome;
     }
@@ -377,6 +384,7 @@ CompressorPool::Outcome CompressorPool::EndMember(std::unique_lock<std::mutex>& 
     outcome.status = status == kSourceChanged
                          ? m_writer.AddOpenFile(member.name, std::move(member.source), &outcome.recorded)
                          : (status == ZipStatus::CompressorFailed ? ZipStatus::WriteFailed : status);
+    outcome.error = status == kSourceChanged ? m_writer.LastError() : SystemError{};
     lock.lock();
     return outcome;
 }

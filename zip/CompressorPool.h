@@ -55,6 +55,7 @@ class CompressorPool {
         // Ok: the member is in the archive. Anything else: as AddOpenFile.
         ZipStatus status = ZipStatus::Ok;
         ZipEntry recorded;  // what the archive holds for the member, when Ok
+        SystemError error;  // beside a status other than Ok: the system call that failed, if one did
     };
     // Called on the submitter's thread; it must not call back into the pool.
     using OutcomeHandler = std::function<void(const Outcome&)>;

@@ -62,6 +62,7 @@ struct PooledMember {
     ZipEntry entry;
     SourceInfo info;
     ZipStatus openStatus = ZipStatus::Ok;  // the source could not be opened or examined: nothing to write
+    SystemError openError;                 // and why
     uint64_t start = 0;                    // where its local header went
 };
 

@@ -27,7 +27,8 @@ constexpr size_t kBufferSize = 16384;
 // CRC-32 of what it read.
 class SourceReader {
   public:
-    SourceReader(platform::File& file, std::span<uint8_t> buffer) : m_file(file), m_buffer(buffer) {}
+    SourceReader(platform::File& file, std::span<uint8_t> buffer, SystemError& error)
+        : m_file(file), m_buffer(buffer), m_error(error) {}
 
     // The next piece, empty at the end of the source.
     ZipStatus Next(std::span<const uint8_t>* piece) {
@@ -35,6 +36,7 @@ class SourceReader {
         for (ssize_t n = 1; n > 0 && count < m_buffer.size(); count += static_cast<size_t>(n)) {
             n = m_file.Read(m_buffer.data() + count, m_buffer.size() - count);
             if (n < 0) {
+                m_error = {"read", errno};
                 return ZipStatus::WriteFailed;  // the member cannot be written in full
             }
         }
@@ -52,6 +54,7 @@ class SourceReader {
   private:
     platform::File& m_file;
     std::span<uint8_t> m_buffer;
+    SystemError& m_error;
     uint64_t m_bytesRead = 0;
     uint32_t m_crc = 0;
 };
@@ -107,14 +110,22 @@ std::optional<bool> ProbeExecutable(platform::File& file, uint64_t size) {
 // The SourceInfo of a regular file the caller opened, and the file positioned at its start. CannotOpenFile
 // for anything else, and for the archive itself.
 ZipStatus DescribeOpenFile(platform::File& file, const std::string& memberName, dev_t archiveDevice,
-                           ino_t archiveInode, SourceInfo* info) {
+                           ino_t archiveInode, SourceInfo* info, SystemError* error) {
     const auto fileInfo = file.Info();
-    if (!fileInfo || !fileInfo->IsRegular() ||
-        (fileInfo->device == archiveDevice && fileInfo->inode == archiveInode) || !file.Seek(0)) {
+    if (!fileInfo) {
+        *error = {"fstat", errno};
+        return ZipStatus::CannotOpenFile;
+    }
+    if (!fileInfo->IsRegular() || (fileInfo->device == archiveDevice && fileInfo->inode == archiveInode)) {
+        return ZipStatus::CannotOpenFile;
+    }
+    if (!file.Seek(0)) {
+        *error = {"lseek", errno};
         return ZipStatus::CannotOpenFile;
     }
     const auto executable = ProbeExecutable(file, fileInfo->size);
     if (!executable) {
+        *error = {"read", errno};
         return ZipStatus::CannotOpenFile;
     }
     *info = SourceInfoOf(*fileInfo, platform::NameOf(memberName), *executable);
@@ -163,6 +174,7 @@ class ZipWriter::Impl {
     ZipStatus Close();
     bool StartAt(uint64_t offset);
     const platform::FileInfo& Info() const { return m_info; }
+    SystemError LastError() const { return m_error; }
     void StartWritebackEarly(bool on) { m_writebackEarly = on; }
     void SetCompression(Compression mode) { m_compression = mode; }
     Compression GetCompression() const { return m_compression; }
@@ -188,7 +200,7 @@ class ZipWriter::Impl {
     Impl(platform::File file, const platform::FileInfo& info) : m_file(std::move(file)), m_info(info) {}
 
     ZipStatus Admit(const ZipEntry& entry) const;
-    ZipStatus OpenSource(const std::string& path, Source* source) const;
+    ZipStatus OpenSource(const std::string& path, Source* source);
     ZipStatus AddSource(ZipEntry& entry, Source& source, ZipEntry* recorded);
     ZipStatus CheckRoom(const ZipEntry& entry, int64_t announcedSize);
     ZipStatus StartMember(ZipEntry& entry, const SourceInfo& info, uint64_t* start);
@@ -210,6 +222,7 @@ class ZipWriter::Impl {
     std::vector<ZipEntry> m_entries;
     uint64_t m_directorySize = 0;  // the central directory as it stands
     bool m_writebackEarly = true;
+    SystemError m_error;  // beside the last status other than Ok
     Compression m_compression = Compression::Standard;
 
     // The member being added.
@@ -260,6 +273,7 @@ ZipStatus ZipWriter::Impl::Admit(const ZipEntry& entry) const {
 
 ZipStatus ZipWriter::Impl::AddFile(const std::string& name, const std::string& sourcePath,
                                    ZipEntry* recorded) {
+    m_error = {};
     ZipEntry entry = EntryNamed(name);
     ZipStatus status = Admit(entry);
     Source source;
@@ -270,11 +284,13 @@ ZipStatus ZipWriter::Impl::AddFile(const std::string& name, const std::string& s
 }
 
 ZipStatus ZipWriter::Impl::AddOpenFile(const std::string& name, platform::File file, ZipEntry* recorded) {
+    m_error = {};
     ZipEntry entry = EntryNamed(name);
     ZipStatus status = Admit(entry);
     Source source{std::move(file), {}};
     if (status == ZipStatus::Ok) {
-        status = DescribeOpenFile(source.file, entry.name, m_info.device, m_info.inode, &source.info);
+        status =
+            DescribeOpenFile(source.file, entry.name, m_info.device, m_info.inode, &source.info, &m_error);
     }
     return status == ZipStatus::Ok ? AddSource(entry, source, recorded) : status;
 }
@@ -352,16 +368,18 @@ ZipStatus ZipWriter::Impl::Record(ZipEntry& entry, uint64_t start, ZipEntry* rec
 void ZipWriter::Impl::DescribePooled(const std::string& name, platform::File& file,
                                      PooledMember* member) const {
     member->entry = EntryNamed(name);
-    member->openStatus =
-        DescribeOpenFile(file, member->entry.name, m_info.device, m_info.inode, &member->info);
+    member->openStatus = DescribeOpenFile(file, member->entry.name, m_info.device, m_info.inode,
+                                          &member->info, &member->openError);
 }
 
 // Gives every answer AddOpenFile would have given for the member, and writes the same bytes.
 ZipStatus ZipWriter::Impl::BeginPooled(PooledMember& member) {
     member.start = m_written;
+    m_error = {};
     ZipStatus status = Admit(member.entry);
     if (status == ZipStatus::Ok) {
         status = member.openStatus;
+        m_error = member.openError;
     }
     if (status == ZipStatus::Ok) {
         status = CheckRoom(member.entry, member.info.announcedSize);
@@ -385,13 +403,17 @@ ZipStatus ZipWriter::Impl::EndPooled(PooledMember& member, uint32_t crc, uint64_
     return Record(member.entry, member.start, recorded);
 }
 
-ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) const {
+ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) {
     // O_NONBLOCK keeps a pipe without a writer from stalling the open; it is cleared again below.
     source->file = platform::File(platform::Sys().open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK, 0));
     if (!source->file.IsOpen()) {
+        m_error = {"open", errno};
         return ZipStatus::CannotOpenFile;
     }
     const auto info = source->file.Info();
+    if (!info) {
+        m_error = {"fstat", errno};
+    }
     if (!info || info->IsDirectory() || info->IsSameFile(m_info)) {
         return ZipStatus::CannotOpenFile;
     }
@@ -404,6 +426,7 @@ ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) c
     }
     const auto executable = ProbeExecutable(source->file, info->size);
     if (!executable) {
+        m_error = {"read", errno};
         return ZipStatus::CannotOpenFile;
     }
     source->info = SourceInfoOf(*info, platform::NameOf(path), *executable);
@@ -434,7 +457,7 @@ ZipStatus ZipWriter::Impl::WriteData(platform::File& source, ZipEntry& entry, ui
         m_deflater = std::make_unique<Deflater>(m_compression);
     }
     m_input.resize(stored ? kBufferSize : kPieceSize);
-    SourceReader reader(source, m_input);
+    SourceReader reader(source, m_input, m_error);
     Output output(*this);
     const ZipStatus status = stored ? CopyStored(reader) : DeflateMember(reader, *m_deflater, output);
     *crc = reader.Crc();
@@ -462,20 +485,32 @@ ZipStatus ZipWriter::Impl::WriteData(std::span<const uint8_t> data) {
     }
     const size_t written = m_file.Write(data.data(), data.size());
     m_written += written;
-    return written == data.size() ? ZipStatus::Ok : ZipStatus::WriteFailed;
+    if (written != data.size()) {
+        m_error = {"write", errno};
+        return ZipStatus::WriteFailed;
+    }
+    return ZipStatus::Ok;
 }
 
 bool ZipWriter::Impl::WriteHeader(const ZipEntry& entry, HeaderForm form, std::span<const uint8_t> extra) {
     std::vector<uint8_t> bytes(HeaderSize(entry, form));
     PutCursor out(bytes);
     PutHeader(out, entry, form, extra);
-    return out.Ok() && out.Size() == bytes.size() && m_file.WriteAll(bytes.data(), bytes.size());
+    if (!out.Ok() || out.Size() != bytes.size()) {
+        return false;
+    }
+    if (!m_file.WriteAll(bytes.data(), bytes.size())) {
+        m_error = {"write", errno};
+        return false;
+    }
+    return true;
 }
 
 bool ZipWriter::Impl::Reposition(uint64_t offset) {
     if (m_file.Seek(offset)) {
         return true;
     }
+    m_error = {"lseek", errno};
     m_latched = ZipStatus::SeekFailed;
     return false;
 }
@@ -488,6 +523,7 @@ void ZipWriter::Impl::CutBackTo(uint64_t offset) {
 }
 
 ZipStatus ZipWriter::Impl::Close() {
+    m_error = {};
     ZipStatus result = ZipStatus::Ok;
     // Start from where the archive truly ends, whatever the file position after a failed member.
     if (!Reposition(m_written)) {
@@ -507,6 +543,7 @@ ZipStatus ZipWriter::Impl::Close() {
             PutEndRecord(out, static_cast<uint16_t>(m_entries.size()),
                          static_cast<uint32_t>(m_written - start), static_cast<uint32_t>(start));
             if (!out.Ok() || !m_file.WriteAll(end.data(), end.size())) {
+                m_error = {"write", errno};
                 result = ZipStatus::WriteFailed;
             } else {
                 m_written += end.size();
@@ -514,12 +551,14 @@ ZipStatus ZipWriter::Impl::Close() {
         }
         // Bytes of a member that failed part-way may lie beyond the end record.
         if (result == ZipStatus::Ok && !m_file.Truncate(m_written)) {
+            m_error = {"ftruncate", errno};
             result = ZipStatus::WriteFailed;
         }
     }
     m_entries.clear();
     m_entries.shrink_to_fit();
     if (!m_file.Close() && result == ZipStatus::Ok) {
+        m_error = {"close", errno};
         result = ZipStatus::WriteFailed;
     }
     return result;
@@ -596,6 +635,10 @@ void ZipWriter::StartWritebackEarly(bool on) {
     }
 }
 
+SystemError ZipWriter::LastError() const {
+    return m_impl ? m_impl->LastError() : m_closeError;
+}
+
 void ZipWriter::SetCompression(Compression mode) {
     if (m_impl) {
         m_impl->SetCompression(mode);
@@ -631,6 +674,7 @@ ZipStatus ZipWriter::Close() {
         return m_closed ? ZipStatus::AlreadyClosed : ZipStatus::BadArguments;
     }
     const ZipStatus result = m_impl->Close();
+    m_closeError = m_impl->LastError();
     m_impl.reset();
     m_closed = true;
     return result;

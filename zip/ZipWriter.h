@@ -71,6 +71,13 @@ enum class Compression {
     Fast,      // ISA-L: several times faster; on photos the same size within a hair, a little larger on BMPs
 };
 
+// The system's side of a failure, kept beside its ZipStatus: the call that failed and its errno. No call
+// (nullptr, errno 0) when no system call failed (a bad name, a member too large, a compressor error).
+struct SystemError {
+    const char* call = nullptr;  // "open", "read", "write", "lseek", ...
+    int error = 0;
+};
+
 // The name of a status, e.g. "CannotOpenFile", for messages and test output.
 const char* ZipStatusName(ZipStatus status);
 
@@ -119,6 +126,9 @@ class ZipWriter {
     // descriptor (else CannotOpenFile); the hidden attribute comes from the last component of `name`.
     ZipStatus AddOpenFile(const std::string& name, platform::File source, ZipEntry* recorded = nullptr);
 
+    // The system's side of the last status other than Ok that AddFile, AddOpenFile or Close returned.
+    SystemError LastError() const;
+
     // Standard unless set; set it before the first member.
     void SetCompression(Compression mode);
     Compression GetCompression() const;
@@ -155,6 +165,7 @@ class ZipWriter {
 
     std::unique_ptr<Impl> m_impl;
     bool m_closed = false;
+    SystemError m_closeError;  // Close's, kept once the writer is gone
 };
 
 }  // namespace zip

@@ -177,7 +177,8 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
             if (workers > 0) {
                 pool.Submit(kKinds[i].name, platform::File::OpenRegularForReading(members[i].second));
             } else {
-                CompressorPool::Outcome& added = outcomes.emplace_back(CompressorPool::Outcome{i, kOk, {}});
+                CompressorPool::Outcome& added =
+                    outcomes.emplace_back(CompressorPool::Outcome{i, kOk, {}, {}});
                 added.status = writer.AddFile(kKinds[i].name, members[i].second, &added.recorded);
             }
         }
@@ -185,7 +186,7 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
         ASSERT_EQ(writer.Close(), kOk);
         ASSERT_EQ(outcomes.size(), std::size(kKinds));
         for (size_t i = 0; i < outcomes.size(); ++i) {
-            const auto& [sequence, status, e] = outcomes[i];
+            const auto& [sequence, status, e, error] = outcomes[i];
             EXPECT_EQ(std::tie(sequence, status, e.name, e.method, e.flags, e.externalAttributes),
                       std::make_tuple(i, kOk, kKinds[i].stored, kKinds[i].method, kKinds[i].flags,
                                       kKinds[i].attributes))
@@ -215,9 +216,10 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
     }
 }
 
-// How the member between two that are added fails; the archive comes out byte for byte as if it had never
-// been tried. Counted for a source of 1000 bytes: write 1 is its local header, 2 its data, 3 the header's
-// rewrite; seek 1 goes back to the header; read 1 takes the data. link.jpg is a link to the archive.
+// How the member between two that are added fails, with the system's error beside the status; the archive
+// comes out byte for byte as if it had never been tried. Counted for a source of 1000 bytes: write 1 is its
+// local header, 2 its data, 3 the header's rewrite; seek 1 goes back to the header; read 1 tests whether it
+// is a program, read 2 takes the data. link.jpg is a link to the archive.
 TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
     const struct {
         const char *what, *file;  // the failing member's source
@@ -253,14 +255,25 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
             if (withTheFailing) {
                 EXPECT_EQ(::link(archive.c_str(), (dir / "link.jpg").c_str()), 0);
                 platform::ScopedSysCalls seam(Faulty(c.call, c.failAt));
+                SystemError error;
+                ZipStatus status = kOk;
                 if (c.pooled) {
                     CompressorPool pool(
-                        writer, [&](const auto& o) { EXPECT_EQ(o.status, c.want); }, 1);
+                        writer, [&](const auto& o) { error = o.error, status = o.status; }, 1);
                     pool.Submit(dir / c.file, platform::File::OpenRegularForReading(dir / c.file));
                     pool.Finish();
                 } else {
-                    EXPECT_EQ(writer.AddFile(dir / c.file, dir / c.file), c.want);
+                    status = writer.AddFile(dir / c.file, dir / c.file);
+                    error = writer.LastError();
                 }
+                const bool missing = std::string(c.file) == "missing.jpg";
+                const char* calls[] = {missing ? "open" : "-", "write", "lseek", "read"};
+                EXPECT_EQ(std::tuple(status, std::string(error.call ? error.call : "-"), error.error),
+                          std::tuple(c.want, calls[c.call],
+                                     c.call == kWrites ? ENOSPC
+                                     : c.call != kNone ? EIO
+                                     : missing         ? ENOENT
+                                                       : 0));
             }
             if (!latches || withTheFailing) {
                 EXPECT_EQ(writer.AddFile(after, after), latches ? ZipStatus::AlreadyFailed : kOk);
