@@ -66,6 +66,9 @@ std::string FailureText(const transfer::TransferReport& report, bool archived) {
         text += "\n" + item.oldName + ": " + (copied ? transfer::OutcomeText(item, archived) : item.reason);
         ++listed;
     }
+    if (report.cancelled && listed < kListed) {
+        text += "\n\nStopped on request: the files not yet handled stay in the camera folder.";
+    }
     return text;
 }
 

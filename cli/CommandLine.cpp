@@ -110,7 +110,8 @@ const std::array kOptions =
                        p.options.zip = true;
                        return std::string();
                    }},
-        OptionSpec{"--dry-run", Values::None, "", "show the new names; change no file and no setting",
+        OptionSpec{"--dry-run", Values::None, "",
+                   "show the new names and what the transfer would do;\nchange no file and no setting",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.dryRun = true;
                        return std::string();

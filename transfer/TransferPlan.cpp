@@ -250,8 +250,8 @@ std::string NotRegularReason(const platform::FileInfo& info) {
 }
 
 // Foresees what becomes of the files of one group, named. `planned` holds the paths that files planned
-// before take; `vacated` the paths that files planned before leave, in a folder that is also the
-// destination.
+// before take; `vacated` the paths that files planned before leave by a rename in place (the archive pass;
+// a move whose destination is the camera folder), which a later file may then take.
 void Foresee(const PassRequest& request, TransferPlan& plan, size_t first, size_t count, bool sameFolder,
              std::map<std::string, std::string>& planned, std::set<std::string>& vacated) {
     const bool archive = plan.kind == PassKind::Archive;
@@ -261,11 +261,12 @@ void Foresee(const PassRequest& request, TransferPlan& plan, size_t first, size_
         const std::string target =
             platform::JoinPath(archive ? platform::FolderOf(source) : request.toDir, item.newName);
         const auto info = archive ? platform::InfoOfPath(source, /*followLinks=*/false) : std::nullopt;
+        const std::string unsafe = UnsafeNameReason(item.newName);
         item.outcome = Outcome::Kept;
-        item.reason = UnsafeNameReason(item.newName);
         if (i != first && !plan.files[first].item.Done()) {
             item.reason = "it stays together with " + platform::NameOf(plan.files[first].item.oldName);
-        } else if (!item.reason.empty()) {
+        } else if (!unsafe.empty()) {
+            item.reason = unsafe;
         } else if (!plan.problem.empty() && !archive) {  // the archive pass still renames in place
             item.reason = "the destination folder does not exist";
         } else if (archive && (!info || !info->IsRegular())) {
@@ -283,7 +284,7 @@ void Foresee(const PassRequest& request, TransferPlan& plan, size_t first, size_
             item.outcome = Outcome::Done;
             item.reason.clear();
             planned.emplace(target, item.oldName);
-            if (sameFolder && item.newName != platform::NameOf(item.oldName)) {
+            if ((archive || sameFolder) && item.newName != platform::NameOf(item.oldName)) {
                 vacated.insert(archive ? source : platform::JoinPath(request.toDir, item.oldName));
             }
         }

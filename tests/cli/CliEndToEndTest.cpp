@@ -81,17 +81,16 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
              left,
          ""},
         {"tovaro-cli --from camera --to none --recursive --dry-run", 1,
-         "101/I.JPG -> I.jpg: would not be moved: the destination folder does not exist\nDry run: 0 of 1 "
-         "file "
-         "would be moved; nothing was changed. " +
+         "101/I.JPG -> I.jpg: would not be moved: the destination folder does not exist\n"
+         "Dry run: 0 of 1 file would be moved; nothing was changed. " +
              left,
          "tovaro-cli: the destination folder none does not exist\n"},
         {"flock . sh -c '" + folders +
-             "--number --recursive 2>w & for i in $(seq 500); do grep -q wait w && "
-             "break; sleep 0.01; done; kill -INT $!; wait $!'; s=$?; cat w >&2; exit $s",
+             "--number --recursive 2>w & for i in $(seq 500); do grep -q wait w "
+             "&& break; sleep 0.01; done; kill -INT $!; wait $!'; s=$?; cat w >&2; exit $s",
          130,
-         "Moved 0 of 1 file. 1 not moved. Stopped on request: the files not yet handled stay in the camera "
-         "folder. " +
+         "Moved 0 of 1 file. 1 not moved. Stopped on request: the files not yet handled stay in the "
+         "camera folder. " +
              left,
          "tovaro-cli: waiting for another transfer to finish with the running number\u2026\n"},
         {"mkfifo p; exec 3<>p 4>p 3<&-; rm -r camera/1*; touch camera/A.JPG camera/B.JPG; " + folders + ">&4",

@@ -112,7 +112,7 @@ TEST_F(MovePassTest, UnsafeNewNamesAreNeverUsedAndADryRunChangesNothing) {
     EXPECT_FALSE(Exists(m_dir / "0001.jpg"));
 }
 
-TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlaceByItsCreationDay) {
+TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlace) {
     Put({"IMG_0002.jpg", "IMG_0001.JPG", "notes.txt"});
     std::string date =
         platform::LocalDateMMDDYY(platform::InfoOfPath(m_from + "/IMG_0001.JPG")->CreationTime().tv_sec);
@@ -120,6 +120,14 @@ TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlaceByItsCreationDay) {
     EXPECT_EQ(MovePass(m_from, m_from, kNameDate, m_inputs, m_settings).Done(), 2u);
     EXPECT_EQ(ListNames(m_from),
               (Names{"IMG_0001 -" + date + ".jpg", "IMG_0002 -" + date + ".jpg", "notes.txt"}));
+    Put({"a -1.jpg", "a.jpg"});  // the second takes the name the first leaves, in the dry run too
+    m_inputs.renameFind = "a";
+    m_inputs.renameNew = "a -1";
+    PassOptions dryRun;
+    dryRun.dryRun = true;
+    EXPECT_EQ(MovePass(m_from, m_from, kNameRename, m_inputs, m_settings, dryRun).Failed(), 0u);
+    EXPECT_EQ(MovePass(m_from, m_from, kNameRename, m_inputs, m_settings).Failed(), 0u);
+    EXPECT_TRUE(Exists(m_from + "/a -1 -1.jpg") && Exists(m_from + "/a -1.jpg"));
 }
 
 // A card keeps its pictures in numbered folders. Only with recurse=1 are they walked (hidden ones not), in
