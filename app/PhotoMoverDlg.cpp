@@ -536,6 +536,7 @@ void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool 
     }
     add(Sentence(transfer::LeftBehindText(report)), true);
     add(Sentence(report.counterError), true);
+    add(Sentence(report.logError), true);
     add(report.notice, false);
     if (!text.empty()) {
         MessageBox(text, warn ? kBoxOk | kBoxIconExclamation : kBoxOk);

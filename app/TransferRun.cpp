@@ -1,6 +1,7 @@
 #include "app/TransferRun.h"
 
 #include "folderpicker/NarrowText.h"
+#include "transfer/ImportLog.h"
 #include "transfer/PassSettings.h"
 
 namespace {
@@ -46,6 +47,14 @@ void TransferRun::Run() {
             emit finished();
             return;
         }
+        // What the pass does goes into the import log, so that it can be undone: without one it does not run.
+        std::optional<transfer::ImportLog> log =
+            transfer::ImportLog::Open(transfer::ImportLogFolder(), &m_report.problem);
+        if (!log) {
+            emit finished();
+            return;
+        }
+        options.log = &*log;
         options.onProgress = [this](size_t handled, size_t total) { emit progress(handled, total); };
         m_report = m_request.pass(m_request.fromDir, m_request.toDir, m_request.option, inputs,
                                   m_request.settings, options);

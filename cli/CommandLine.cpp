@@ -174,6 +174,20 @@ const std::array kOptions =
                            v[0] == "fast" ? transfer::Compression::Fast : transfer::Compression::Standard;
                        return std::string();
                    }},
+        OptionSpec{"--log", Values::None, "",
+                   "show the last transfers from the import log, and the\n"
+                   "files of the latest (see Import log below)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.log = true;
+                       return std::string();
+                   }},
+        OptionSpec{"--undo", Values::None, "",
+                   "put the files of the latest transfer not yet undone\n"
+                   "back under their old names, never overwriting",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.undo = true;
+                       return std::string();
+                   }},
         OptionSpec{"--help", Values::None, "", "show this help",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.help = true;
@@ -265,8 +279,12 @@ ParseResult ParseCommandLine(std::span<const std::string> args) {
         }
     }
     result.options = std::move(parsing.options);
-    if (!result.options.help && !result.options.version &&
-        (result.options.fromDir.empty() || result.options.toDir.empty())) {
+    const bool history = result.options.log || result.options.undo;
+    if (history && (result.options.log == result.options.undo || !result.options.fromDir.empty() ||
+                    !result.options.toDir.empty())) {
+        result.error = "--log and --undo go alone";
+    } else if (!result.options.help && !result.options.version && !history &&
+               (result.options.fromDir.empty() || result.options.toDir.empty())) {
         result.error = "both --from DIR and --to DIR are needed";
     }
     return result;
@@ -279,7 +297,7 @@ std::string HelpText() {
         "                  [--quiet] [--settings FILE] [--move-extensions LIST]\n"
         "                  [--zip-extensions LIST] [--recursive] [--date-from capture|file]\n"
         "                  [--compression fast|standard]\n"
-        "       tovaro-cli --help | --version\n"
+        "       tovaro-cli --log | --undo | --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"
         ".mpg .mpeg .wmv) into the destination folder under its new name. A file already\n"
@@ -311,12 +329,20 @@ std::string HelpText() {
         "file is there or you may write in the folder; otherwise in\n"
         "$XDG_CONFIG_HOME/tovaro/tovaro.ini (by default ~/.config/tovaro/tovaro.ini).\n"
         "\n"
-        "Exit status: 0 when every file taken was moved (archived) or is already there\n"
-        "(files not taken, such as other kinds, may still be in the camera folder: 0\n"
-        "does not mean it is empty); 1 when any stayed, a folder or entry could not be\n"
-        "read, the running number could not be kept or the report could not be\n"
-        "written; 2 for a usage error; 130 when stopped by Ctrl-C, and 128 + N for\n"
-        "another signal N that stops it (143 for SIGTERM, 129 for SIGHUP).\n";
+        "Import log: every transfer records what it does to each file in\n"
+        "$XDG_STATE_HOME/tovaro/imports.log (by default ~/.local/state/tovaro/), so that\n"
+        "--undo can put the files back. Undo never replaces a file: one whose old name\n"
+        "is taken again, or that changed since, stays where it is. An archived picture\n"
+        "is written back from the archive, which is kept. The running number is not\n"
+        "wound back.\n"
+        "\n"
+        "Exit status: 0 when every file taken was moved (archived) or is already there,\n"
+        "or with --undo went back (files not taken, such as other kinds, may still be in\n"
+        "the camera folder: 0 does not mean it is empty); 1 when any stayed, a folder or\n"
+        "entry could not be read, the running number could not be kept, the import log\n"
+        "could not be written or the report could not be written; 2 for a usage error;\n"
+        "130 when stopped by Ctrl-C, and 128 + N for another signal N that stops it (143\n"
+        "for SIGTERM, 129 for SIGHUP).\n";
     return text;
 }
 

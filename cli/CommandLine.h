@@ -33,6 +33,8 @@ struct CliOptions {
     bool recursive = false;                                  // --recursive
     std::optional<transfer::DateSource> dateSource;          // --date-from
     std::optional<transfer::Compression> compression;        // --compression
+    bool log = false;   // --log: show the last transfers instead of running one
+    bool undo = false;  // --undo: undo the last transfer instead of running one
     bool help = false;
     bool version = false;
 };

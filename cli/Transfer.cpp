@@ -11,6 +11,8 @@
 #include "platform/Path.h"
 #include "settings/SettingsFile.h"
 #include "transfer/ArchivePass.h"
+#include "transfer/History.h"
+#include "transfer/ImportLog.h"
 #include "transfer/MovePass.h"
 #include "transfer/PassSettings.h"
 
@@ -181,7 +183,74 @@ void ApplyCommandLine(const CliOptions& options, transfer::PassOptions& passOpti
     passOptions.compression = options.compression.value_or(passOptions.compression);
 }
 
+// How many transfers --log shows.
+constexpr size_t kTransfersShown = 10;
+
+std::string TransferLine(const transfer::PastTransfer& t) {
+    return t.time + " " + (t.archive ? "archived " : "moved ") + std::to_string(t.DoneCount()) + " of " +
+           Files(t.files.size()) + " from " + Printable(t.fromDir) + " to " + Printable(t.toDir) +
+           (t.undone ? " (undone)" : "") + "  [" + t.id + "]";
+}
+
+std::string LoggedFileLine(const transfer::LogRecord& r) {
+    std::string line =
+        "  " + Printable(r.oldPath) + " -> " +
+        (r.archive.empty() ? Printable(r.newPath) : Printable(r.archive) + ": " + Printable(r.member));
+    if (r.event == "kept") {
+        line += ": stayed";
+    } else if (r.event == "plan") {
+        line += ": not known (the transfer was stopped before it could say)";
+    }
+    return line;
+}
+
 }  // namespace
+
+int ShowLog(std::ostream& out, std::ostream& err) {
+    const std::string path = platform::JoinPath(transfer::ImportLogFolder(), "imports.log");
+    const auto records = transfer::ReadImportLog(path);
+    if (!records) {
+        err << "tovaro-cli: the import log " << path << " can't be read: " << platform::DescribeError(errno)
+            << "\n";
+        return kExitSomeNotMoved;
+    }
+    const std::vector<transfer::PastTransfer> transfers = transfer::PastTransfers(*records);
+    if (transfers.empty()) {
+        out << "No transfer is recorded in " << path << ".\n";
+        return kExitAllMoved;
+    }
+    const size_t first = transfers.size() > kTransfersShown ? transfers.size() - kTransfersShown : 0;
+    for (size_t i = first; i < transfers.size(); ++i) {
+        out << TransferLine(transfers[i]) << "\n";
+    }
+    out << "\nThe files of the latest transfer:\n";
+    for (const transfer::LogRecord& r : transfers.back().files) {
+        out << LoggedFileLine(r) << "\n";
+    }
+    return kExitAllMoved;
+}
+
+int RunUndo(std::ostream& out, std::ostream& err) {
+    const transfer::UndoReport report = transfer::UndoLatestTransfer(transfer::ImportLogFolder());
+    for (const transfer::UndoItem& item : report.items) {
+        out << Printable(item.from) << " -> " << Printable(item.to)
+            << (item.back ? "" : ": stays: " + item.reason) << "\n";
+    }
+    if (report.transfer.empty()) {
+        err << "tovaro-cli: nothing was undone: " << report.problem << "\n";
+        return kExitSomeNotMoved;
+    }
+    if (!report.problem.empty()) {
+        err << "tovaro-cli: " << report.problem << "\n";
+    }
+    out << "Undid transfer " << report.transfer << ": " << report.Back() << " of "
+        << Files(report.items.size()) << " went back."
+        << (report.Stayed() > 0
+                ? " " + std::to_string(report.Stayed()) + (report.Stayed() == 1 ? " stays." : " stay.")
+                : "")
+        << " The running number is not wound back.\n";
+    return report.Stayed() == 0 && report.problem.empty() ? kExitAllMoved : kExitSomeNotMoved;
+}
 
 int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err, bool showProgress) {
     if (const std::string problem = FolderProblem(options.fromDir); !problem.empty()) {
@@ -197,6 +266,18 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
         return kExitUsage;
     }
     ApplyCommandLine(options, passOptions);
+
+    // A transfer that can't record what it does would be one that can't be undone: it does not start.
+    std::optional<transfer::ImportLog> log;
+    if (!options.dryRun) {
+        std::string problem;
+        log = transfer::ImportLog::Open(transfer::ImportLogFolder(), &problem);
+        if (!log) {
+            err << "tovaro-cli: " << problem << "; nothing was moved\n";
+            return kExitSomeNotMoved;
+        }
+        passOptions.log = &*log;
+    }
 
     ProgressLine progress(err, showProgress && !options.quiet);
     passOptions.dryRun = options.dryRun;
@@ -241,6 +322,9 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (!report.counterError.empty()) {
         err << "tovaro-cli: warning: " << report.counterError << "\n";
     }
+    if (!report.logError.empty()) {
+        err << "tovaro-cli: warning: " << report.logError << "\n";
+    }
     if (!options.quiet) {
         out << Summary(report, options) << "\n";
     }
@@ -248,7 +332,9 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (g_stopSignal != 0) {
         return 128 + g_stopSignal;
     }
-    return report.AllDone() && report.counterError.empty() && out ? kExitAllMoved : kExitSomeNotMoved;
+    return report.AllDone() && report.counterError.empty() && report.logError.empty() && out
+               ? kExitAllMoved
+               : kExitSomeNotMoved;
 }
 
 }  // namespace cli

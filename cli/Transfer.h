@@ -13,4 +13,10 @@ namespace cli {
 // on `err` that it clears again. Returns the exit status.
 int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err, bool showProgress);
 
+// --log: prints the last transfers of the import log, one line each, and the files of the latest.
+int ShowLog(std::ostream& out, std::ostream& err);
+
+// --undo: puts the files of the latest transfer not yet undone back, a line for each. 1 when any stayed.
+int RunUndo(std::ostream& out, std::ostream& err);
+
 }  // namespace cli

@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
         std::cout << cli::HelpText();
     } else if (parsed.options.version) {
         std::cout << cli::VersionText();
+    } else if (parsed.options.log) {
+        status = cli::ShowLog(std::cout, std::cerr);
+    } else if (parsed.options.undo) {
+        status = cli::RunUndo(std::cout, std::cerr);
     } else {
         status = cli::RunTransfer(parsed.options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
     }

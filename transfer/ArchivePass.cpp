@@ -12,6 +12,7 @@
 #include "platform/Move.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
+#include "transfer/ImportLog.h"
 #include "transfer/PassLoop.h"
 #include "zip/CompressorPool.h"
 #include "zip/ZipReader.h"
@@ -340,6 +341,10 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     const std::string camera = AbsoluteFolder(fromDir);
     const std::string toFolder = toDir;
     TransferReport report;
+    std::optional<TransferRecorder> recorder;
+    if (!StartRecording(options, /*archive=*/true, fromDir, toFolder, recorder, report)) {
+        return report;
+    }
     // The archive is made before the first entry is looked at, so it is there (without members) even when no
     // picture is taken, and the listing that follows sees it -- as a .zip it is never taken.
     Archive archive;
@@ -348,7 +353,11 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     if (const StepResult made = MakeArchive(toFolder, options.dryRun, compression, archive, report.notice);
         !made.IsOk()) {
         report.problem = made.Reason();
+        EndRecording(recorder, report);
         return report;
+    }
+    if (recorder) {
+        recorder->SetArchive(archive.path);
     }
 
     // Pictures are compressed on every core and come back in order; the ones the archive holds go on to the
@@ -400,6 +409,9 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
             return item.Done();
         }
+        if (recorder) {
+            recorder->Plan(oldPath, newPath);
+        }
         const StepResult step = RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr,
                                               report.items.size() - 1, item.reason, submitted);
         if (!step.IsOk()) {
@@ -414,13 +426,20 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     if (pool) {
         pool->Finish();  // also when stopped: the pictures handed over are few, and are finished
         pool.reset();
+        if (recorder) {
+            recorder->Flush();  // every picture's record is on the disk before any picture goes
+        }
         Finish(archive, toFolder, packed, options.workers, report);
     }
-    if (options.onItem) {
-        for (const TransferItem& item : report.items) {
+    for (const TransferItem& item : report.items) {
+        if (recorder) {
+            recorder->Outcome(platform::JoinPath(fromDir, item.oldName), item.Done());
+        }
+        if (options.onItem) {
             options.onItem(item);
         }
     }
+    EndRecording(recorder, report);
     return report;
 }
 

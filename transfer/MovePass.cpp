@@ -6,6 +6,7 @@
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "transfer/ImportLog.h"
 #include "transfer/PassLoop.h"
 
 namespace transfer {
@@ -38,11 +39,18 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
                         NamingInputs& inputs, const SettingsFile& settings, const PassOptions& options) {
     const std::string toFolder = toDir;
     TransferReport report;
+    std::optional<TransferRecorder> recorder;
+    if (!StartRecording(options, /*archive=*/false, fromDir, toFolder, recorder, report)) {
+        return report;
+    }
     // Copies to another file system wait in a batch until it is full; their items are final once it is done.
     platform::CrossCopyBatch batch;
     std::vector<size_t> waiting;  // the items of the batch's copies
     size_t reported = 0;          // items before this one have gone to options.onItem
     const auto completeBatch = [&] {
+        if (recorder) {
+            recorder->Flush();  // the batch's records are on the disk before any of its sources goes
+        }
         const std::vector<platform::MoveResult> results = batch.Complete();
         for (size_t i = 0; i < results.size(); ++i) {
             Apply(results[i], toFolder, report.items[waiting[i]]);
@@ -52,8 +60,12 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
     const auto reportFinal = [&] {
         for (const size_t end = waiting.empty() ? report.items.size() : waiting.front(); reported < end;
              ++reported) {
+            const TransferItem& item = report.items[reported];
+            if (recorder) {
+                recorder->Outcome(platform::JoinPath(fromDir, item.oldName), item.Done());
+            }
             if (options.onItem) {
-                options.onItem(report.items[reported]);
+                options.onItem(item);
             }
         }
     };
@@ -65,6 +77,9 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         if (options.dryRun) {
             item.outcome = Outcome::Done;
             return true;
+        }
+        if (recorder) {
+            recorder->Plan(source, destination);
         }
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
         if (started.copy && leadsGroup) {
@@ -97,6 +112,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
                 afterEachFile);
     completeBatch();  // also when the pass was cancelled: these copies are whole
     reportFinal();
+    EndRecording(recorder, report);
     return report;
 }
 

@@ -13,6 +13,8 @@
 
 namespace transfer {
 
+class ImportLog;
+
 // What became of one taken file.
 enum class Outcome {
     Done,  // moved; or archived, checked and removed from the camera folder
@@ -60,6 +62,9 @@ struct TransferReport {
     // Why the running number could not be kept in the settings file, when a write of "counter" failed
     // (the files themselves are unaffected, but the next pass would hand out the same numbers again).
     std::string counterError;
+    // Why the import log could not be written after the transfer had begun (the files are unaffected, but
+    // what the log lacks can't be undone).
+    std::string logError;
     // Something the user should know about the pass as a whole, such as where an earlier archive was kept.
     std::string notice;
     // The files of the camera folder that the pass did not take, counted by extension (lower-cased, from the
@@ -131,6 +136,9 @@ struct PassOptions {
     bool recursive = false;
     DateSource dateSource = DateSource::FileTime;
     Compression compression = Compression::Standard;
+    // Where a real pass records what it does to each file (ImportLog.h); none: it records nothing. A pass
+    // whose log can't be written does nothing at all (report.problem says why).
+    ImportLog* log = nullptr;
 };
 
 }  // namespace transfer

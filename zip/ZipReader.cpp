@@ -436,7 +436,8 @@ void ZipReader::FindDataLimits(uint64_t directoryOffset) {
     }
 }
 
-ReadResult ZipReader::Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize) {
+ReadResult ZipReader::Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize,
+                             const DataSink& sink) {
     if (index >= m_members.size()) {
         return Fail(ReadStatus::NoSuchMember, "no member has this index");
     }
@@ -466,8 +467,8 @@ ReadResult ZipReader::Verify(size_t index, uint32_t expectedCrc32, uint64_t expe
     }
     uint32_t crc = 0;
     uint64_t size = 0;
-    result = m.method == kMethodStored ? CopyStored(dataOffset, m, &crc, &size)
-                                       : Inflate(dataOffset, m, &crc, &size);
+    result = m.method == kMethodStored ? CopyStored(dataOffset, m, sink, &crc, &size)
+                                       : Inflate(dataOffset, m, sink, &crc, &size);
     if (!result.Ok()) {
         return result;
     }
@@ -569,7 +570,8 @@ ReadResult ZipReader::CheckLocalHeader(const MemberInfo& m, uint64_t limit, uint
     return {};
 }
 
-ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, uint32_t* crc, uint64_t* size) {
+ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, const DataSink& sink, uint32_t* crc,
+                                 uint64_t* size) {
     if (m.compressedSize != m.uncompressedSize) {
         return Damaged("a stored member's compressed and uncompressed sizes differ");
     }
@@ -581,6 +583,10 @@ ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, uint32_t*
         if (!reader.Next(&data, &n)) {
             return ReadFailure("the member's data");
         }
+        if (sink && !sink(data, n)) {
+            return Fail(ReadStatus::ReadFailed,
+                        std::string("the data could not be written out: ") + std::strerror(errno));
+        }
         sum = crc32(sum, data, static_cast<uInt>(n));
         *size += n;
     }
@@ -588,7 +594,8 @@ ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, uint32_t*
     return {};
 }
 
-ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, uint32_t* crc, uint64_t* size) {
+ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, const DataSink& sink, uint32_t* crc,
+                              uint64_t* size) {
     Inflater inflater;
     if (!inflater.Ready()) {
         return Fail(ReadStatus::ReadFailed, "cannot start the decompressor");
@@ -617,6 +624,10 @@ ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, uint32_t* cr
             *size += produced;
             if (*size > m.uncompressedSize) {
                 return Mismatch("the data is longer than its recorded size");
+            }
+            if (sink && !sink(m_output.data(), produced)) {
+                return Fail(ReadStatus::ReadFailed,
+                            std::string("the data could not be written out: ") + std::strerror(errno));
             }
             sum = crc32(sum, m_output.data(), static_cast<uInt>(produced));
         }

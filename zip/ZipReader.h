@@ -119,6 +119,9 @@ struct MemberCheck {
     uint64_t size = 0;
 };
 
+// Takes each run of a member's data as it comes out; false stops the read (ReadFailed).
+using DataSink = std::function<bool(const uint8_t* data, size_t size)>;
+
 // Makes a new source over the same archive; nullptr when it cannot (errno telling why).
 using SourceMaker = std::function<std::unique_ptr<ByteSource>()>;
 
@@ -139,7 +142,8 @@ class ZipReader {
     // Reads the member's local header, checks it against its central header, and streams its data
     // (inflating a deflated member), comparing the CRC-32 and size of what comes out with the central
     // directory's and with the caller's own record of the member.
-    ReadResult Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize);
+    // With a `sink`, the data also goes there as it comes out: the caller takes it only after an Ok.
+    ReadResult Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize, const DataSink& sink = {});
 
     // Verify for every check, on up to `threads` threads (0: one per core), the calling one among them. Each
     // reads the archive through a source of its own from `makeSource`, which is called on the calling thread,
@@ -156,8 +160,10 @@ class ZipReader {
     ReadResult ReadDirectory(uint64_t offset, uint64_t size, uint16_t recordedCount);
     void FindDataLimits(uint64_t directoryOffset);
     ReadResult CheckLocalHeader(const MemberInfo& member, uint64_t limit, uint64_t* dataOffset);
-    ReadResult CopyStored(uint64_t offset, const MemberInfo& member, uint32_t* crc, uint64_t* size);
-    ReadResult Inflate(uint64_t offset, const MemberInfo& member, uint32_t* crc, uint64_t* size);
+    ReadResult CopyStored(uint64_t offset, const MemberInfo& member, const DataSink& sink, uint32_t* crc,
+                          uint64_t* size);
+    ReadResult Inflate(uint64_t offset, const MemberInfo& member, const DataSink& sink, uint32_t* crc,
+                       uint64_t* size);
 
     ByteSource& m_source;
     std::vector<MemberInfo> m_members;

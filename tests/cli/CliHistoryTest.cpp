@@ -1,0 +1,69 @@
+// The import log and undo through the built tovaro-cli: each row a script run in a fresh folder (its log in
+// ./state), with what it prints, the folder's path and transfer ids left out. t: a transfer from cam to
+// ${TO:-dest} that prints only its warnings and status; u: an undo.
+#include <gtest/gtest.h>
+#include <string>
+
+#include "tests/support/TempDir.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kUndid = "Undid transfer ID: ";
+const std::string kNotWound = " The running number is not wound back.\nstatus ";
+
+TEST(CliHistory, UndoPutsBackWhatTheLogRecorded) {
+    TempDir shm("/dev/shm");  // another file system, where there is one
+    const struct {
+        std::string script;
+        std::string out;
+    } rows[] = {
+        {"mk A B C; t --text x; echo new >cam/B.JPG; echo more >>'dest/C -x.jpg'; u; u; ls cam dest",
+         "status 0\ndest/C -x.jpg -> cam/C.JPG: stays: it changed since the transfer\n"
+         "dest/B -x.jpg -> cam/B.JPG: stays: its old name is taken again\ndest/A -x.jpg -> cam/A.JPG\n" +
+             kUndid + "1 of 3 files went back. 2 stay." + kNotWound +
+             "1\ntovaro-cli: nothing was undone: there is no transfer to undo\nstatus 1\n"
+             "cam:\nA.JPG\nB.JPG\n\ndest:\nB -x.jpg\nC -x.jpg\n"},
+        {"mk 'N\nL' B; t --zip --number=4; u; cat cam/B.JPG; ls cam; unzip -tq dest/ArchivePics.zip | plain",
+         "status 0\ndest/ArchivePics.zip: cam/N\\nL -5.jpg -> cam/N\\nL.JPG\n"
+         "dest/ArchivePics.zip: cam/B -4.jpg -> cam/B.JPG\n" +
+             kUndid + "2 of 2 files went back." + kNotWound +
+             "0\nB\nB.JPG\nN\nL.JPG\nNo errors detected in compressed data of dest/ArchivePics.zip.\n"},
+        {"mk A B; mkdir $SHM/to; TO=$SHM/to t; echo 2 >cam/A.JPG; u; cat cam/*; ls $SHM/to",
+         "status 0\nSHM/to/B.jpg -> cam/B.JPG\nSHM/to/A.jpg -> cam/A.JPG: stays: its old name is taken "
+         "again\n" +
+             kUndid + "1 of 2 files went back. 1 stays." + kNotWound + "1\n2\nB\nA.jpg\n"},
+        {"for i in $(seq 1000 1299); do echo $i >cam/P$i.JPG; done; $CLI --from cam --to dest --number=1 "
+         "--settings s.ini >/dev/null & p=$!; until [ -n \"$(ls dest)\" ]; do :; done; kill -9 $p; wait $p "
+         "2>/dev/null; "
+         "u | tail -1; ls cam | wc -l; ls dest | wc -l; tovaro-cli --log | grep -o 'dest (undone)'",
+         "status 0\n300\n0\ndest (undone)\n"},
+        {"mk A; touch afile; XDG_STATE_HOME=$PWD/afile t; ls cam; t; flock -s state/tovaro/imports.log $CLI "
+         "--undo 2>&1 | plain; ls dest",
+         "tovaro-cli: the folder afile/tovaro of the import log could not be made: Not a directory; nothing "
+         "was "
+         "moved\nstatus 1\nA.JPG\nstatus 0\ntovaro-cli: nothing was undone: a transfer is running: undo once "
+         "it has finished\nA.jpg\n"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        const std::string script =
+            "export XDG_STATE_HOME=\"$PWD/state\"; mkdir cam dest; "
+            "plain() { sed -e \"s|$PWD/||g; s|$SHM|SHM|g\" -e "
+            "'s/[0-9]\\{8\\}-[0-9]\\{6\\}-[0-9]*-[0-9a-f]\\{4\\}/ID/'; }; "
+            "tovaro-cli() { \"$CLI\" \"$@\" 2>&1 | plain; return ${PIPESTATUS[0]}; }; "
+            "mk() { for n; do echo \"$n\" >\"cam/$n.JPG\"; done; }; "
+            "t() { \"$CLI\" --from cam --to \"${TO:-dest}\" --settings s.ini \"$@\" 2>&1 >/dev/null | plain; "
+            "echo status ${PIPESTATUS[0]}; }; "
+            "u() { tovaro-cli --undo; echo status $?; }; " +
+            row.script;
+        std::string out;
+        RunCommand("cd " + ShellQuote(dir.Path()) + " && CLI=" + ShellQuote(TOVARO_CLI_PATH) +
+                       " SHM=" + ShellQuote(shm.Path()) + " bash -c " + ShellQuote(script) + " 2>&1",
+                   &out);
+        EXPECT_EQ(out, row.out) << row.script;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,353 @@
+#include "transfer/ImportLog.h"
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "platform/Move.h"
+#include "platform/Path.h"
+#include "platform/Sys.h"
+
+namespace transfer {
+namespace {
+
+constexpr const char* kLogName = "imports.log";
+constexpr size_t kFields = 10;
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::string> Unescaped(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) {
+            return std::nullopt;
+        }
+        switch (text[i]) {
+            case '\\':
+                out += '\\';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 'x': {
+                const int high = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+                const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+                if (low < 0) {
+                    return std::nullopt;
+                }
+                out += static_cast<char>(high * 16 + low);
+                i += 2;
+                break;
+            }
+            default:
+                return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::optional<uint64_t> Number(std::string_view text) {
+    if (text.empty() || text.size() > 20) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+std::string TimeText(time_t t) {
+    tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// Unique among the transfers of every copy of the program: the time, the process and a random part.
+std::string NewTransferId() {
+    std::random_device random;
+    char id[64];
+    const time_t now = ::time(nullptr);
+    tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[20];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+    std::snprintf(id, sizeof id, "%s-%d-%04x", stamp, static_cast<int>(::getpid()), random() & 0xFFFF);
+    return id;
+}
+
+bool MakeFolders(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) {
+        return true;
+    }
+    const std::string parent = platform::FolderOf(folder);
+    if (errno != ENOENT || parent == folder || !MakeFolders(parent)) {
+        return false;
+    }
+    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// Undo may run from any folder: every path goes into the log as an absolute one.
+std::string Absolute(const std::string& path) {
+    if (path.starts_with('/')) {
+        return path;
+    }
+    char* here = ::getcwd(nullptr, 0);
+    const std::string absolute = here != nullptr ? platform::JoinPath(here, path) : path;
+    std::free(here);
+    return absolute;
+}
+
+}  // namespace
+
+std::string FormatLogRecord(const LogRecord& r) {
+    std::string line;
+    for (const std::string* text :
+         {&r.transfer, &r.time, &r.event, &r.mode, &r.oldPath, &r.newPath, &r.archive, &r.member}) {
+        AppendEscaped(line, *text);
+        line += '\t';
+    }
+    line.pop_back();
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "\t%llu\t%lld.%09ld\n", static_cast<unsigned long long>(r.size),
+                  static_cast<long long>(r.modified.tv_sec), r.modified.tv_nsec);
+    return line + numbers;
+}
+
+std::optional<LogRecord> ParseLogRecord(std::string_view line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1) {
+        const auto field = Unescaped(line.substr(start, tab - start));
+        if (!field) {
+            return std::nullopt;
+        }
+        fields.push_back(*field);
+    }
+    fields.emplace_back(line.substr(start));
+    if (fields.size() != kFields) {
+        return std::nullopt;
+    }
+    const std::string_view when = fields[9];
+    const size_t dot = when.find('.');
+    if (dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto size = Number(fields[8]);
+    const auto seconds = Number(when.substr(0, dot));
+    const auto nanos = Number(when.substr(dot + 1));
+    if (!size || !seconds || !nanos || *nanos >= 1000000000) {
+        return std::nullopt;
+    }
+    LogRecord r{fields[0], fields[1], fields[2], fields[3], fields[4],
+                fields[5], fields[6], fields[7], *size,     {}};
+    r.modified = {static_cast<time_t>(*seconds), static_cast<long>(*nanos)};
+    return r;
+}
+
+std::string ImportLogFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return platform::JoinPath(state, "tovaro");
+    }
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] != '\0' ? std::string(home) + "/.local/state/tovaro" : std::string();
+}
+
+std::optional<ImportLog> ImportLog::Open(const std::string& folder, std::string* problem) {
+    if (folder.empty()) {
+        *problem = "there is no folder for the import log (neither XDG_STATE_HOME nor HOME is set)";
+        return std::nullopt;
+    }
+    const std::string path = platform::JoinPath(folder, kLogName);
+    if (!MakeFolders(folder)) {
+        *problem = "the folder " + folder +
+                   " of the import log could not be made: " + platform::DescribeError(errno);
+        return std::nullopt;
+    }
+    platform::File file(platform::Sys().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (!file.IsOpen()) {
+        *problem = "the import log " + path + " could not be opened: " + platform::DescribeError(errno);
+        return std::nullopt;
+    }
+    return ImportLog(path, std::move(file));
+}
+
+bool ImportLog::Append(const std::vector<LogRecord>& records, bool flush) {
+    std::string text;
+    for (const LogRecord& record : records) {
+        text += FormatLogRecord(record);
+    }
+    // One write: with O_APPEND it lands whole at the end, after whatever another transfer appended.
+    return m_file.WriteAll(text.data(), text.size()) && (!flush || m_file.Sync());
+}
+
+bool ImportLog::Flush() {
+    return m_file.Sync();
+}
+
+bool ImportLog::TryHoldForTransfer() {
+    return platform::Sys().flock(m_file.Descriptor(), LOCK_SH | LOCK_NB) == 0;
+}
+
+bool ImportLog::TryHoldForUndo() {
+    return platform::Sys().flock(m_file.Descriptor(), LOCK_EX | LOCK_NB) == 0;
+}
+
+std::optional<std::vector<LogRecord>> ReadImportLog(const std::string& path) {
+    const auto text = platform::ReadWholeFile(path);
+    if (!text) {
+        return errno == ENOENT ? std::optional(std::vector<LogRecord>()) : std::nullopt;
+    }
+    std::vector<LogRecord> records;
+    size_t start = 0;
+    for (size_t end; (end = text->find('\n', start)) != std::string::npos; start = end + 1) {
+        if (auto record = ParseLogRecord(std::string_view(*text).substr(start, end - start))) {
+            records.push_back(std::move(*record));
+        }
+    }
+    return records;
+}
+
+TransferRecorder::TransferRecorder(ImportLog& log, bool archive)
+    : m_log(log), m_id(NewTransferId()), m_mode(archive ? "archive" : "move") {}
+
+LogRecord TransferRecorder::Record(const char* event) const {
+    LogRecord record;
+    record.transfer = m_id;
+    record.time = TimeText(::time(nullptr));
+    record.event = event;
+    record.mode = m_mode;
+    return record;
+}
+
+void TransferRecorder::Write(std::vector<LogRecord> records, bool flush) {
+    if (!m_log.Append(records, flush) && m_problem.empty()) {
+        m_problem =
+            "the import log " + m_log.Path() + " could not be written: " + platform::DescribeError(errno);
+    }
+}
+
+bool TransferRecorder::Start(const std::string& fromDir, const std::string& toDir) {
+    if (!m_log.TryHoldForTransfer()) {
+        m_problem = "the last transfer is being undone: try again once that is finished";
+        return false;
+    }
+    LogRecord start = Record("start");
+    start.oldPath = Absolute(fromDir);
+    start.newPath = Absolute(toDir);
+    Write({start}, true);
+    return m_problem.empty();
+}
+
+void TransferRecorder::Plan(const std::string& oldPath, const std::string& newPath) {
+    LogRecord plan = Record("plan");
+    plan.oldPath = Absolute(oldPath);
+    plan.newPath = Absolute(newPath);
+    if (!m_archive.empty()) {
+        plan.archive = Absolute(m_archive);
+        plan.member = newPath;  // as the archive stores it, every backslash a slash
+        std::replace(plan.member.begin(), plan.member.end(), '\\', '/');
+    }
+    if (const auto info = platform::InfoOfPath(oldPath, /*followLinks=*/false)) {
+        plan.size = info->size;
+        plan.modified = info->modified;
+    }
+    Write({plan}, false);
+    m_planned[plan.oldPath] = std::move(plan);
+}
+
+void TransferRecorder::Outcome(const std::string& oldPath, bool done) {
+    const auto planned = m_planned.find(Absolute(oldPath));
+    if (planned == m_planned.end()) {
+        return;  // it stayed before it was planned: an unsafe name, a group that stays together
+    }
+    LogRecord outcome = std::move(planned->second);
+    m_planned.erase(planned);
+    outcome.time = TimeText(::time(nullptr));
+    outcome.event = done ? "done" : "kept";
+    m_waiting.push_back(std::move(outcome));
+}
+
+void TransferRecorder::Flush() {
+    Write(std::move(m_waiting), true);
+    m_waiting.clear();
+}
+
+void TransferRecorder::End() {
+    m_waiting.push_back(Record("end"));
+    Flush();
+}
+
+bool StartRecording(const PassOptions& options, bool archive, const std::string& fromDir,
+                    const std::string& toDir, std::optional<TransferRecorder>& recorder,
+                    TransferReport& report) {
+    if (options.log == nullptr || options.dryRun) {
+        return true;
+    }
+    recorder.emplace(*options.log, archive);
+    if (!recorder->Start(fromDir, toDir)) {
+        report.problem = recorder->Problem();
+        return false;
+    }
+    return true;
+}
+
+void EndRecording(std::optional<TransferRecorder>& recorder, TransferReport& report) {
+    if (recorder) {
+        recorder->End();
+        report.logError = recorder->Problem();
+    }
+}
+
+}  // namespace transfer
