@@ -11,6 +11,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/DialogForm.h"
+#include "app/HistoryMenu.h"
 #include "app/UserPrompts.h"
 #include "folderpicker/NarrowText.h"
 #include "platform/ExecutablePath.h"
@@ -173,11 +174,14 @@ bool CPhotoMoverDlg::OnInitDialog() {
 
 // This desktop has no system menu that a program can add to. The window's context menu stands in for it:
 // the right mouse button on the window's background, the Menu key and Shift+F10 open it. It starts with the
-// standard entry that makes sense for a dialog here, Close; the About entry is added as the window opens.
+// standard entry that makes sense for a dialog here, Close, and what the import log offers; the About entry
+// is added as the window opens.
 void CPhotoMoverDlg::CreateSystemMenu() {
     m_systemMenu = new QMenu(this);
     m_systemMenu->setObjectName(QStringLiteral("systemMenu"));
     m_systemMenu->addAction(QStringLiteral("&Close"))->setData(SC_CLOSE);
+    m_systemMenu->addSeparator();
+    m_history = new HistoryMenu(*m_systemMenu, *this, *m_prompts, m_appName);
     connect(m_systemMenu, &QMenu::triggered, this,
             [this](QAction* entry) { OnSysCommand(entry->data().toUInt(), 0); });
 }
@@ -479,6 +483,7 @@ void CPhotoMoverDlg::LockForm(bool locked) {
             focusWidget()->clearFocus();
         }
     }
+    m_history->SetEnabled(!locked);
     const auto& controls = m_form->Template().controls;
     for (size_t i = 0; i < controls.size(); ++i) {
         const int id = controls[i].id;
@@ -537,6 +542,7 @@ void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool 
     add(Sentence(transfer::LeftBehindText(report)), true);
     add(Sentence(report.counterError), true);
     add(Sentence(report.logError), true);
+    add(Sentence(transfer::AlreadyThereText(report)), false);
     add(report.notice, false);
     if (!text.empty()) {
         MessageBox(text, warn ? kBoxOk | kBoxIconExclamation : kBoxOk);

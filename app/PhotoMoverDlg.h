@@ -13,6 +13,7 @@
 #include "app/TransferRun.h"
 
 class DialogForm;
+class HistoryMenu;
 class QLineEdit;
 class QAbstractButton;
 class QMenu;
@@ -111,6 +112,7 @@ class CPhotoMoverDlg : public QDialog {
 
     std::unique_ptr<DialogForm> m_form;
     QMenu* m_systemMenu = nullptr;
+    HistoryMenu* m_history = nullptr;  // entries of the window menu, owned by it
     TransferPasses m_passes;
     std::unique_ptr<TransferRun> m_run;  // the pass that runs now
     std::string m_savedCounter;          // the counter as the number box last showed it from the settings

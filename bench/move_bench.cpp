@@ -5,7 +5,9 @@
 // another file system, as a user does, and, for comparison, within one file system, where a move is a
 // rename and reading the metadata weighs most. Last, moves to another file system (from /dev/shm to FOLDER),
 // the move pass against `mv` followed by one `sync -f` of the destination, which leaves the same on the
-// disk: 2,000 files of 100 KiB and 70 photos of 3 to 9 MB. Prints the times and their ratios.
+// disk: 2,000 files of 100 KiB and 70 photos of 3 to 9 MB. The small files are also moved with the import log
+// written, and with --skip-imported on top (nothing already there, the worst case for it). Prints the times
+// and their ratios.
 //
 //   move_bench [--files N] [--rounds R] [--dir FOLDER] [--card-files N] [--card CARD]
 //
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,7 @@
 #include "platform/Path.h"
 #include "settings/SettingsFile.h"
 #include "transfer/CounterKeeper.h"
+#include "transfer/ImportLog.h"
 #include "transfer/MovePass.h"
 
 namespace {
@@ -299,25 +303,41 @@ int main(int argc, char** argv) {
         }
         return moved;
     };
+    std::string problem;
+    std::optional<transfer::ImportLog> log = transfer::ImportLog::Open(base + "/state", &problem);
+    if (!log) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
     const auto movePass = [&](transfer::NameOption option,
-                              transfer::DateSource source = transfer::DateSource::FileTime) -> MoveAll {
-        return [&, option, source](const std::string& from, const std::string& to,
-                                   const std::vector<std::string>&) {
+                              transfer::DateSource source = transfer::DateSource::FileTime,
+                              bool logged = false, bool skip = false) -> MoveAll {
+        return [&, option, source, logged, skip](const std::string& from, const std::string& to,
+                                                 const std::vector<std::string>&) {
             transfer::PlainNamingInputs inputs;
             inputs.numberText = "1";
             inputs.numberChecked = option == transfer::kNameNumber;
             transfer::PassOptions options;
             options.dateSource = source;
+            options.log = logged ? &*log : nullptr;
+            options.skipImported = skip;
             return transfer::MovePass(from, to, option, inputs, settings, options).Done();
         };
     };
 
-    std::vector<double> bare, nothing, number, fileTime, capture, cardFileTime, cardCapture;
+    std::vector<double> bare, nothing, number, logged, skipping, fileTime, capture, cardFileTime, cardCapture;
     for (int round = 0; round < config.rounds; ++round) {
         bare.push_back(TimeOneRound(base, names, bareLoop));
         nothing.push_back(TimeOneRound(base, names, movePass(transfer::kNameNothing)));
         number.push_back(TimeOneRound(base, names, movePass(transfer::kNameNumber)));
+        logged.push_back(TimeOneRound(
+            base, names, movePass(transfer::kNameNothing, transfer::DateSource::FileTime, true)));
+        skipping.push_back(TimeOneRound(
+            base, names, movePass(transfer::kNameNothing, transfer::DateSource::FileTime, true, true)));
     }
+    log.reset();
+    ::unlink((base + "/state/imports.log").c_str());
+    ::rmdir((base + "/state").c_str());
     const std::vector<std::string> card = NamesOf(config.cardFiles);
     const std::string picture = CameraPicture(base + "/picture.jpg");
     std::string cardBase = config.card + "/tovaro-card-XXXXXX";
@@ -349,6 +369,13 @@ int main(int argc, char** argv) {
                 kept * 1e6, replaced * 1e6);
     std::printf("Nothing / bare loop: %.2fx (target at most 1.3x)\n", n / b);
     std::printf("Number / Nothing:    %.2fx (target at most 3x)\n", m / n);
+    const double l = Median(logged), k = Median(skipping);
+    std::printf("  move pass, Nothing, logged                %8.1f ms  %6.1f us/file\n", l * 1e3,
+                l * perFile);
+    std::printf("  move pass, Nothing, logged, skip-imported %8.1f ms  %6.1f us/file\n", k * 1e3,
+                k * perFile);
+    std::printf("logged / Nothing:    %.2fx\n", l / n);
+    std::printf("skip-imported / logged, nothing already there: %.2fx (target at most 1.2x)\n", k / l);
     const double cf = Median(cardFileTime), cc = Median(cardCapture);
     const double f = Median(fileTime), c = Median(capture);
     const double perPicture = 1e6 / config.cardFiles;

@@ -150,6 +150,14 @@ const std::array kOptions =
                        p.options.recursive = true;
                        return std::string();
                    }},
+        OptionSpec{"--skip-imported", Values::None, "",
+                   "leave a file whose very content is already in the\n"
+                   "destination (compared byte for byte) in the camera\n"
+                   "folder instead of moving it again (skipimported=1)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.skipImported = true;
+                       return std::string();
+                   }},
         OptionSpec{"--date-from", Values::One, "capture|file",
                    "\n--date takes the day the picture was taken, as the camera recorded it in the\n"
                    "file (capture), or the file's own day (file; default: datesource=, else file)",
@@ -296,7 +304,7 @@ std::string HelpText() {
         "                  --number[=N] | --rename FIND NEW] [--zip] [--dry-run]\n"
         "                  [--quiet] [--settings FILE] [--move-extensions LIST]\n"
         "                  [--zip-extensions LIST] [--recursive] [--date-from capture|file]\n"
-        "                  [--compression fast|standard]\n"
+        "                  [--compression fast|standard] [--skip-imported]\n"
         "       tovaro-cli --log | --undo | --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"

@@ -31,6 +31,7 @@ struct CliOptions {
     std::optional<std::vector<std::string>> moveExtensions;  // --move-extensions
     std::optional<std::vector<std::string>> zipExtensions;   // --zip-extensions
     bool recursive = false;                                  // --recursive
+    bool skipImported = false;                               // --skip-imported
     std::optional<transfer::DateSource> dateSource;          // --date-from
     std::optional<transfer::Compression> compression;        // --compression
     bool log = false;   // --log: show the last transfers instead of running one

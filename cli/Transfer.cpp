@@ -179,6 +179,7 @@ void ApplyCommandLine(const CliOptions& options, transfer::PassOptions& passOpti
         passOptions.archiveExtensions = *options.zipExtensions;
     }
     passOptions.recursive = passOptions.recursive || options.recursive;
+    passOptions.skipImported = passOptions.skipImported || options.skipImported;
     passOptions.dateSource = options.dateSource.value_or(passOptions.dateSource);
     passOptions.compression = options.compression.value_or(passOptions.compression);
 }

@@ -137,8 +137,10 @@ bool MakeFolders(const std::string& folder) {
     return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+}  // namespace
+
 // Undo may run from any folder: every path goes into the log as an absolute one.
-std::string Absolute(const std::string& path) {
+std::string AbsolutePath(const std::string& path) {
     if (path.starts_with('/')) {
         return path;
     }
@@ -147,8 +149,6 @@ std::string Absolute(const std::string& path) {
     std::free(here);
     return absolute;
 }
-
-}  // namespace
 
 std::string FormatLogRecord(const LogRecord& r) {
     std::string line;
@@ -284,18 +284,18 @@ bool TransferRecorder::Start(const std::string& fromDir, const std::string& toDi
         return false;
     }
     LogRecord start = Record("start");
-    start.oldPath = Absolute(fromDir);
-    start.newPath = Absolute(toDir);
+    start.oldPath = AbsolutePath(fromDir);
+    start.newPath = AbsolutePath(toDir);
     Write({start}, true);
     return m_problem.empty();
 }
 
 void TransferRecorder::Plan(const std::string& oldPath, const std::string& newPath) {
     LogRecord plan = Record("plan");
-    plan.oldPath = Absolute(oldPath);
-    plan.newPath = Absolute(newPath);
+    plan.oldPath = AbsolutePath(oldPath);
+    plan.newPath = AbsolutePath(newPath);
     if (!m_archive.empty()) {
-        plan.archive = Absolute(m_archive);
+        plan.archive = AbsolutePath(m_archive);
         plan.member = newPath;  // as the archive stores it, every backslash a slash
         std::replace(plan.member.begin(), plan.member.end(), '\\', '/');
     }
@@ -308,7 +308,7 @@ void TransferRecorder::Plan(const std::string& oldPath, const std::string& newPa
 }
 
 void TransferRecorder::Outcome(const std::string& oldPath, bool done) {
-    const auto planned = m_planned.find(Absolute(oldPath));
+    const auto planned = m_planned.find(AbsolutePath(oldPath));
     if (planned == m_planned.end()) {
         return;  // it stayed before it was planned: an unsafe name, a group that stays together
     }

@@ -44,6 +44,9 @@ std::string FormatLogRecord(const LogRecord& record);
 // No value for a line that is not a whole record (the torn end of a log written during a power cut).
 std::optional<LogRecord> ParseLogRecord(std::string_view line);
 
+// `path` made absolute against the current folder, as every path of the log is.
+std::string AbsolutePath(const std::string& path);
+
 // The folder of the log: $XDG_STATE_HOME/tovaro when that is an absolute path, else ~/.local/state/tovaro.
 // Empty when neither is known.
 std::string ImportLogFolder();

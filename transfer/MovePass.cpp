@@ -6,6 +6,7 @@
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "transfer/AlreadyImported.h"
 #include "transfer/ImportLog.h"
 #include "transfer/PassLoop.h"
 
@@ -72,8 +73,17 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
 
     // No test for folders: a folder whose name passes the extension test (holiday.jpg) is moved like a file,
     // contents and all.
+    std::optional<ImportedFiles> imported;
+    if (options.skipImported) {
+        imported.emplace(toFolder, options.log != nullptr ? options.log->Path() : std::string());
+    }
     const auto move = [&](const std::string& source, TransferItem& item, bool leadsGroup) {
         const std::string destination = platform::JoinPath(toFolder, item.newName);
+        if (const auto same = imported ? imported->Find(source, destination) : std::nullopt) {
+            item.outcome = Outcome::AlreadyThere;
+            item.reason = "already on the computer as " + *same;
+            return true;  // the files that travel with it are looked at each on its own
+        }
         if (options.dryRun) {
             item.outcome = Outcome::Done;
             return true;

@@ -49,6 +49,13 @@ std::string ReadPassSettings(const SettingsFile& settings, PassOptions& options)
     } else if (!recurse.empty() && error.empty()) {
         error = Refused(settings, "recurse", "\"" + recurse + "\" is neither 1 (walk the subfolders) nor 0");
     }
+    const std::string skip = ValueOf(settings, "skipimported");
+    if (skip == "1" || skip == "0") {
+        options.skipImported = skip == "1";
+    } else if (!skip.empty() && error.empty()) {
+        error =
+            Refused(settings, "skipimported", "\"" + skip + "\" is neither 1 (skip what was imported) nor 0");
+    }
     const std::string source = platform::AsciiLowered(ValueOf(settings, "datesource"));
     if (source == "capture" || source == "file") {
         options.dateSource = source == "capture" ? DateSource::Capture : DateSource::FileTime;

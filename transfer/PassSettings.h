@@ -1,8 +1,8 @@
 // The transfer options that the settings file keeps beside the folders and the counter, in its "settings"
 // section: which extensions each pass takes (moveextensions=, zipextensions=), whether the camera folder's
-// subfolders are walked (recurse=1), where Date of Photo takes the day from (datesource=capture), and how the
-// archive is compressed (compression=fast). The
-// window and tovaro-cli read them the same way, so a setting holds for both.
+// subfolders are walked (recurse=1), where Date of Photo takes the day from (datesource=capture), how the
+// archive is compressed (compression=fast), and whether files already on the computer are skipped
+// (skipimported=1). The window and tovaro-cli read them the same way, so a setting holds for both.
 #pragma once
 
 #include <string>

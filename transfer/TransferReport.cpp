@@ -14,6 +14,16 @@ size_t TransferReport::Moved() const {
         items.begin(), items.end(), [](const TransferItem& item) { return item.outcome == Outcome::Done; }));
 }
 
+std::string AlreadyThereText(const TransferReport& report) {
+    const size_t count = report.Done() - report.Moved();
+    if (count == 0) {
+        return {};
+    }
+    return std::to_string(count) + (count == 1 ? " file was" : " files were") +
+           " already on the computer, so " + (count == 1 ? "it stays" : "they stay") +
+           " in the camera folder";
+}
+
 std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun) {
     const std::string verb = archive ? "archived" : "moved";
     switch (item.outcome) {

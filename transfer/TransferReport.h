@@ -89,6 +89,9 @@ struct TransferReport {
 // run.
 std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun = false);
 
+// "3 files were already on the computer, so they stay in the camera folder"; empty when none was.
+std::string AlreadyThereText(const TransferReport& report);
+
 // "14 other files stay in the camera folder (.cr2 ×10, .mp4 ×4)"; empty when the pass left none.
 std::string LeftBehindText(const TransferReport& report);
 
@@ -136,6 +139,9 @@ struct PassOptions {
     bool recursive = false;
     DateSource dateSource = DateSource::FileTime;
     Compression compression = Compression::Standard;
+    // A file whose very content is already in the destination (byte for byte) is not moved again: it stays
+    // in the camera folder (Outcome::AlreadyThere). The move pass only.
+    bool skipImported = false;
     // Where a real pass records what it does to each file (ImportLog.h); none: it records nothing. A pass
     // whose log can't be written does nothing at all (report.problem says why).
     ImportLog* log = nullptr;

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <regex>
+
 #include "app/DialogForm.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
+#include "transfer/ImportLog.h"
+#include "transfer/MovePass.h"
 
 using namespace testsupport;
 
@@ -235,6 +240,46 @@ TEST_F(WindowTest, BrowseButtonsStartAtTheBoxsFolderAndAskToSaveTheChoice) {
         EXPECT_EQ(SettingsFile(settingsPath).Read("fromdir") + " " + SettingsFile(settingsPath).Read("todir"),
                   stored);
     }
+}
+
+// The window menu's entries of the import log: the last transfer shown, undone after a Yes (and not after a
+// No), both off while a pass runs.
+TEST_F(WindowTest, TheWindowMenuShowsAndUndoesTheLastTransfer) {
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir / "state"));
+    MakeFolder(dir / "cam");
+    MakeFolder(dir / "to");
+    WriteFile(dir / "cam/A.JPG", "a");
+    std::string problem;
+    auto log = transfer::ImportLog::Open(transfer::ImportLogFolder(), &problem);
+    transfer::PlainNamingInputs inputs;
+    transfer::PassOptions options;
+    options.log = &*log;
+    transfer::MovePass(dir / "cam", dir / "to", transfer::kNameNothing, inputs, SettingsFile(settingsPath),
+                       options);
+    log.reset();
+    Open();
+    const auto entry = [&](const char* name) { return window->findChild<QAction*>(name); };
+    entry("showLastTransfer")->trigger();
+    entry("undoLastTransfer")->trigger();
+    prompts.answer = "yes";
+    entry("undoLastTransfer")->trigger();
+    entry("undoLastTransfer")->trigger();
+    const std::string moved = " from " + dir / "cam to " + dir / "to",
+                      back = " from " + dir / "to to " + dir / "cam";
+    const std::string undo =
+        "Undo the transfer of T?\n\n1 file goes back" + back + ", where their old names are free.?\n";
+    EXPECT_EQ(std::regex_replace(prompts.Asked(), std::regex("[-0-9]{10}T[:0-9]{8}Z"), "T"),
+              "The transfer of T moved 1 of 1 file" + moved + ".\n\nA.JPG -> A.jpg\n" + undo + undo +
+                  "1 of 1 file went back to their old names.\n\nThe running number is not wound back.\n"
+                  "There is no transfer to undo.\n");
+    EXPECT_EQ(ListNames(dir / "cam"), std::vector<std::string>{"A.JPG"});
+    Click("IDOK");
+    EXPECT_FALSE(entry("showLastTransfer")->isEnabled() || entry("undoLastTransfer")->isEnabled());
+    released = 3;
+    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_TRUE(entry("showLastTransfer")->isEnabled() && entry("undoLastTransfer")->isEnabled());
+    qputenv("XDG_STATE_HOME", state);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The import log and undo through the built tovaro-cli: each row a script run in a fresh folder (its log in
-// ./state), with what it prints, the folder's path and transfer ids left out. t: a transfer from cam to
-// ${TO:-dest} that prints only its warnings and status; u: an undo.
+// The import log, undo and skipping what is already on the computer, through the built tovaro-cli: each row a
+// script run in a fresh folder (its log in ./state), with what it prints, the folder's path and transfer ids
+// left out. t: a transfer from cam to ${TO:-dest} that prints only its warnings and status; u: an undo; s: a
+// transfer with --skip-imported.
 #include <gtest/gtest.h>
 #include <string>
 
@@ -11,9 +12,10 @@ using namespace testsupport;
 namespace {
 
 const std::string kUndid = "Undid transfer ID: ";
+const std::string kAlready = "1 file was already on the computer, so it stays in the camera folder.\n";
 const std::string kNotWound = " The running number is not wound back.\nstatus ";
 
-TEST(CliHistory, UndoPutsBackWhatTheLogRecorded) {
+TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
     TempDir shm("/dev/shm");  // another file system, where there is one
     const struct {
         std::string script;
@@ -45,6 +47,16 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecorded) {
          "was "
          "moved\nstatus 1\nA.JPG\nstatus 0\ntovaro-cli: nothing was undone: a transfer is running: undo once "
          "it has finished\nA.jpg\n"},
+        {"mk A B; cp cam/* .; t --text x; cp A.JPG B.JPG cam; echo more >>'dest/B -x.jpg'; echo C "
+         ">cam/C.JPG; "
+         "s --text x; s --text y; ls cam",
+         "status 0\nA.JPG -> A -x.jpg: already there (identical)\nB.JPG -> B -x.jpg: not moved: a file with "
+         "that "
+         "name already exists\nC.JPG -> C -x.jpg\nMoved 1 of 3 files. 1 not moved. " +
+             kAlready + "status 1\n" +
+             "A.JPG -> A -y.jpg: already on the computer as dest/A -x.jpg\nB.JPG -> B -y.jpg\nMoved 1 of 2 "
+             "files. " +
+             kAlready + "status 0\nA.JPG\n"},
     };
     for (const auto& row : rows) {
         TempDir dir;
@@ -56,7 +68,9 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecorded) {
             "mk() { for n; do echo \"$n\" >\"cam/$n.JPG\"; done; }; "
             "t() { \"$CLI\" --from cam --to \"${TO:-dest}\" --settings s.ini \"$@\" 2>&1 >/dev/null | plain; "
             "echo status ${PIPESTATUS[0]}; }; "
-            "u() { tovaro-cli --undo; echo status $?; }; " +
+            "u() { tovaro-cli --undo; echo status $?; }; "
+            "s() { tovaro-cli --from cam --to dest --settings s.ini --skip-imported \"$@\"; echo status $?; "
+            "}; " +
             row.script;
         std::string out;
         RunCommand("cd " + ShellQuote(dir.Path()) + " && CLI=" + ShellQuote(TOVARO_CLI_PATH) +
