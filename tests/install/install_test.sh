@@ -28,7 +28,7 @@ ini=$work/home/.config/tovaro/tovaro.ini
 # nobody, or where the test is not root, this user with the programs' folder made read-only.
 root=$([ "$(id -u)" = 0 ] && echo 1)
 user=${root:+setpriv --reuid=65534 --regid=65534 --clear-groups}
-as_user() { $user env -u XDG_CONFIG_HOME HOME="$work/home" "$@"; }
+as_user() { $user env -u XDG_CONFIG_HOME -u XDG_STATE_HOME HOME="$work/home" "$@"; }
 # cli NAME COUNTER ARGS...: tovaro-cli moves the camera folder's picture into the user's folder as NAME, and
 # the user's settings then hold counter=COUNTER.
 cli() {
