@@ -94,6 +94,9 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
         if (started.copy && leadsGroup) {
             // The files that travel with it go only once it is safely in place: its copy is completed alone.
+            if (recorder) {
+                recorder->Flush();  // its record is on the disk before its source goes
+            }
             platform::CrossCopyBatch alone;
             alone.Add(std::move(*started.copy));
             started.result = alone.Complete().front();
