@@ -131,7 +131,7 @@ std::string Summary(const transfer::TransferReport& report, const CliOptions& op
                               ? "Dry run: " + moved + " would be " + verb + "; nothing was changed."
                               : std::string(options.zip ? "Archived " : "Moved ") + moved + ".";
     if (const size_t there = report.Done() - report.Moved(); there > 0) {
-        summary += " " + std::to_string(there) + " already there (identical).";
+        summary += " " + std::to_string(there) + " already on the computer.";
     }
     if (report.Failed() > 0 && !options.dryRun) {
         summary += " " + std::to_string(report.Failed()) + " not " + verb + ".";
