@@ -1,6 +1,7 @@
 #include "app/PhotoMoverDlg.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include "app/AboutDlg.h"
 #include "app/DialogForm.h"
 #include "app/HistoryMenu.h"
+#include "app/PreviewDlg.h"
 #include "app/UserPrompts.h"
 #include "folderpicker/NarrowText.h"
 #include "platform/ExecutablePath.h"
@@ -181,6 +183,10 @@ void CPhotoMoverDlg::CreateSystemMenu() {
     m_systemMenu->setObjectName(QStringLiteral("systemMenu"));
     m_systemMenu->addAction(QStringLiteral("&Close"))->setData(SC_CLOSE);
     m_systemMenu->addSeparator();
+    m_previewEntry = m_systemMenu->addAction(QStringLiteral("&Preview..."));
+    m_previewEntry->setObjectName(QStringLiteral("previewEntry"));
+    m_previewEntry->setShortcut(QKeySequence(Qt::Key_F5));  // shown in the menu; the window takes the key
+    connect(m_previewEntry, &QAction::triggered, this, &CPhotoMoverDlg::OnPreview);
     m_history = new HistoryMenu(*m_systemMenu, *this, *m_prompts, m_appName);
     connect(m_systemMenu, &QMenu::triggered, this,
             [this](QAction* entry) { OnSysCommand(entry->data().toUInt(), 0); });
@@ -231,6 +237,13 @@ void CPhotoMoverDlg::contextMenuEvent(QContextMenuEvent* event) {
 void CPhotoMoverDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
         OnCommand(ID_HELP, kClicked);
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+        if (!Transferring()) {
+            OnPreview();
+        }
         event->accept();
         return;
     }
@@ -328,7 +341,11 @@ bool CPhotoMoverDlg::OnCommand(int id, Notification notification) {
     if (!Transferring()) {
         ApplyEnablingRules(id, notification);
     }
-    return HandleCommand(id, notification);
+    const bool handled = HandleCommand(id, notification);
+    if (notification == kClicked || notification == kChange) {
+        RefreshPreview();
+    }
+    return handled;
 }
 
 void CPhotoMoverDlg::ApplyEnablingRules(int id, Notification notification) {
@@ -416,29 +433,51 @@ void CPhotoMoverDlg::OnOK() {
     if (Transferring()) {
         return;  // one pass at a time
     }
+    if (ReadFormForTransfer()) {
+        StartTransfer(std::nullopt);
+    }
+}
+
+// OK's checks of the form: false, after a box that says why, when no transfer can run.
+bool CPhotoMoverDlg::ReadFormForTransfer() {
     if (!UpdateData(true)) {
         MessageBox("Failed to resolve all Variables", kBoxOk);
-        return;
+        return false;
     }
     if (m_strFromDir.empty()) {
         MessageBox("Please locate the directory for the camera.", kBoxOk | kBoxIconExclamation);
-        return;
+        return false;
     }
     if (m_strToDir.empty()) {
         MessageBox("Please locate the directory to move the images to.", kBoxOk | kBoxIconExclamation);
-        return;
+        return false;
     }
-    m_strStatus = kWorking;
-    UpdateData(false);
+    return true;
+}
 
-    m_runArchives = IsChecked(IDC_SEND_TO_ZIP);
+// The pass the form asks for, as last read.
+RunRequest CPhotoMoverDlg::RequestFromForm() const {
     const transfer::PlainNamingInputs values = NamingValuesOf(*m_form);
     // A number box that still shows the saved counter lets the pass take the counter afresh: another pass,
     // here or in another copy of the program, may have moved it on meanwhile.
-    const bool fromSavedCounter = values.numberText == m_savedCounter;
-    m_run = std::make_unique<TransferRun>(RunRequest{m_runArchives ? m_passes.archive : m_passes.move,
-                                                     ExpandHome(m_strFromDir), ExpandHome(m_strToDir),
-                                                     m_nNameOption, values, m_settings, fromSavedCounter});
+    RunRequest request;
+    request.pass = IsChecked(IDC_SEND_TO_ZIP) ? m_passes.archive : m_passes.move;
+    request.fromDir = ExpandHome(m_strFromDir);
+    request.toDir = ExpandHome(m_strToDir);
+    request.option = m_nNameOption;
+    request.inputs = values;
+    request.settings = m_settings;
+    request.numberFromSavedCounter = values.numberText == m_savedCounter;
+    return request;
+}
+
+void CPhotoMoverDlg::StartTransfer(std::optional<std::set<std::string>> onlyListed) {
+    m_strStatus = kWorking;
+    UpdateData(false);
+    m_runArchives = IsChecked(IDC_SEND_TO_ZIP);
+    RunRequest request = RequestFromForm();
+    request.onlyListed = std::move(onlyListed);
+    m_run = std::make_unique<TransferRun>(std::move(request));
     connect(m_run.get(), &TransferRun::progress, this, &CPhotoMoverDlg::OnPassProgress, Qt::QueuedConnection);
     connect(
         m_run.get(), &TransferRun::numberChanged, this,
@@ -451,6 +490,44 @@ void CPhotoMoverDlg::OnOK() {
     connect(m_run.get(), &TransferRun::finished, this, &CPhotoMoverDlg::OnPassFinished, Qt::QueuedConnection);
     LockForm(true);
     m_run->Start();
+}
+
+// The preview lists what OK would do with the form as it stands; it follows the form while it is open.
+void CPhotoMoverDlg::OnPreview() {
+    if (Transferring() || !ReadFormForTransfer()) {
+        return;
+    }
+    if (m_preview == nullptr) {
+        m_preview = new PreviewDlg(this);
+        connect(m_preview, &PreviewDlg::runRequested, this, &CPhotoMoverDlg::OnPreviewOk);
+    }
+    m_preview->List(RequestFromForm(), IsChecked(IDC_SEND_TO_ZIP));
+    m_preview->show();
+    m_preview->raise();
+}
+
+void CPhotoMoverDlg::RefreshPreview() {
+    if (m_preview != nullptr && m_preview->isVisible() && !Transferring() && UpdateData(true) &&
+        !m_strFromDir.empty() && !m_strToDir.empty()) {
+        m_preview->List(RequestFromForm(), IsChecked(IDC_SEND_TO_ZIP));
+    }
+}
+
+// OK in the preview runs the transfer it listed, and only the files it listed. When another transfer has
+// moved the running number on meanwhile, the names listed would not be the ones given: the number box takes
+// the counter as it is now, and the preview lists again first.
+void CPhotoMoverDlg::OnPreviewOk() {
+    if (Transferring() || !m_preview->Complete() || !ReadFormForTransfer()) {
+        return;
+    }
+    if (RequestFromForm().numberFromSavedCounter &&
+        m_settings.Read("counter") != m_preview->NumberListedFrom()) {
+        OnAppendNumber();
+        RefreshPreview();
+        return;
+    }
+    m_preview->hide();
+    StartTransfer(m_preview->Listed());
 }
 
 void CPhotoMoverDlg::OnPassProgress(qulonglong handled, qulonglong total) {
@@ -484,6 +561,7 @@ void CPhotoMoverDlg::LockForm(bool locked) {
         }
     }
     m_history->SetEnabled(!locked);
+    m_previewEntry->setEnabled(!locked);
     const auto& controls = m_form->Template().controls;
     for (size_t i = 0; i < controls.size(); ++i) {
         const int id = controls[i].id;

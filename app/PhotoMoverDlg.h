@@ -8,12 +8,16 @@
 #include <QIcon>
 #include <QPointer>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "app/TransferRun.h"
 
 class DialogForm;
 class HistoryMenu;
+class PreviewDlg;
+class QAction;
 class QLineEdit;
 class QAbstractButton;
 class QMenu;
@@ -65,6 +69,7 @@ class CPhotoMoverDlg : public QDialog {
     void OnAppendNumber();
     void OnOK();
     void OnCancel();
+    void OnPreview();  // "Preview..." in the window menu, and F5
     void OnDestroy();
 
     void showEvent(QShowEvent* event) override;
@@ -73,6 +78,12 @@ class CPhotoMoverDlg : public QDialog {
 
   private:
     bool Transferring() const { return m_run != nullptr; }
+    bool ReadFormForTransfer();
+    RunRequest RequestFromForm() const;
+    // Runs the pass the form asks for; with `onlyListed`, on only those files (see transfer::PassOptions).
+    void StartTransfer(std::optional<std::set<std::string>> onlyListed);
+    void RefreshPreview();
+    void OnPreviewOk();
     void ApplyEnablingRules(int id, Notification notification);
     void OnPassProgress(qulonglong handled, qulonglong total);
     void OnPassFinished();
@@ -112,7 +123,9 @@ class CPhotoMoverDlg : public QDialog {
 
     std::unique_ptr<DialogForm> m_form;
     QMenu* m_systemMenu = nullptr;
-    HistoryMenu* m_history = nullptr;  // entries of the window menu, owned by it
+    HistoryMenu* m_history = nullptr;
+    QAction* m_previewEntry = nullptr;
+    PreviewDlg* m_preview = nullptr;  // made when first asked for  // entries of the window menu, owned by it
     TransferPasses m_passes;
     std::unique_ptr<TransferRun> m_run;  // the pass that runs now
     std::string m_savedCounter;          // the counter as the number box last showed it from the settings

@@ -47,14 +47,18 @@ void TransferRun::Run() {
             emit finished();
             return;
         }
+        options.dryRun = m_request.dryRun;
+        options.onlyListed = m_request.onlyListed ? &*m_request.onlyListed : nullptr;
         // What the pass does goes into the import log, so that it can be undone: without one it does not run.
-        std::optional<transfer::ImportLog> log =
-            transfer::ImportLog::Open(transfer::ImportLogFolder(), &m_report.problem);
-        if (!log) {
+        std::optional<transfer::ImportLog> log;
+        if (!options.dryRun) {
+            log = transfer::ImportLog::Open(transfer::ImportLogFolder(), &m_report.problem);
+        }
+        if (!log && !options.dryRun) {
             emit finished();
             return;
         }
-        options.log = &*log;
+        options.log = log ? &*log : nullptr;
         options.onProgress = [this](size_t handled, size_t total) { emit progress(handled, total); };
         m_report = m_request.pass(m_request.fromDir, m_request.toDir, m_request.option, inputs,
                                   m_request.settings, options);

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -30,7 +32,9 @@ struct RunRequest {
     transfer::NameOption option = transfer::kNameNothing;
     transfer::PlainNamingInputs inputs;
     SettingsFile settings;
-    bool numberFromSavedCounter = false;  // see transfer::PassOptions
+    bool numberFromSavedCounter = false;              // see transfer::PassOptions
+    bool dryRun = false;                              // list what the pass would do, and change nothing
+    std::optional<std::set<std::string>> onlyListed;  // see transfer::PassOptions; none: every file
 };
 
 class TransferRun : public QObject {

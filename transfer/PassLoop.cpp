@@ -1,5 +1,9 @@
 #include "transfer/PassLoop.h"
 
+#include <map>
+#include <set>
+#include <vector>
+
 #include "platform/File.h"
 #include "platform/Path.h"
 #include "settings/SettingsFile.h"
@@ -14,16 +18,38 @@ std::string CounterError(const SettingsFile& settings) {
                         : "the running number could not be saved in " + path;
 }
 
+// Takes out of the plan the files a preview did not list: they appeared since, and stay.
+void KeepToListed(const std::set<std::string>& listed, TransferPlan& plan,
+                  std::vector<TransferItem>& appeared) {
+    std::vector<PlannedFile> kept;
+    std::map<size_t, size_t> leads;  // a group's first file before, and now
+    for (PlannedFile& file : plan.files) {
+        if (!listed.contains(file.item.oldName)) {
+            file.item.outcome = Outcome::Kept;
+            file.item.reason = "it appeared after the preview, so it was not taken";
+            appeared.push_back(std::move(file.item));
+            continue;
+        }
+        file.lead = leads.try_emplace(file.lead, kept.size()).first->second;
+        kept.push_back(std::move(file));
+    }
+    plan.files = std::move(kept);
+}
+
 }  // namespace
 
 void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step, TransferReport& report,
                  const std::function<void()>& afterEachFile) {
     const PassOptions& options = request.options;
     TransferPlan plan = ListTransfer(request, kind);
+    std::vector<TransferItem> appeared;
+    if (options.onlyListed != nullptr) {
+        KeepToListed(*options.onlyListed, plan, appeared);
+    }
     report.problem = plan.problem;
     report.leftBehind = plan.leftBehind;
     report.unread = plan.unread;
-    report.met = plan.files.size();
+    report.met = plan.files.size() + appeared.size();
     const auto tellNotice = [&] {
         report.notice += (report.notice.empty() || plan.notice.empty() ? "" : " ") + plan.notice;
     };
@@ -87,6 +113,7 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
     if (!options.dryRun && !counter.Finish(request.inputs) && report.counterError.empty()) {
         report.counterError = CounterError(request.settings);
     }
+    report.items.insert(report.items.end(), appeared.begin(), appeared.end());
 }
 
 }  // namespace transfer

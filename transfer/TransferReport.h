@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -145,6 +146,9 @@ struct PassOptions {
     // Where a real pass records what it does to each file (ImportLog.h); none: it records nothing. A pass
     // whose log can't be written does nothing at all (report.problem says why).
     ImportLog* log = nullptr;
+    // The files a preview listed (paths below the camera folder): the transfer takes only those, under the
+    // names the preview showed; a file that appeared since stays, and takes no number. None: every file.
+    const std::set<std::string>* onlyListed = nullptr;
 };
 
 }  // namespace transfer

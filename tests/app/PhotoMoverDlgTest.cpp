@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
+#include <QTreeWidget>
 #include <regex>
 
 #include "app/DialogForm.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
+#include "transfer/ArchivePass.h"
 #include "transfer/ImportLog.h"
 #include "transfer/MovePass.h"
 
@@ -280,6 +283,46 @@ TEST_F(WindowTest, TheWindowMenuShowsAndUndoesTheLastTransfer) {
     EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
     EXPECT_TRUE(entry("showLastTransfer")->isEnabled() && entry("undoLastTransfer")->isEnabled());
     qputenv("XDG_STATE_HOME", state);
+}
+
+// The preview (F5) lists what OK would do in the transfer's own words, anew as an option changes; its OK runs
+// just what it listed: a file that appeared meanwhile stays.
+TEST_F(WindowTest, PreviewListsWhatOkWouldDoAndItsOkRunsJustThat) {
+    MakeFolder(dir / "cam");
+    MakeFolder(dir / "to");
+    WriteFile(dir / "cam/A.JPG", "a");
+    WriteFile(dir / "cam/B.JPG", "b");
+    WriteFile(dir / "to/B.jpg", "another");
+    WriteFile(settingsPath, "[settings]\nfromdir=" + dir / "cam\ntodir=" + dir / "to\ncounter=41\n");
+    window = std::make_unique<CPhotoMoverDlg>(TransferPasses{transfer::MovePass, transfer::ArchivePass},
+                                              SettingsFile(settingsPath), &prompts);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    const auto listed = [&] {
+        QWidget* ok = window->findChild<QWidget*>("previewOk");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ok->isEnabled(); }));
+        QString rows;
+        auto* list = window->findChild<QTreeWidget*>("previewList");
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            for (int column = 0; column < 3; ++column) {
+                rows += list->topLevelItem(i)->text(column) + (column < 2 ? " " : "|");
+            }
+        }
+        return rows + window->findChild<QLabel*>("previewCount")->text();
+    };
+    EXPECT_EQ(listed(),
+              "A.JPG A.jpg moved|B.JPG B.jpg would not be moved: a file with that name already exists|1 of 2 "
+              "files would be moved. 1 would stay.");
+    Click("IDC_APPEND_NUMBER");
+    EXPECT_EQ(listed(), "A.JPG A -41.jpg moved|B.JPG B -42.jpg moved|2 of 2 files would be moved.");
+    WriteFile(dir / "cam/0.JPG", "came later, first in name order");
+    QTest::mouseClick(window->findChild<QWidget*>("previewOk"), Qt::LeftButton);
+    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_EQ(ListNames(dir / "to"), (std::vector<std::string>{"A -41.jpg", "B -42.jpg", "B.jpg"}));
+    EXPECT_EQ(ListNames(dir / "cam"), std::vector<std::string>{"0.JPG"});
+    EXPECT_NE(prompts.Asked().find("0.JPG: it appeared after the preview, so it was not taken"),
+              std::string::npos);
 }
 
 }  // namespace
