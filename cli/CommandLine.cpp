@@ -346,11 +346,12 @@ std::string HelpText() {
         "\n"
         "Exit status: 0 when every file taken was moved (archived) or is already there,\n"
         "or with --undo went back (files not taken, such as other kinds, may still be in\n"
-        "the camera folder: 0 does not mean it is empty); 1 when any stayed, a folder or\n"
-        "entry could not be read, the running number could not be kept, the import log\n"
-        "could not be written or the report could not be written; 2 for a usage error;\n"
-        "130 when stopped by Ctrl-C, and 128 + N for another signal N that stops it (143\n"
-        "for SIGTERM, 129 for SIGHUP).\n";
+        "the camera folder: 0\n"
+        "does not mean it is empty); 1 when any stayed, a folder or entry could not be\n"
+        "read, the running number could not be kept, the import log could not be\n"
+        "written or the report could not be written; 2 for a usage error;\n"
+        "130 when stopped by Ctrl-C, and 128 + N for another signal N that stops it\n"
+        "(143 for SIGTERM, 129 for SIGHUP).\n";
     return text;
 }
 
