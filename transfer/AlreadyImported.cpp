@@ -35,8 +35,16 @@ void ImportedFiles::Gather() {
     const auto records = m_logPath.empty() ? std::nullopt : ReadImportLog(m_logPath);
     const std::string below = AbsolutePath(m_toDir) + "/";
     for (const LogRecord& r : records.value_or(std::vector<LogRecord>())) {
-        if (r.event == "done" && r.archive.empty() && r.newPath.starts_with(below)) {
-            add(r.newPath, r.size);
+        // Only what is still there as it was put there: a log of many transfers into one folder must not
+        // make every file compare with a crowd of names long gone.
+        if (r.event == "done" && r.archive.empty() && r.newPath.starts_with(below) &&
+            !seen.contains(r.newPath)) {
+            const auto info = platform::InfoOfPath(r.newPath, /*followLinks=*/false);
+            if (info && info->IsRegular() && info->size == r.size) {
+                add(r.newPath, r.size);
+            } else {
+                seen.insert(r.newPath);
+            }
         }
     }
 }
