@@ -4,11 +4,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <algorithm>
+#include <map>
 
 #include "app/AboutDlg.h"
 #include "app/DialogForm.h"
@@ -17,6 +18,7 @@
 #include "app/UserPrompts.h"
 #include "folderpicker/NarrowText.h"
 #include "platform/ExecutablePath.h"
+#include "platform/Path.h"
 #include "resources/AppResources.h"
 #include "resources/Forms.h"
 #include "resources/ResourceIds.h"
@@ -40,15 +42,6 @@ transfer::PlainNamingInputs NamingValuesOf(const DialogForm& form) {
     return values;
 }
 
-// A folder as a shell would take it: a leading "~/", or a lone "~", stands for the home folder. So the "~"
-// that the boxes show on a first start is a real place.
-std::string ExpandHome(const std::string& folder) {
-    if (folder == "~" || folder.starts_with("~/")) {
-        return ToNarrow(QDir::homePath()) + folder.substr(1);
-    }
-    return folder;
-}
-
 // "2 of 5 files could not be moved:" and the first ten of them with the reason.
 std::string FailureText(const transfer::TransferReport& report, bool archived) {
     constexpr size_t kListed = 10;
@@ -68,9 +61,6 @@ std::string FailureText(const transfer::TransferReport& report, bool archived) {
         const bool copied = item.outcome == transfer::Outcome::CopyKept;
         text += "\n" + item.oldName + ": " + (copied ? transfer::OutcomeText(item, archived) : item.reason);
         ++listed;
-    }
-    if (report.cancelled && listed < kListed) {
-        text += "\n\nStopped on request: the files not yet handled stay in the camera folder.";
     }
     return text;
 }
@@ -407,7 +397,8 @@ void CPhotoMoverDlg::OnBrowseTo() {
 // The chosen folder goes into the box only; the field takes it over when OK reads the form.
 void CPhotoMoverDlg::OnBrowse(const std::string& title, int editId, const char* settingsKey) {
     const auto* edit = qobject_cast<const QLineEdit*>(GetDlgItem(editId));
-    const std::string path = m_prompts->ChooseFolder(this, title, ExpandHome(ToNarrow(edit->text())));
+    const std::string path =
+        m_prompts->ChooseFolder(this, title, platform::ExpandHome(ToNarrow(edit->text())));
     if (path.empty()) {
         return;
     }
@@ -418,6 +409,9 @@ void CPhotoMoverDlg::OnBrowse(const std::string& title, int editId, const char* 
         MessageBox(file.empty() ? "There is no settings file to save the location in."
                                 : "The location could not be saved in " + file + ".",
                    kBoxOk | kBoxIconExclamation);
+    }
+    if (const std::string copied = SettingsFile::TakeCopyNotice(); !copied.empty()) {
+        MessageBox(copied, kBoxOk);
     }
 }
 
@@ -462,8 +456,8 @@ RunRequest CPhotoMoverDlg::RequestFromForm() const {
     // here or in another copy of the program, may have moved it on meanwhile.
     RunRequest request;
     request.pass = IsChecked(IDC_SEND_TO_ZIP) ? m_passes.archive : m_passes.move;
-    request.fromDir = ExpandHome(m_strFromDir);
-    request.toDir = ExpandHome(m_strToDir);
+    request.fromDir = platform::ExpandHome(m_strFromDir);
+    request.toDir = platform::ExpandHome(m_strToDir);
     request.option = m_nNameOption;
     request.inputs = values;
     request.settings = m_settings;
@@ -475,6 +469,7 @@ void CPhotoMoverDlg::StartTransfer(std::optional<std::set<std::string>> onlyList
     m_strStatus = kWorking;
     UpdateData(false);
     m_runArchives = IsChecked(IDC_SEND_TO_ZIP);
+    m_passTotal = 0;
     RunRequest request = RequestFromForm();
     request.onlyListed = std::move(onlyListed);
     m_run = std::make_unique<TransferRun>(std::move(request));
@@ -532,6 +527,7 @@ void CPhotoMoverDlg::OnPreviewOk() {
 
 void CPhotoMoverDlg::OnPassProgress(qulonglong handled, qulonglong total) {
     if (Transferring()) {
+        m_passTotal = total;
         const std::string count = std::to_string(handled) + (total > 0 ? " of " + std::to_string(total) : "");
         SetStatus(std::string(kWorking) + " " + count + (m_run->Cancelled() ? ", stopping" : ""));
     }
@@ -542,12 +538,13 @@ void CPhotoMoverDlg::OnPassFinished() {
     m_run.reset();
     LockForm(false);
     if (m_closeAfterPass) {
+        ReportOutcome(report, m_runArchives, /*stopped=*/true);
         QDialog::reject();
         return;
     }
     m_strStatus = "Status: Finished Moving Files!";
     UpdateData(false);
-    ReportOutcome(report, m_runArchives);
+    ReportOutcome(report, m_runArchives, /*stopped=*/false);
 }
 
 // While a pass runs only Cancel and Help take input: nothing typed or clicked meanwhile may start another
@@ -583,8 +580,9 @@ void CPhotoMoverDlg::SetStatus(const std::string& status) {
     SetItemText(IDC_STATUS, status);
 }
 
-// Cancel during a pass stops it after the file in hand; the window closes once the pass has ended, so that
-// what the pass began (an archive of the pictures packed so far) is finished properly first.
+// Cancel during a pass stops it after the file in hand; the window stays until the pass has ended, so that
+// what the pass began (an archive of the pictures packed so far) is finished properly first and no one pulls
+// the card meanwhile; it then says what was done, and closes.
 void CPhotoMoverDlg::OnCancel() {
     if (!Transferring()) {
         QDialog::reject();
@@ -595,11 +593,22 @@ void CPhotoMoverDlg::OnCancel() {
     }
 }
 
-// "Finished" is said after every pass, so what went wrong must not go unnoticed: a pass that could not run,
-// files that could not be moved, files the pass does not take that stay in the camera folder (a user about
-// to format the card must not believe it empty), a running number that could not be kept. What the pass
-// did besides (an earlier archive kept under another name) is told as well.
-void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool archived) {
+// What a pass that the user stopped did: "Archived 33 of 150 pictures; the others are still in the camera
+// folder." `total` is the count the pass last gave with its progress.
+std::string StoppedText(const transfer::TransferReport& report, bool archived, size_t total) {
+    total = std::max(total, report.Taken());
+    std::string text = std::string(archived ? "Archived " : "Moved ") + std::to_string(report.Done()) +
+                       " of " + std::to_string(total) + (archived ? " pictures" : " files");
+    return text + (report.Done() < total ? "; the others are still in the camera folder." : ".");
+}
+
+// Nothing is said after a transfer that went as asked. A warning tells what needs the user's attention: a
+// pass that could not run, files that could not be moved, files of the kinds a camera writes that stay in the
+// camera folder (a user about to clear the card must not believe it empty), a running number that could not
+// be kept. What is only worth knowing comes as a note, without the warning's icon: the videos that the
+// archive leaves by design and files of other kinds, an earlier archive kept under another name. After a
+// stop, what was done comes first.
+void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool archived, bool stopped) {
     std::string text;
     bool warn = false;
     const auto add = [&text, &warn](const std::string& paragraph, bool warning) {
@@ -608,6 +617,9 @@ void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool 
             warn = warn || warning;
         }
     };
+    if (stopped) {
+        add(StoppedText(report, archived, m_passTotal), false);
+    }
     if (!report.problem.empty()) {
         add(Sentence(std::string(archived ? "nothing was archived: " : "nothing was moved: ") +
                      report.problem),
@@ -617,11 +629,18 @@ void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool 
     for (const std::string& unread : report.unread) {
         add(Sentence(unread), true);
     }
-    add(Sentence(transfer::LeftBehindText(report)), true);
+    std::map<std::string, size_t> onTheCard, byDesign;
+    for (const auto& [kind, count] : report.leftBehind) {
+        const bool kept = transfer::IsCameraKind(kind) && !(archived && transfer::IsVideoKind(kind));
+        (kept ? onTheCard : byDesign)[kind] += count;
+    }
+    add(Sentence(transfer::LeftBehindText(onTheCard)), true);
+    add(Sentence(transfer::LeftBehindText(byDesign)), false);
     add(Sentence(report.counterError), true);
     add(Sentence(report.logError), true);
     add(Sentence(transfer::AlreadyThereText(report)), false);
     add(report.notice, false);
+    add(SettingsFile::TakeCopyNotice(), false);
     if (!text.empty()) {
         MessageBox(text, warn ? kBoxOk | kBoxIconExclamation : kBoxOk);
     }

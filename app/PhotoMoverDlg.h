@@ -97,7 +97,7 @@ class CPhotoMoverDlg : public QDialog {
     bool IsChecked(int id) const;
     void SetItemText(int id, const std::string& text);
     int MessageBox(const std::string& text, unsigned style);
-    void ReportOutcome(const transfer::TransferReport& report, bool archived);
+    void ReportOutcome(const transfer::TransferReport& report, bool archived, bool stopped);
 
     // Data exchange steps: attach a control, the option of a radio group, the text of a control.
     template <typename Control>
@@ -131,6 +131,7 @@ class CPhotoMoverDlg : public QDialog {
     std::string m_savedCounter;          // the counter as the number box last showed it from the settings
     bool m_runArchives = false;          // it is the archive pass
     bool m_closeAfterPass = false;       // Cancel came during the pass
+    size_t m_passTotal = 0;              // the files the pass takes, as its progress last said
     QPointer<QWidget> m_focusBeforePass;
     SettingsFile m_settings;
     std::unique_ptr<UserPrompts> m_ownPrompts;

@@ -1,8 +1,7 @@
-// The window program. It takes no arguments: whatever is given is ignored (Qt still reads its own options,
-// such as -platform).
+// The window program. It takes no arguments: whatever is given is ignored, Qt's own options (-reverse,
+// -platform, -style) too, so that no word on the command line changes the window.
 #include <QApplication>
 #include <cstdio>
-#include <string_view>
 
 #include "app/PhotoMoverApp.h"
 #include "transfer/ArchivePass.h"
@@ -12,14 +11,9 @@ namespace {
 
 // Whether the window system Qt is about to use has a display to show windows on. Qt itself would abort
 // without one, advising to reinstall the program. Platforms other than X11 and Wayland (offscreen, a VNC
-// server) need no display.
-bool HasDisplay(int argc, char** argv) {
-    QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string_view(argv[i]) == "-platform") {
-            platforms = QString::fromLocal8Bit(argv[i + 1]);
-        }
-    }
+// server) need no display. Qt is given no arguments, so only the environment chooses the platform.
+bool HasDisplay() {
+    const QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
     const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (platforms.isEmpty()) {
@@ -38,11 +32,14 @@ bool HasDisplay(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!HasDisplay(argc, argv)) {
+    if (!HasDisplay()) {
         std::fputs("no display: use tovaro-cli, or run tovaro on a desktop\n", stderr);
         return 1;
     }
-    QApplication application(argc, argv);
+    // Only the program's name: Qt keeps the count and the list for the application's whole life.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication application(qtArgc, qtArgv);
     // The one application object lives in main rather than as a global: Qt allows no widget before the
     // QApplication exists and none after it is gone, and the application object owns the help window.
     CPhotoMoverApp theApp(TransferPasses{&transfer::MovePass, &transfer::ArchivePass});

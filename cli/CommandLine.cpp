@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Path.h"
+
 namespace cli {
 namespace {
 
@@ -38,11 +40,13 @@ std::string SetNaming(Parsing& p, transfer::NameOption option) {
     return {};
 }
 
+// "~/..." is the home folder's, as in the shell, which leaves it alone in --to=~/...; a lone "~" stays a
+// folder of that name.
 std::string SetFolder(std::string& folder, std::string_view option, const std::string& value) {
     if (value.empty()) {
         return "the folder after " + std::string(option) + " is empty";
     }
-    folder = value;
+    folder = platform::ExpandHome(value);
     return {};
 }
 
@@ -57,6 +61,7 @@ std::string SetExtensions(std::optional<std::vector<std::string>>& into, std::st
 }
 
 // To add an option, add a field to CliOptions and a row here; the parser and the help text follow the table.
+// The help starts at column 26: at most 54 characters a line keeps it within 80 columns.
 const std::array kOptions =
     {
         OptionSpec{"--from", Values::One, "DIR", "the camera folder",
@@ -132,20 +137,23 @@ const std::array kOptions =
                        return std::string();
                    }},
         OptionSpec{"--move-extensions", Values::One, "LIST",
-                   "\nthe extensions moved, such as \".jpg .cr2 .xmp .mp4\" (default: moveextensions=\n"
-                   "of the settings file, else .bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)",
+                   "the extensions moved, such as \".jpg .cr2 .xmp .mp4\"\n"
+                   "(default: moveextensions= of the settings file,\n"
+                   "else .bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv)",
                    [](Parsing& p, std::span<const std::string> v) {
                        return SetExtensions(p.options.moveExtensions, "--move-extensions", v[0]);
                    }},
         OptionSpec{"--zip-extensions", Values::One, "LIST",
-                   "\nthe extensions archived with --zip (default: zipextensions=, else\n"
-                   ".bmp .gif .jpeg .jpg)",
+                   "the extensions archived with --zip (default:\n"
+                   "zipextensions=, else .bmp .gif .jpeg .jpg)",
                    [](Parsing& p, std::span<const std::string> v) {
                        return SetExtensions(p.options.zipExtensions, "--zip-extensions", v[0]);
                    }},
         OptionSpec{"--recursive", Values::None, "",
-                   "take the files of the camera folder's subfolders too (a card's DCIM/100CANON,\n"
-                   "101CANON, ...), all into the one destination folder (as recurse=1 in the settings)",
+                   "take the files of the camera folder's subfolders too\n"
+                   "(a card's DCIM/100CANON, 101CANON, ...), all into\n"
+                   "the one destination folder (as recurse=1 in the\n"
+                   "settings)",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.recursive = true;
                        return std::string();
@@ -159,8 +167,10 @@ const std::array kOptions =
                        return std::string();
                    }},
         OptionSpec{"--date-from", Values::One, "capture|file",
-                   "\n--date takes the day the picture was taken, as the camera recorded it in the\n"
-                   "file (capture), or the file's own day (file; default: datesource=, else file)",
+                   "where --date takes the day from: when the picture was\n"
+                   "taken, as the camera recorded it in the file\n"
+                   "(capture), or the file's own day (file; default:\n"
+                   "datesource=, else file)",
                    [](Parsing& p, std::span<const std::string> v) {
                        if (v[0] != "capture" && v[0] != "file") {
                            return "--date-from takes capture or file, not \"" + v[0] + "\"";
@@ -170,7 +180,7 @@ const std::array kOptions =
                        return std::string();
                    }},
         OptionSpec{"--compression", Values::One, "fast|standard",
-                   "\nhow --zip compresses: standard is zlib's level 8 (the\n"
+                   "how --zip compresses: standard is zlib's level 8 (the\n"
                    "default: compression=, else standard); fast is several\n"
                    "times faster and, on photos, as small within a hair\n"
                    "(a little larger on compressible pictures such as BMP)",
@@ -303,8 +313,9 @@ std::string HelpText() {
         "Usage: tovaro-cli --from DIR --to DIR [--nothing | --text TEXT | --date |\n"
         "                  --number[=N] | --rename FIND NEW] [--zip] [--dry-run]\n"
         "                  [--quiet] [--settings FILE] [--move-extensions LIST]\n"
-        "                  [--zip-extensions LIST] [--recursive] [--date-from capture|file]\n"
-        "                  [--compression fast|standard] [--skip-imported]\n"
+        "                  [--zip-extensions LIST] [--recursive]\n"
+        "                  [--date-from capture|file] [--compression fast|standard]\n"
+        "                  [--skip-imported]\n"
         "       tovaro-cli --log | --undo | --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"
@@ -321,7 +332,12 @@ std::string HelpText() {
             left += spec.values == Values::OptionalInline ? "" : " ";
             left += spec.valueNames;
         }
-        left.resize(std::max(left.size() + 1, kColumn), ' ');
+        // An option too long for its column has its help on the lines below it.
+        if (left.size() >= kColumn) {
+            text += left + "\n";
+            left.clear();
+        }
+        left.resize(kColumn, ' ');
         std::string_view help = spec.help;
         for (size_t newline = help.find('\n'); newline != std::string_view::npos; newline = help.find('\n')) {
             text += left + std::string(help.substr(0, newline)) + "\n";
@@ -333,9 +349,11 @@ std::string HelpText() {
     text +=
         "\n"
         "Settings: the running number (and the window's saved folders) are kept in\n"
-        "tovaro.ini beside this program when its folder is not owned by root and the\n"
-        "file is there or you may write in the folder; otherwise in\n"
-        "$XDG_CONFIG_HOME/tovaro/tovaro.ini (by default ~/.config/tovaro/tovaro.ini).\n"
+        "tovaro.ini beside this program when it is there and you may write it, or when\n"
+        "it is not there and you may write in the program's folder (not one of root's);\n"
+        "otherwise in $XDG_CONFIG_HOME/tovaro/tovaro.ini (by default\n"
+        "~/.config/tovaro/tovaro.ini), which starts as a copy of the one beside the\n"
+        "program.\n"
         "\n"
         "Import log: every transfer records what it does to each file in\n"
         "$XDG_STATE_HOME/tovaro/imports.log (by default ~/.local/state/tovaro/), so that\n"

@@ -26,7 +26,7 @@ struct CliOptions {
     bool zip = false;                    // --zip: the archive pass instead of the move pass
     bool dryRun = false;
     bool quiet = false;
-    std::string settingsPath;  // --settings; empty: the usual settings file (SettingsFile::DefaultPathFor)
+    std::string settingsPath;  // --settings; empty: the usual settings file (SettingsFile::LocationFor)
     // Each overrides what the settings file says, when given.
     std::optional<std::vector<std::string>> moveExtensions;  // --move-extensions
     std::optional<std::vector<std::string>> zipExtensions;   // --zip-extensions

@@ -326,6 +326,9 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (!report.logError.empty()) {
         err << "tovaro-cli: warning: " << report.logError << "\n";
     }
+    if (const std::string copied = SettingsFile::TakeCopyNotice(); !copied.empty()) {
+        err << "tovaro-cli: " << copied << "\n";
+    }
     if (!options.quiet) {
         out << Summary(report, options) << "\n";
     }

@@ -181,6 +181,12 @@ FolderItemPtr CFolderDialog::Browse(const std::string& title, unsigned flags, co
     list->setOption(QFileDialog::DontUseNativeDialog);
     list->setFileMode(QFileDialog::Directory);
     list->setOption(QFileDialog::ShowDirsOnly);
+    // Labels and buttons worded as the main window's, with their mnemonics.
+    list->setLabelText(QFileDialog::LookIn, QStringLiteral("Look &In:"));
+    list->setLabelText(QFileDialog::FileName, QStringLiteral("&Folder:"));
+    list->setLabelText(QFileDialog::FileType, QStringLiteral("Files Of &Type:"));
+    list->setLabelText(QFileDialog::Accept, QStringLiteral("&OK"));
+    list->setLabelText(QFileDialog::Reject, QStringLiteral("&Cancel"));
     list->setDirectory(rootPath.isEmpty() ? QDir::homePath() : rootPath);
     if (rootPath.isEmpty()) {
         list->setSidebarUrls(list->sidebarUrls() + DriveUrls());

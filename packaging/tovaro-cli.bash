@@ -1,5 +1,5 @@
 # bash completion for tovaro-cli: its options, read from its own --help so that they are never out of date;
-# folders after --from and --to; files after --settings.
+# folders after --from and --to; files after --settings; capture and file after --date-from.
 _tovaro_cli() {
     local cur prev words cword split
     _init_completion -s || return
@@ -10,6 +10,10 @@ _tovaro_cli() {
         ;;
     --settings)
         _filedir
+        return
+        ;;
+    --date-from)
+        COMPREPLY=($(compgen -W 'capture file' -- "$cur"))
         return
         ;;
     --text | --rename | --number)

@@ -1,5 +1,9 @@
 #include "platform/Path.h"
 
+#include <pwd.h>
+#include <unistd.h>
+#include <cstdlib>
+
 namespace platform {
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -25,6 +29,18 @@ std::string FolderOf(std::string_view path) {
 std::string NameOf(std::string_view path) {
     const size_t slash = path.rfind('/');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string ExpandHome(const std::string& folder) {
+    if (!folder.starts_with("~/")) {
+        return folder;
+    }
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user != nullptr ? user->pw_dir : nullptr;
+    }
+    return home != nullptr ? home + folder.substr(1) : folder;
 }
 
 }  // namespace platform

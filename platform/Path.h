@@ -16,4 +16,9 @@ std::string FolderOf(std::string_view path);
 // The part after the last "/".
 std::string NameOf(std::string_view path);
 
+// A folder as a shell would take it: a leading "~/" stands for the home folder ($HOME, else the user's entry
+// in the password database). A lone "~" is left as it is: it is the settings file's mark of a folder never
+// saved, and a transfer must not take it for the home folder.
+std::string ExpandHome(const std::string& folder);
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
 #include "platform/Path.h"
+#include "platform/Sys.h"
 #include "platform/Text.h"
 
 namespace {
@@ -197,6 +199,52 @@ std::optional<std::string> CurrentText(const std::string& path) {
     return text;
 }
 
+// The unit a disk writes whole. Disks with larger sectors write 512-byte runs within them whole as well.
+constexpr size_t kSectorSize = 512;
+
+// A change made in the file itself: the bytes to write, and where.
+struct InPlace {
+    size_t offset = 0;
+    std::string bytes;
+};
+
+// How `value` goes into the file's text `old` in place, where a crash can't leave a torn file: over the old
+// value and the blanks after it, within one 512-byte sector (blanks fill what the new value leaves, and
+// reading drops them); or as the whole file, when that fits in one sector, which a disk writes whole (the
+// file never gets shorter: blanks after the value again). No value when neither is possible.
+std::optional<InPlace> InPlaceChange(const std::string& old, const std::string& key,
+                                     const std::string& value) {
+    if (const auto span = SettingsFile::LocateValue(old, key)) {
+        size_t length = span->length;
+        while (span->offset + length < old.size() && old[span->offset + length] == ' ') {
+            ++length;
+        }
+        if (value.size() <= length && length > 0 &&
+            span->offset / kSectorSize == (span->offset + length - 1) / kSectorSize) {
+            std::string bytes = value;
+            bytes.resize(length, ' ');
+            return InPlace{span->offset, std::move(bytes)};
+        }
+    }
+    std::string whole = WithValue(old, key, value);
+    if (whole.size() < old.size()) {
+        whole = WithValue(old, key, value + std::string(old.size() - whole.size(), ' '));
+    }
+    if (whole.size() > kSectorSize) {
+        return std::nullopt;
+    }
+    return InPlace{0, std::move(whole)};
+}
+
+// Changes the value in the file itself and waits for it to reach the disk, when the file still holds `old`.
+bool WriteInPlace(const std::string& path, const std::string& old, const std::string& key,
+                  const std::string& value) {
+    const std::optional<InPlace> change = InPlaceChange(old, key, value);
+    platform::File file = platform::File::OpenForReadWrite(platform::LinkTarget(path));
+    return change && file.IsOpen() && platform::ReadToEnd(file) == old &&
+           file.WriteAt(change->offset, change->bytes.data(), change->bytes.size()) && file.Sync();
+}
+
 // The settings file beside a program at `executablePath`.
 std::string BesideProgram(const std::string& executablePath) {
     const std::string name = platform::NameOf(executablePath);
@@ -224,23 +272,43 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The user's own settings file; empty when no home folder is known.
+std::string UserSettingsPath(const SettingsFile::UserFolders& user) {
+    std::optional<std::string> config = AbsoluteFolder(user.configHome);
+    if (!config) {
+        const std::optional<std::string> home = AbsoluteFolder(user.home);
+        if (!home) {
+            return {};
+        }
+        config = *home + "/.config";
+    }
+    return *config + "/tovaro/tovaro.ini";
+}
+
 // The rule applied to the running program. A folder whose owner can't be learnt counts as a system one, so
-// that nothing is written beside a program that might be shared.
-std::string DefaultPathOfThisProgram() {
+// that nothing is made beside a program that might be shared.
+SettingsFile::Location LocationOfThisProgram() {
     const std::string executable = platform::ExecutablePath();
     if (executable.empty()) {
         return {};
     }
     const std::string beside = BesideProgram(executable);
     const std::string folder = platform::FolderOf(beside);
+    const SettingsFile::UserFolders user{Environment("XDG_CONFIG_HOME"), Environment("HOME")};
     SettingsFile::ProgramFolder facts;
     const std::optional<platform::FileInfo> info = platform::InfoOfPath(folder);
     facts.rootOwned = !info || info->owner == 0;
     facts.writable = ::access(folder.c_str(), W_OK | X_OK) == 0;
-    facts.settingsExist = platform::InfoOfPath(beside).has_value();
-    return SettingsFile::DefaultPathFor(executable, facts,
-                                        {Environment("XDG_CONFIG_HOME"), Environment("HOME")});
+    const std::optional<platform::FileInfo> settings = platform::InfoOfPath(beside);
+    facts.settingsExist = settings.has_value();
+    facts.settingsMine = settings && (settings->owner == ::geteuid() || ::access(beside.c_str(), W_OK) == 0);
+    const std::string mine = UserSettingsPath(user);
+    facts.userFileExists = !mine.empty() && platform::InfoOfPath(mine).has_value();
+    return SettingsFile::LocationFor(executable, facts, user);
 }
+
+std::mutex g_noticeLock;
+std::string g_copyNotice;
 
 // Makes the missing folders on the way to the file (the user's configuration folder, on the first write),
 // for the user alone, as is usual for configuration.
@@ -263,19 +331,29 @@ bool MakeFoldersFor(const std::string& path) {
 
 SettingsFile::SettingsFile() = default;
 
-SettingsFile::SettingsFile(std::string path) : m_path(std::move(path)), m_explicit(true) {}
+SettingsFile::SettingsFile(std::string path)
+    : m_location{std::move(path), {}}, m_explicit(true), m_makeFolders(false) {}
+
+SettingsFile::SettingsFile(Location location) : m_location(std::move(location)), m_explicit(true) {}
+
+SettingsFile::Location SettingsFile::Where() const {
+    // Formed afresh for every call: nothing about the file is cached.
+    return m_explicit ? m_location : LocationOfThisProgram();
+}
 
 std::string SettingsFile::Path() const {
-    // Formed afresh for every call: nothing about the file is cached.
-    return m_explicit ? m_path : DefaultPathOfThisProgram();
+    return Where().path;
 }
 
 std::string SettingsFile::Read(const std::string& key) const {
-    const std::string path = Path();
-    if (path.empty()) {
-        return kMissing;
+    const Location where = Where();
+    std::optional<std::string> text;
+    if (!where.path.empty()) {
+        text = platform::ReadWholeFile(where.path);
     }
-    const std::optional<std::string> text = platform::ReadWholeFile(path);
+    if (!text && !where.copyOf.empty() && (where.path.empty() || errno == ENOENT)) {
+        text = platform::ReadWholeFile(where.copyOf);
+    }
     if (!text) {
         return kMissing;
     }
@@ -301,29 +379,29 @@ std::optional<SettingsFile::ValueSpan> SettingsFile::LocateValue(std::string_vie
     return ValueSpan{lineStart + parsed.valueStart, parsed.value.size()};
 }
 
-std::string SettingsFile::DefaultPathFor(const std::string& executablePath, const ProgramFolder& folder,
-                                         const UserFolders& user) {
+SettingsFile::Location SettingsFile::LocationFor(const std::string& executablePath,
+                                                 const ProgramFolder& folder, const UserFolders& user) {
     if (executablePath.empty()) {
         return {};
     }
-    if (!folder.rootOwned && (folder.settingsExist || folder.writable)) {
-        return BesideProgram(executablePath);
+    const std::string beside = BesideProgram(executablePath);
+    if (folder.settingsExist ? folder.settingsMine : !folder.rootOwned && folder.writable) {
+        return {beside, {}};
     }
-    std::optional<std::string> config = AbsoluteFolder(user.configHome);
-    if (!config) {
-        const std::optional<std::string> home = AbsoluteFolder(user.home);
-        if (!home) {
-            return {};
-        }
-        config = *home + "/.config";
-    }
-    return *config + "/tovaro/tovaro.ini";
+    const std::string mine = UserSettingsPath(user);
+    return {mine, folder.settingsExist && !folder.userFileExists ? beside : std::string()};
+}
+
+std::string SettingsFile::TakeCopyNotice() {
+    const std::lock_guard lock(g_noticeLock);
+    return std::exchange(g_copyNotice, {});
 }
 
 bool SettingsFile::Write(const std::string& key, const std::string& value) const {
-    const std::string path = Path();
+    const Location where = Where();
+    const std::string& path = where.path;
     if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value) ||
-        (!m_explicit && !MakeFoldersFor(path))) {
+        (m_makeFolders && !MakeFoldersFor(path))) {
         return false;
     }
     // A settings file that its owner made read-only is left as it is, even where the process could replace
@@ -333,10 +411,43 @@ bool SettingsFile::Write(const std::string& key, const std::string& value) const
         errno = EACCES;
         return false;
     }
-    const std::optional<std::string> old = CurrentText(path);
+    // The user's own file starts as a copy of the one beside the program, which stays as it is.
+    const bool copying = !info && !where.copyOf.empty();
+    const std::optional<std::string> old = CurrentText(copying ? where.copyOf : path);
     if (!old) {
         return false;
     }
     const std::string updated = WithValue(*old, key, value);
-    return updated == *old || platform::ReplaceFileContents(path, updated);
+    if (!copying && updated == *old) {
+        return true;
+    }
+    if (platform::ReplaceFileContents(path, updated)) {
+        if (copying) {
+            const std::lock_guard lock(g_noticeLock);
+            g_copyNotice = "Your settings are now kept in " + path + ", which starts as a copy of " +
+                           where.copyOf + " (you may not change that one).";
+        }
+        return true;
+    }
+    // A folder that takes no new file (a settings file carried along in a folder the user may not write):
+    // the file itself may still take the change.
+    return !copying && (errno == EACCES || errno == EPERM) && WriteInPlace(path, *old, key, value);
+}
+
+bool SettingsFile::CanStore(const std::string& key, size_t length) const {
+    const std::string path = platform::LinkTarget(Path());
+    if (path.empty() || !platform::File::OpenForReadWrite(path).IsOpen()) {
+        return true;  // not a file that only takes changes in place; a failed write is told as usual
+    }
+    std::string probe;
+    if (platform::File made = platform::CreateTemporaryBeside(path, &probe); made.IsOpen()) {
+        made.Close();
+        platform::Sys().unlink(probe.c_str());
+        return true;
+    }
+    if (errno != EACCES && errno != EPERM) {
+        return true;
+    }
+    const std::optional<std::string> old = CurrentText(path);
+    return old && InPlaceChange(*old, key, std::string(length, '0'));
 }

@@ -422,6 +422,14 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         return true;
     };
     RunPassLoop({camera, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report);
+    // With the camera folder as the destination, the listing met this pass's own archive: it is no file the
+    // user left behind.
+    const auto from = platform::InfoOfPath(camera);
+    const auto archiveFolder = platform::InfoOfPath(toFolder);
+    if (!archive.path.empty() && from && archiveFolder && from->IsSameFile(*archiveFolder) &&
+        report.leftBehind[".zip"]-- <= 1) {
+        report.leftBehind.erase(".zip");
+    }
 
     if (pool) {
         pool->Finish();  // also when stopped: the pictures handed over are few, and are finished

@@ -45,6 +45,15 @@ bool CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter, const std
     return true;
 }
 
+std::string CounterKeeper::WhyCannotKeep(size_t longest) const {
+    if (longest == 0 || m_settings.CanStore(kCounterKey, longest)) {
+        return {};
+    }
+    return "the running number could not be kept in " + m_settings.Path() +
+           ": its folder may not be written, and the file is too long for the longer numbers to be written "
+           "into it safely";
+}
+
 bool CounterKeeper::Keep(const NamingInputs& inputs, int32_t passNumber) {
     if (!inputs.IsNumberChecked()) {
         return true;

@@ -39,6 +39,11 @@ class CounterKeeper {
     bool Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
                const std::function<void()>& onWait = {});
 
+    // Once claimed: why numbers of up to `longest` characters, which the pass is about to hand out, could not
+    // be kept (a settings file whose folder takes no new file, where a longer number would not fit in
+    // place); "" when they can. The pass then hands out none.
+    std::string WhyCannotKeep(size_t longest) const;
+
     // After each taken file: keeps `passNumber` (the next number to use) as "counter" while Number is
     // checked, and does nothing otherwise. False when a due write failed; the file then still holds a whole
     // earlier version.

@@ -19,6 +19,12 @@ constexpr std::array kArchiveExtensions = {".bmp"sv, ".gif"sv, ".jpeg"sv, ".jpg"
 constexpr std::array kRawExtensions = {".arw"sv, ".cr2"sv, ".cr3"sv, ".dng"sv, ".nef"sv, ".nrw"sv,
                                        ".orf"sv, ".pef"sv, ".raf"sv, ".rw2"sv, ".srw"sv};
 
+// What cameras and phones write besides the default lists' kinds.
+constexpr std::array kOtherPictureExtensions = {".heic"sv, ".heif"sv, ".hif"sv,  ".png"sv,
+                                                ".tif"sv,  ".tiff"sv, ".webp"sv, ".avif"sv};
+constexpr std::array kVideoExtensions = {".avi"sv, ".mpg"sv, ".mpeg"sv, ".wmv"sv, ".mp4"sv,
+                                         ".mov"sv, ".mts"sv, ".m2ts"sv, ".3gp"sv, ".mkv"sv};
+
 constexpr std::string_view kSeparator = " -";
 
 std::string WithoutChars(std::string_view text, std::string_view unwanted) {
@@ -60,6 +66,15 @@ std::span<const std::string_view> RawExtensions() {
     return kRawExtensions;
 }
 
+bool IsVideoKind(std::string_view extension) {
+    return IsAccepted(extension, kVideoExtensions);
+}
+
+bool IsCameraKind(std::string_view extension) {
+    return IsAccepted(extension, kArchiveExtensions) || IsAccepted(extension, kOtherPictureExtensions) ||
+           IsAccepted(extension, kRawExtensions) || IsVideoKind(extension);
+}
+
 ExtensionList ParseExtensionList(std::string_view text) {
     ExtensionList list;
     constexpr std::string_view kBetween = " \t,";
@@ -91,6 +106,19 @@ bool IsAccepted(std::string_view extension, std::span<const std::string_view> ac
         }
     }
     return false;
+}
+
+bool ComesBeforeInNameOrder(std::string_view a, std::string_view b) {
+    const auto folded = [](char c) {
+        return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    };
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (folded(a[i]) != folded(b[i])) {
+            return folded(a[i]) < folded(b[i]);
+        }
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 std::string FileTitle(std::string_view name) {

@@ -54,6 +54,11 @@ std::span<const std::string_view> ArchiveExtensions();  // pictures only
 std::span<const std::string_view> RawExtensions();
 inline constexpr std::string_view kSidecarExtension = ".xmp";
 
+// Whether files of this kind (a lower-cased extension with its ".") are what cameras write: pictures, RAW
+// pictures, videos. A user about to clear a card must know of any left on it.
+bool IsCameraKind(std::string_view extension);
+bool IsVideoKind(std::string_view extension);
+
 // An extension list as a user writes it (".bmp .gif .JPEG .jpg"): entries separated by blanks or commas,
 // each with its leading ".", any letter case; the entries come out lower-cased, to compare with
 // SelectionExtension. An entry without its leading ".", one that is only ".", or one with a "/" in it is
@@ -70,6 +75,11 @@ std::string SelectionExtension(std::string_view name);
 
 // Whether `extension` (from SelectionExtension) is one of `accepted`.
 bool IsAccepted(std::string_view extension, std::span<const std::string_view> accepted);
+
+// The order in which a pass takes the entries of a folder: ASCII letters compared as upper case, every other
+// byte as it is, so "_" comes after the letters and b.jpg before C.jpg; names that differ only in letter case
+// by their bytes. It is the order a camera's card lists them in, whatever order this file system keeps.
+bool ComesBeforeInNameOrder(std::string_view a, std::string_view b);
 
 // The name without its extension: the part before the last "." (the whole name when there is none). For a
 // taken name that is the part before its only ".", and it may be empty (".jpg").

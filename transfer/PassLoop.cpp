@@ -1,5 +1,6 @@
 #include "transfer/PassLoop.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -72,6 +73,16 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
     }
     NameTransfer(request, plan);
     tellNotice();
+    if (!options.dryRun && request.inputs.IsNumberChecked() && !plan.files.empty()) {
+        size_t longest = 0;
+        for (const PlannedFile& planned : plan.files) {
+            longest = std::max(longest, FormatDialogInt(planned.numberAfter).size());
+        }
+        if (std::string refused = counter.WhyCannotKeep(longest); !refused.empty()) {
+            report.problem = std::move(refused);
+            return;
+        }
+    }
     if (!options.dryRun) {
         platform::RemoveStaleTemporaries(request.toDir);  // left by a run that was killed
     }

@@ -78,13 +78,16 @@ void WalkInto(const std::string& folder, const std::string& prefix, Walk& walk) 
     TakeFrom(folder, prefix, std::move(*listing), walk);
 }
 
-// Takes the entries of `folder` (`prefix` is its path below the camera folder) in name order (byte order),
-// whatever order the file system lists them in: a camera numbers its files, and running numbers then follow
-// a shoot on every file system. The files that are not taken are counted into plan.leftBehind.
+// Takes the entries of `folder` (`prefix` is its path below the camera folder) in name order
+// (ComesBeforeInNameOrder), whatever order the file system lists them in: a camera numbers its files, and
+// running numbers then follow a shoot on every file system. The files that are not taken are counted into
+// plan.leftBehind.
 void TakeFrom(const std::string& folder, const std::string& prefix,
               std::vector<platform::FolderEntry> listing, Walk& walk) {
     std::sort(listing.begin(), listing.end(),
-              [](const platform::FolderEntry& a, const platform::FolderEntry& b) { return a.name < b.name; });
+              [](const platform::FolderEntry& a, const platform::FolderEntry& b) {
+                  return ComesBeforeInNameOrder(a.name, b.name);
+              });
     for (const platform::FolderEntry& entry : listing) {
         if (entry.isDots) {
             continue;

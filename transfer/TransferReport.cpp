@@ -40,7 +40,11 @@ std::string OutcomeText(const TransferItem& item, bool archive, bool dryRun) {
 }
 
 std::string LeftBehindText(const TransferReport& report) {
-    std::vector<std::pair<std::string, size_t>> kinds(report.leftBehind.begin(), report.leftBehind.end());
+    return LeftBehindText(report.leftBehind);
+}
+
+std::string LeftBehindText(const std::map<std::string, size_t>& left) {
+    std::vector<std::pair<std::string, size_t>> kinds(left.begin(), left.end());
     size_t total = 0;
     for (const auto& kind : kinds) {
         total += kind.second;

@@ -95,6 +95,8 @@ std::string AlreadyThereText(const TransferReport& report);
 
 // "14 other files stay in the camera folder (.cr2 ×10, .mp4 ×4)"; empty when the pass left none.
 std::string LeftBehindText(const TransferReport& report);
+// The same of some of them, counted by kind as in TransferReport::leftBehind.
+std::string LeftBehindText(const std::map<std::string, size_t>& kinds);
 
 // Set from any thread, or from a signal handler, to ask a running pass to stop after the file in hand.
 using CancelFlag = std::atomic<bool>;

@@ -46,9 +46,11 @@ struct WindowTest : ::testing::Test {
             return answer;
         };
     }
-    void Open() {
-        window = std::make_unique<CPhotoMoverDlg>(TransferPasses{Fake("move"), Fake("archive")},
-                                                  SettingsFile(settingsPath), &prompts);
+    void Open(bool realPasses = false) {
+        window = std::make_unique<CPhotoMoverDlg>(
+            realPasses ? TransferPasses{&transfer::MovePass, &transfer::ArchivePass}
+                       : TransferPasses{Fake("move"), Fake("archive")},
+            SettingsFile(settingsPath), &prompts);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
@@ -148,7 +150,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     EXPECT_TRUE(prompts.caption == "window_tests" && prompts.owner == window.get() &&
                 Text("IDC_STATUS") == "Status: Tovaro Utility");
     WriteFile(settingsPath, "[settings]\ncounter=41\n");
-    Open();  // no folder stored: the boxes show "~", the home folder
+    Open();  // no folder stored: the boxes show "~"; "~/" is the home folder
     Click("IDC_APPEND_NUMBER");
     QTest::keyClicks(W("IDC_NUMBER"), "5x");
     EXPECT_EQ(Text("IDC_NUMBER"), "415");             // only digits from the keyboard
@@ -162,7 +164,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     }
     released = 2;  // the event loop runs: the status line follows the pass
     ASSERT_TRUE(StatusBecomes("Status: Working... 2 of 3"));
-    EXPECT_EQ(calls.at(0), "move " + Home() + " " + Home() + "/Pictures 3 |41|||#");
+    EXPECT_EQ(calls.at(0), "move ~ " + Home() + "/Pictures 3 |41|||#");
     released = 3;
     EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
     EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_NUMBER"), "~3");  // the box keeps what was typed
@@ -172,8 +174,21 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     EXPECT_EQ(calls.size(), 1u);  // nothing done during the pass starts another now
 }
 
+// A first start: the "~" of a folder never saved is no folder, and certainly not the home folder.
+TEST_F(WindowTest, OnAFirstStartEnterTakesNothingFromTheHomeFolder) {
+    WriteFile(Home() + "/IMG_0001.JPG", "1");
+    Open(/*realPasses=*/true);
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_TRUE(prompts.Asked().starts_with("Nothing was moved: the camera folder ~ can't be read:"));
+    EXPECT_EQ(ReadFile(Home() + "/IMG_0001.JPG"), "1");
+}
+
+// The window stays until the pass has ended, then tells what was done.
 TEST_F(WindowTest, CancelDuringAPassStopsItAfterTheFileInHandThenCloses) {
     released = 1;
+    answer.items = {{"IMG_0001.JPG", "IMG_0001.jpg", transfer::Outcome::Done, ""}};
+    answer.cancelled = true;
     for (const bool fromMenu : {false, true}) {  // Esc; Close in the window menu
         Open();
         Click("IDOK");
@@ -183,15 +198,19 @@ TEST_F(WindowTest, CancelDuringAPassStopsItAfterTheFileInHandThenCloses) {
         EXPECT_TRUE(window->isVisible());  // until the pass has ended
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
         EXPECT_EQ(window->result(), QDialog::Rejected);
+        EXPECT_EQ(prompts.Asked(), "Moved 1 of 3 files; the others are still in the camera folder.\n");
     }
 }
 
-// A box after the pass says, in one warning, why nothing was taken, what could not be, the files that stay
-// behind and a running number that was not kept; what is only worth knowing comes without a warning.
+// A box after the pass says, in one warning, why nothing was taken, what could not be, the camera's files
+// that stay behind and a running number that was not kept; what is only worth knowing (other files, videos
+// the archive leaves) comes without a warning; a pass that went as asked says nothing.
 TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
-    transfer::TransferReport unreadable, failed, notice;
+    transfer::TransferReport unreadable, failed, notice, done;
+    done.items = {{"a.jpg", "a.jpg", transfer::Outcome::Done, ""}};
     unreadable.problem = "cannot read the camera folder";
     notice.notice = "The earlier archive is kept as ArchivePics-1.zip.";
+    notice.leftBehind = {{".mp4", 4}, {".thm", 1}};
     failed.counterError = "the running number could not be saved in /x/tovaro.ini";
     failed.leftBehind = {{".cr2", 10}, {".mp4", 4}};
     for (int i = 1; i <= 13; ++i) {  // a file that was moved, and twelve that were not
@@ -206,7 +225,10 @@ TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
          "12 of 13 files could not be moved:\n\n1: full\n2: full\n3: full\n4: full\n5: full\n6: full\n"
          "7: full\n8: full\n9: full\n10: full\n... and 2 more.\n\n14 other files stay in the camera folder "
          "(.cr2 \u00d710, .mp4 \u00d74).\n\nThe running number could not be saved in /x/tovaro.ini.!\n"},
-        {notice, true, "The earlier archive is kept as ArchivePics-1.zip.\n"},  // no warning
+        {notice, true,
+         "5 other files stay in the camera folder (.mp4 \u00d74, .thm).\n\nThe earlier archive is kept as "
+         "ArchivePics-1.zip.\n"},  // no warning
+        {done, false, ""},
     };
     released = 3;
     for (const auto& [report, archive, asked] : cases) {
@@ -228,8 +250,8 @@ TEST_F(WindowTest, BrowseButtonsStartAtTheBoxsFolderAndAskToSaveTheChoice) {
         {"IDC_BROWSE_FROM", "/media/b", "no", from + "/media/b?\n", "/media/b /to", "/from /to"},
         {"IDC_BROWSE_TO", "", "", "picker Select to directory at /to\n", "/from /to", "/from /to"},
         {"IDC_BROWSE_TO", "/home/me", "yes",
-         "picker Select to directory at " + Home() + "\n" + save +
-             "/home/me?\nThe location could not be saved in " + dir / "no/tovaro.ini.!\n",
+         "picker Select to directory at ~\n" + save + "/home/me?\nThe location could not be saved in " +
+             dir / "no/tovaro.ini.!\n",
          "~ /home/me", "~ ~"},
     };
     for (const auto& [button, folder, reply, asked, boxes, stored] : cases) {

@@ -9,7 +9,9 @@ export HOME=$work XDG_CONFIG_HOME=$work/.config QT_QPA_PLATFORM=xcb
 cp "$1" "$work/tovaro"
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/tovaro" 2>&1) && fail "started without a display"
+# Qt's own options are not the program's to take: -platform chooses no display.
+said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 "$work/tovaro" -platform offscreen 2>&1) &&
+  fail "started without a display"
 [ "$said" = "no display: use tovaro-cli, or run tovaro on a desktop" ] || fail "without a display: $said"
 
 # keys TITLE KEY...: types the keys into the window with this title once it is up. The search is repeated:
@@ -46,6 +48,7 @@ keys tovaro Return
 keys "Tovaro Utility" ctrl+z alt+s Return  # the folder back; Send Files To Zip; OK
 for _ in $(seq 200); do [ -e "$work/computer/ArchivePics.zip" ] && break; sleep 0.1; done
 xdotool key Return Escape  # another OK, then Cancel, during the pass
+keys tovaro Return         # what was done, once the pass has ended
 for _ in $(seq 600); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 wait "$pid" || fail "the program ended with status $?"
 

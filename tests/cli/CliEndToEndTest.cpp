@@ -49,8 +49,10 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
         {"tovaro-cli --version", 0, cli::VersionText(), ""},
         {"tovaro-cli -h", 0, cli::HelpText(), ""},
         {"tovaro-cli --bogus", 2, "", "tovaro-cli: unknown option --bogus (see tovaro-cli --help)\n"},
-        {"tovaro-cli --from none --to computer", 1, "",
-         "tovaro-cli: cannot read the camera folder none: the file or folder does not exist\n"},
+        {"HOME=$PWD tovaro-cli --from=~ --to computer", 1, "",  // a lone "~" is not the home folder
+         "tovaro-cli: cannot read the camera folder ~: the file or folder does not exist\n"},
+        {"HOME=$PWD tovaro-cli --from=~/camera --to=~/computer --settings s.ini --dry-run", 0,
+         "IMG_0001.JPG -> IMG_0001.jpg\nDry run: 1 of 1 file would be moved; nothing was changed.\n", ""},
         {folders + "--text trip", 1, clash + "Moved 0 of 1 file. 1 not moved.\n", ""},
         {folders + "--text trip --quiet", 1, clash, ""},
         {folders + "--number=7", 0, "IMG_0001.JPG -> IMG_0001 -7.jpg\nMoved 1 of 1 file.\n", ""},

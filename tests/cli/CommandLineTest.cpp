@@ -39,6 +39,10 @@ TEST(CommandLine, ReadsTheOptions) {
         EXPECT_EQ(n.error + std::to_string(n.options.nameOption), std::to_string(option)) << args[0];
     }
     EXPECT_TRUE(Parse({"-V"}).options.version && Parse({"--help"}).options.help);  // no folders needed
+    std::istringstream help(cli::HelpText());  // for a terminal of 80 columns
+    for (std::string line; std::getline(help, line);) {
+        EXPECT_TRUE(line.size() <= 80 && !line.ends_with(' ')) << '"' << line << '"';
+    }
 }
 
 TEST(CommandLine, UsageErrorsAreOneLine) {

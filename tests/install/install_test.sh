@@ -58,6 +58,7 @@ run_window() {
     arrived "$1"
     DISPLAY=$display xdotool key Escape
     timeout 20 tail --pid=$program -f /dev/null || fail "the installed tovaro did not end when its window closed"
+    kill "$xvfb"
 }
 
 # Installs into a root-owned prefix (or one made read-only) and runs both programs from it as the user: they
@@ -85,6 +86,20 @@ check_install() {
     exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 12:00:00' "$work/camera/IMG_0004.JPG"
     cli "IMG_0004 -061521.jpg" $((next + 1)) --date --date-from capture
     [ "$(ls "$bin" | tr '\n' ' ')" = "${gui:+tovaro }tovaro-cli " ] || fail "written beside the programs: $(ls "$bin")"
+    # A settings file beside the programs that may be written is theirs, whoever owns the folder: root's, for a
+    # copy that root unpacked; or the tester's own, made read-only, where the counter is changed in place.
+    chmod u+w "$bin"
+    printf '[settings]\nfromdir=%s\ntodir=%s\ncounter=50\n' "$work/camera" "$work/computer" >"$bin/tovaro.ini"
+    [ -n "$root" ] || chmod a-w "$bin"
+    cp "$ini" "$work/own.ini"
+    printf 4 >"$work/camera/IMG_0004.JPG"
+    ini=$bin/tovaro.ini user= cli "IMG_0004 -50.jpg" 51 --number
+    if [ -n "$gui" ]; then
+        printf 5 >"$work/camera/IMG_0005.JPG"
+        user= run_window "IMG_0005 -51.jpg"
+        grep -qx "counter=52" "$bin/tovaro.ini" || fail "the window kept no counter=52 in $bin/tovaro.ini"
+    fi
+    cmp -s "$ini" "$work/own.ini" || fail "the user's own settings were written: $(cat "$ini")"
 }
 
 # What bash completion offers for the words of $1, the last one being typed, in a folder with a DCIM
@@ -116,6 +131,7 @@ check_files() {
 
     [ "$(completions 'tovaro-cli --ver')" = --version ] || fail "completion of --ver: $(completions 'tovaro-cli --ver')"
     [ "$(completions 'tovaro-cli --from D')" = DCIM ] || fail "completion after --from: $(completions 'tovaro-cli --from D')"
+    [ "$(completions 'tovaro-cli --date-from c')" = capture ] || fail "completion after --date-from"
 
     [ -n "$gui" ] || return 0
     appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/as.out" ||

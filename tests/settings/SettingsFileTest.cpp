@@ -133,36 +133,52 @@ TEST(SettingsFile, AWriteThatCannotBeDoneRightLeavesTheFile) {
     }
 }
 
-TEST(SettingsFile, LivesBesideAProgramInAFolderOfTheUsersElseInTheUsersConfigFolder) {
-    using Folder = SettingsFile::ProgramFolder;
-    const Folder writable{false, true, false}, carried{false, false, true}, system{true, true, true},
-        othersReadOnly{false, false, false};
+// The folder facts: the file beside the program is there, is the user's to write, the folder is root's, the
+// user may write in it, the user's own file is there.
+TEST(SettingsFile, ABesideFileOfTheUsersIsTheSettingsFileElseTheUsersOwnStartsAsItsCopy) {
+    const auto facts = [](const char* f) {
+        return SettingsFile::ProgramFolder{f[0] == '1', f[1] == '1', f[2] == '1', f[3] == '1', f[4] == '1'};
+    };
     const SettingsFile::UserFolders user{"", "/home/u"};
     const std::string mine = "/home/u/.config/tovaro/tovaro.ini";
     const struct {
         std::string executable;
-        Folder folder;
+        const char* facts;
         SettingsFile::UserFolders user;
-        std::string settings;
+        std::string settings, copyOf;
     } cases[] = {
-        {"/opt/Photos/PROG.EXE", writable, user, "/opt/Photos/PROG.ini"},
-        {"/home/u/.local/bin/tovaro-cli", writable, user, "/home/u/.local/bin/tovaro.ini"},
-        {"/media/stick/tool.v2", carried, user, "/media/stick/tovaro.ini"},
-        {"/usr/bin/tovaro", system, user, mine},  // even for root, and a file there is not used
-        {"/srv/tools/tovaro", othersReadOnly, user, mine},
-        {"/usr/bin/tovaro", system, {"/xdg//", "/home/u"}, "/xdg/tovaro/tovaro.ini"},
-        {"/usr/bin/tovaro", system, {"xdg", "/home/u/"}, mine},  // a relative one does not count
-        {"/usr/bin/tovaro", system, {"", "home/u"}, ""},
-        {"/usr/bin/tovaro", system, {"", ""}, ""},
-        {"", writable, user, ""},
+        {"/opt/tovaro/tovaro", "11100", user, "/opt/tovaro/tovaro.ini", ""},  // unpacked by root, run by root
+        {"/media/stick/tool.v2", "11000", user, "/media/stick/tovaro.ini", ""},  // carried along
+        {"/opt/tovaro/tovaro", "10110", user, mine, "/opt/tovaro/tovaro.ini"},   // installed for all
+        {"/opt/tovaro/tovaro", "10111", user, mine, ""},
+        {"/opt/Photos/PROG.EXE", "00010", user, "/opt/Photos/PROG.ini", ""},
+        {"/home/u/.local/bin/tovaro-cli", "00010", user, "/home/u/.local/bin/tovaro.ini", ""},
+        {"/usr/bin/tovaro", "00110", user, mine, ""},  // even for root
+        {"/srv/tools/tovaro", "00000", user, mine, ""},
+        {"/usr/bin/tovaro", "00110", {"/xdg//", "/home/u"}, "/xdg/tovaro/tovaro.ini", ""},
+        {"/usr/bin/tovaro", "00110", {"xdg", "/home/u/"}, mine, ""},  // a relative one does not count
+        {"/usr/bin/tovaro", "00110", {"", "home/u"}, "", ""},
+        {"", "11010", user, "", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SettingsFile::DefaultPathFor(c.executable, c.folder, c.user), c.settings)
-            << c.executable << " " << c.user.configHome << " " << c.user.home;
+        const SettingsFile::Location where = SettingsFile::LocationFor(c.executable, facts(c.facts), c.user);
+        EXPECT_EQ(where.path + "|" + where.copyOf, c.settings + "|" + c.copyOf)
+            << c.executable << " " << c.facts;
     }
-    const SettingsFile settings{std::string()};
-    EXPECT_EQ(settings.Read("counter"), "~");
-    EXPECT_FALSE(settings.Write("counter", "1"));
+    const SettingsFile none{std::string()};
+    EXPECT_EQ(none.Read("counter"), "~");
+    EXPECT_FALSE(none.Write("counter", "1"));
+    // The user's own file is read from the one beside the program until the first write makes it, as a copy,
+    // which is told once.
+    TempDir dir;
+    WriteFile(dir / "tovaro.ini", "[settings]\ncounter=41\n; theirs\n");
+    const SettingsFile copied({dir / "own/tovaro/tovaro.ini", dir / "tovaro.ini"});
+    EXPECT_EQ(copied.Read("counter"), "41");
+    EXPECT_TRUE(copied.Write("counter", "42") && copied.Write("todir", "/b"));
+    EXPECT_EQ(ReadFile(dir / "own/tovaro/tovaro.ini"), "[settings]\ncounter=42\ntodir=/b\n; theirs\n");
+    EXPECT_EQ(ReadFile(dir / "tovaro.ini"), "[settings]\ncounter=41\n; theirs\n");
+    EXPECT_NE(SettingsFile::TakeCopyNotice().find(dir / "own/tovaro/tovaro.ini"), std::string::npos);
+    EXPECT_EQ(SettingsFile::TakeCopyNotice(), "");
 }
 
 }  // namespace

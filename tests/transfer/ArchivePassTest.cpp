@@ -102,7 +102,7 @@ class ArchivePassTest : public testing::TestWithParam<const char*> {
 };
 
 TEST_P(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOtherFiles) {
-    Put({"c.bmp", "a.JPG", "b.gif", "CLIP0002.AVI", "notes.txt"});
+    Put({"C.bmp", "a.JPG", "b.gif", "CLIP0002.AVI", "notes.txt"});  // letter case does not sort
     MakeFolder(m_from + "/holiday.jpg");
     m_inputs.numberText = "7";
     m_inputs.numberChecked = true;
@@ -110,11 +110,14 @@ TEST_P(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOthe
     EXPECT_EQ(report.Done(), 3u);
     EXPECT_EQ(ReadWithIndependentReaders(Archive()), (Members{{m_from + "/a -7.jpg", m_put["a.JPG"]},
                                                               {m_from + "/b -8.gif", m_put["b.gif"]},
-                                                              {m_from + "/c -9.bmp", m_put["c.bmp"]}}));
+                                                              {m_from + "/C -9.bmp", m_put["C.bmp"]}}));
     EXPECT_EQ(ListNames(m_from), (Names{"CLIP0002.AVI", "holiday.jpg", "notes.txt"}));
     EXPECT_EQ(m_settings.Read("counter"), "10");
-    EXPECT_EQ(Run(kNameNothing).Taken(), 0u);  // nothing left: an archive without members
-    EXPECT_EQ(ReadFile(Archive()), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    // Nothing left: an archive without members, in the camera folder, where it is no file left behind.
+    const TransferReport empty = ArchivePass(m_from, m_from, kNameNothing, m_inputs, m_settings, {});
+    EXPECT_EQ(std::to_string(empty.Taken()) + " " + LeftBehindText(empty),
+              "0 2 other files stay in the camera folder (.avi, .txt)");
+    EXPECT_EQ(ReadFile(m_from + "/ArchivePics.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
 }
 
 // Walking a card's folders, each picture is renamed in its own folder and stored under its path, so pictures

@@ -8,6 +8,7 @@
 #include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
+#include "transfer/MovePass.h"
 #include "transfer/NamingRules.h"
 
 using namespace testsupport;
@@ -23,6 +24,15 @@ ssize_t CountingPwrite(int fd, const void* buffer, size_t count, off_t offset) {
     return platform::RealSysCalls().pwrite(fd, buffer, count, offset);
 }
 
+// A folder that takes no new file, where the files in it may still be written: root can't be given one.
+int OpenWithoutCreating(const char* path, int flags, mode_t mode) {
+    if ((flags & O_CREAT) != 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return platform::RealSysCalls().open(path, flags, mode);
+}
+
 // After each kept number the file holds head + number + tail, whole; most writes change the digits in
 // place, within one 512-byte sector; anything else replaces the file. Faults and other writers on the way.
 TEST(CounterKeeper, TheFileHoldsTheNextNumberAfterEveryFile) {
@@ -33,12 +43,14 @@ TEST(CounterKeeper, TheFileHoldsTheNextNumberAfterEveryFile) {
         std::optional<std::string> before;
         std::string head, tail;
         std::vector<int32_t> numbers;
-        int inPlace;  // -1: every write in place fails
+        int inPlace;              // -1: every write in place fails
+        bool folderShut = false;  // the folder takes no new file: the writes are all in place
     } cases[] = {
         {"NoFileYetAndLengthsCross", std::nullopt, plain, "\n", {98, 99, 100, 101}, 2},
         {"UsersOtherLinesKept", mine + "5   \r\n[more]", mine, "\r\n[more]", {6, 7, -8, -9}, 2},
         {"DigitsWouldCrossASector", pad + "7\n", pad, "\n", {97, 98, 99, 100}, 0},
         {"WriteInPlaceFails", plain + "1\n", plain, "\n", {21, 22, 23}, -1},
+        {"FolderTakesNoNewFile", plain + "97\n", plain, "\n", {98, 99, 100}, 3, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -51,6 +63,7 @@ TEST(CounterKeeper, TheFileHoldsTheNextNumberAfterEveryFile) {
         platform::SysCalls calls = platform::RealSysCalls();
         calls.pwrite =
             c.inPlace < 0 ? Fail<ENOSPC, ssize_t, int, const void*, size_t, off_t> : CountingPwrite;
+        calls.open = c.folderShut ? OpenWithoutCreating : calls.open;
         platform::ScopedSysCalls scoped(calls);
         g_pwrites = 0;
         CounterKeeper keeper(SettingsFile(dir / "tovaro.ini"));
@@ -84,6 +97,31 @@ TEST(CounterKeeper, AnotherWritersChangeStaysAndOurLastNumberWins) {
     CounterKeeper later(settings);
     EXPECT_FALSE(later.Keep(inputs, 98));
     EXPECT_EQ(settings.Read("counter"), "97");
+}
+
+// Where the folder takes no new file, a Number pass whose numbers would not fit in place in the file hands
+// out none, and says why; one whose numbers fit goes ahead.
+TEST(CounterKeeper, WhereOnlyTheFileMayBeWrittenNumbersThatWouldNotFitAreNeverHandedOut) {
+    const std::string big = "[settings]\npad=" + std::string(600, 'x') + "\ncounter=";
+    for (const char* counter : {"9", "41"}) {
+        TempDir dir;
+        MakeFolder(dir / "camera");
+        WriteFile(dir / "camera/IMG_0001.JPG", "1");
+        WriteFile(dir / "tovaro.ini", big + counter + "\n");
+        PlainNamingInputs inputs;
+        inputs.numberChecked = true;
+        inputs.numberText = counter;
+        platform::SysCalls calls = platform::RealSysCalls();
+        calls.open = OpenWithoutCreating;
+        platform::ScopedSysCalls scoped(calls);
+        const TransferReport report =
+            MovePass(dir / "camera", dir.Path(), kNameNumber, inputs, SettingsFile(dir / "tovaro.ini"));
+        const bool fits = std::string(counter) == "41";
+        EXPECT_EQ(report.problem.find("the running number could not be kept in"),
+                  fits ? std::string::npos : 0);
+        EXPECT_EQ(ReadFile(dir / "tovaro.ini"), big + (fits ? "42" : "9") + "\n");
+        EXPECT_EQ(Exists(dir / "camera/IMG_0001.JPG"), !fits);
+    }
 }
 
 }  // namespace
