@@ -7,8 +7,8 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTreeWidget>
-#include <regex>
 
 #include "app/DialogForm.h"
 #include "tests/support/QtTestSupport.h"
@@ -294,7 +294,8 @@ TEST_F(WindowTest, TheWindowMenuShowsAndUndoesTheLastTransfer) {
                       back = " from " + dir / "to to " + dir / "cam";
     const std::string undo =
         "Undo the transfer of T?\n\n1 file goes back" + back + ", where their old names are free.?\n";
-    EXPECT_EQ(std::regex_replace(prompts.Asked(), std::regex("[-0-9]{10}T[:0-9]{8}Z"), "T"),
+    const QRegularExpression time("[-0-9]{10}T[:0-9]{8}Z");
+    EXPECT_EQ(QString::fromStdString(prompts.Asked()).replace(time, "T").toStdString(),
               "The transfer of T moved 1 of 1 file" + moved + ".\n\nA.JPG -> A.jpg\n" + undo + undo +
                   "1 of 1 file went back to their old names.\n\nThe running number is not wound back.\n"
                   "There is no transfer to undo.\n");
