@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/PhotoMoverApp.h"
+#include "platform/Process.h"
 #include "transfer/ArchivePass.h"
 #include "transfer/MovePass.h"
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
         std::fputs("no display: use tovaro-cli, or run tovaro on a desktop\n", stderr);
         return 1;
     }
+    platform::RaiseOpenFileLimit();  // before Qt starts its threads
     // Only the program's name: Qt keeps the count and the list for the application's whole life.
     int qtArgc = argc > 0 ? 1 : 0;
     char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};

@@ -7,11 +7,13 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Transfer.h"
+#include "platform/Process.h"
 
 int main(int argc, char** argv) {
     // A closed pipe (tovaro-cli ... | head) must not end the program in the middle of a transfer: the failed
     // write stops the pass after the file in hand instead, and the exit status says so.
     ::signal(SIGPIPE, SIG_IGN);
+    platform::RaiseOpenFileLimit();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseCommandLine(args);
     if (!parsed.error.empty()) {

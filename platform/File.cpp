@@ -1,9 +1,13 @@
 #include "platform/File.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -38,6 +42,81 @@ FileInfo FromStatx(const struct statx& sx) {
 }
 
 constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
+
+std::atomic<bool> g_locksUnavailable{false};
+
+// The first 32 hex digits of a file such as /etc/machine-id, dashes left out; empty when there is none.
+std::string HexIdFrom(const char* path) {
+    const auto text = ReadWholeFile(path);
+    std::string id;
+    for (const char c : text ? *text : std::string()) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) && id.size() < 32) {
+            id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return id.size() == 32 ? id : std::string();
+}
+
+const std::string& MachineId() {
+    static const std::string id = [] {
+        const std::string etc = HexIdFrom("/etc/machine-id");
+        return etc.empty() ? HexIdFrom("/var/lib/dbus/machine-id") : etc;
+    }();
+    return id;
+}
+
+const std::string& BootId() {
+    static const std::string id = HexIdFrom("/proc/sys/kernel/random/boot_id");
+    return id;
+}
+
+// What a temporary file's name says about its maker.
+struct Maker {
+    std::string machine;
+    std::string boot;
+    pid_t pid = 0;
+};
+
+// The maker named by a temporary file's name, or none when the name is not exactly of that form.
+std::optional<Maker> MakerOf(std::string_view name) {
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
+        return std::nullopt;
+    }
+    name =
+        name.substr(kTemporaryPrefix.size(), name.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
+    const auto hex = [](std::string_view part) {
+        return part.size() == 32 && std::all_of(part.begin(), part.end(), [](char c) {
+                   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+               });
+    };
+    if (name.size() < 32 + 1 + 32 + 1 + 1 + 1 + 16 || !hex(name.substr(0, 32)) || name[32] != '-' ||
+        !hex(name.substr(33, 32)) || name[65] != '-') {
+        return std::nullopt;
+    }
+    const std::string_view rest = name.substr(66);
+    const size_t dash = rest.find('-');
+    if (dash == std::string_view::npos || rest.size() - dash - 1 != 16 || dash == 0 || dash > 10) {
+        return std::nullopt;
+    }
+    long pid = 0;
+    for (const char c : rest.substr(0, dash)) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        pid = pid * 10 + (c - '0');
+    }
+    return Maker{std::string(name.substr(0, 32)), std::string(name.substr(33, 32)), static_cast<pid_t>(pid)};
+}
+
+// Whether the maker of a temporary file can no longer be using it: it is of this machine, and of an earlier
+// boot or a process that is gone. A process that is there may be another one with a reused number: its
+// file then stays, which is safe.
+bool MakerIsGone(const Maker& maker) {
+    if (MachineId().empty() || maker.machine != MachineId()) {
+        return false;
+    }
+    return maker.boot != BootId() || (::kill(maker.pid, 0) != 0 && errno == ESRCH);
+}
 
 }  // namespace
 
@@ -179,15 +258,37 @@ bool File::Sync() {
     return Sys().fsync(m_fd) == 0;
 }
 
-bool File::TryLockExclusive() {
+Status File::TryLockExclusive() {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
     for (;;) {
-        if (Sys().flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
-            return true;
+        if (Sys().fcntlLock(m_fd, F_OFD_SETLK, &lock) == 0) {
+            return {};
+        }
+        if (errno == ENOLCK) {
+            g_locksUnavailable = true;
+            return {};
         }
         if (errno != EINTR) {
-            return false;
+            return Failure{errno == EACCES ? EAGAIN : errno, "fcntl"};
         }
     }
+}
+
+Result<bool> File::IsLockedElsewhere() const {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (Sys().fcntlLock(m_fd, F_OFD_GETLK, &lock) != 0) {
+        return Failure::Now("fcntl");
+    }
+    return lock.l_type != F_UNLCK;
+}
+
+bool LocksWereUnavailable() {
+    static std::atomic<bool> told{false};
+    return g_locksUnavailable.load() && !told.exchange(true);
 }
 
 bool File::DropCache() {
@@ -210,9 +311,29 @@ bool File::Close() {
     return Sys().close(fd) == 0;
 }
 
+File CreateCopyBeside(const std::string& path, std::string* tempPath, mode_t mode) {
+    tempPath->clear();
+    // Without O_EXCL, so that the file can be given a name later.
+    File file(Sys().open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR, mode));
+    if (file.IsOpen() || (errno != EOPNOTSUPP && errno != EISDIR)) {
+        return file;
+    }
+    return CreateTemporaryBeside(path, tempPath, mode);
+}
+
+Status NameUnnamed(const File& file, const std::string& path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(file.Descriptor());
+    return Status::Check(Sys().linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0,
+                         "linkat");
+}
+
 File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     const std::string folder = FolderOf(path);
+    // A machine without an id still gets unique names; its files are then never taken for stale ones.
+    const std::string maker = (MachineId().empty() ? std::string(32, 'x') : MachineId()) + "-" +
+                              (BootId().empty() ? std::string(32, 'x') : BootId()) + "-" +
+                              std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[17];
         static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -221,11 +342,12 @@ File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_
             suffix[i] = kDigits[r % 36];
         }
         suffix[16] = '\0';
-        *tempPath = JoinPath(folder, std::string(kTemporaryPrefix) + suffix + std::string(kTemporarySuffix));
+        *tempPath =
+            JoinPath(folder, std::string(kTemporaryPrefix) + maker + suffix + std::string(kTemporarySuffix));
         File file = File::CreateNew(*tempPath, mode);
         if (file.IsOpen()) {
             // Held for as long as the file is open: it tells a sweep by another run that the file is in use.
-            file.TryLockExclusive();
+            (void)file.TryLockExclusive();
             return file;
         }
         if (errno != EEXIST) {
@@ -274,16 +396,17 @@ void RemoveStaleTemporaries(const std::string& folder) {
         return;
     }
     for (const FolderEntry& entry : *listing) {
-        const std::string_view name = entry.name;
-        if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
+        const auto maker = MakerOf(entry.name);
+        if (!maker || !MakerIsGone(*maker)) {
             continue;
         }
         const std::string path = JoinPath(folder, entry.name);
         File file = File::OpenRegularForReading(path);
         const auto held = file.IsOpen() ? file.Info() : std::nullopt;
         const auto there = InfoOfPath(path, /*followLinks=*/false);
+        const Result<bool> locked = file.IsOpen() ? file.IsLockedElsewhere() : Result<bool>(true);
         // Only a file that no one holds, and that is still the one we looked at, goes.
-        if (held && there && held->IsSameFile(*there) && file.TryLockExclusive()) {
+        if (held && there && held->IsSameFile(*there) && locked.Ok() && !*locked) {
             Sys().unlink(path.c_str());
         }
     }

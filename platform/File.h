@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Outcome.h"
+
 namespace platform {
 
 struct FileInfo {
@@ -76,8 +78,13 @@ class File {
     bool Seek(uint64_t offset);
     bool Truncate(uint64_t length);
     bool Sync();
-    // Takes an exclusive advisory lock without waiting; false when another open file holds a lock on it.
-    bool TryLockExclusive();
+    // Takes an exclusive lock on the whole file without waiting: an open-file-description lock, which works
+    // on network file systems too and is held until this descriptor closes. Needs a descriptor open for
+    // writing. Fails with EAGAIN when another open file holds a lock on it. Where the file system keeps no
+    // locks at all (ENOLCK) it goes on without one, and LocksWereUnavailable tells so once.
+    Status TryLockExclusive();
+    // Whether another open file holds a lock on this one (any descriptor will do, a read-only one too).
+    Result<bool> IsLockedElsewhere() const;
     // Drops the file's cached pages, so that later reads come from the disk.
     bool DropCache();
     std::optional<FileInfo> Info() const;
@@ -97,17 +104,34 @@ std::string LinkTarget(const std::string& path);
 // old file as it was.
 bool ReplaceFileContents(const std::string& path, const std::string& contents);
 
+// A new file without a name (O_TMPFILE) in the folder of `path`, for a copy that gets its name only once it
+// is whole (NameUnnamed): a run killed before that leaves nothing behind. Where the file system has no
+// unnamed files, a named temporary file (CreateTemporaryBeside), whose name goes to *tempPath; *tempPath is
+// empty for an unnamed one. A closed File on failure, with errno set.
+File CreateCopyBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
+
+// Gives an unnamed file (CreateCopyBeside) the name `path`, never replacing what is there (EEXIST).
+Status NameUnnamed(const File& file, const std::string& path);
+
 // Creates a new file with a fresh hidden name in the folder of `path` (so a later rename onto `path` stays on
-// one file system); its name goes to *tempPath. The file is locked for as long as it is open, so that
-// RemoveStaleTemporaries leaves it alone. A closed File on failure, with errno set.
+// one file system); its name goes to *tempPath. The name says which machine, boot and process made it, and
+// the file is locked at once for as long as it is open, so that RemoveStaleTemporaries leaves it alone. A
+// closed File on failure, with errno set.
 File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
 
-// Temporary files are named .tovaro-XXXXXXXXXXXXXXXX.part, so that one left by a killed run is recognised.
+// Temporary files are named .tovaro-MACHINE-BOOT-PID-RANDOM.part (the machine id and the boot id as 32 hex
+// digits), so that one left by a killed run is recognised as such and nothing else ever is.
 inline constexpr std::string_view kTemporaryPrefix = ".tovaro-";
 inline constexpr std::string_view kTemporarySuffix = ".part";
 
-// Removes the temporary files in `folder` that a killed run left behind: those that no running process holds.
+// Removes the temporary files in `folder` that a killed run left behind: only files named as
+// CreateTemporaryBeside names them, made on this machine in an earlier boot or by a process that is gone,
+// on which no one holds a lock. A file of any other name is never touched.
 void RemoveStaleTemporaries(const std::string& folder);
+
+// True once, the first time after a lock was skipped because the file system keeps none (ENOLCK), so that
+// the warning is given once.
+bool LocksWereUnavailable();
 
 // Flushes the file or folder at `path` to the disk (fsync works through any descriptor, so it is opened for
 // reading only).

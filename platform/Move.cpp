@@ -11,6 +11,7 @@
 
 #include "platform/File.h"
 #include "platform/Path.h"
+#include "platform/Remove.h"
 #include "platform/Sys.h"
 #include "platform/Text.h"
 
@@ -30,41 +31,41 @@ bool IsSameUnlinkedFile(const std::string& a, const std::string& b) {
 // and links are safe. A folder (or a file system without hard links) falls back to "check, then rename": a
 // file that another program creates under `to` in between would be replaced, which we accept as that
 // window is tiny and such file systems are rare.
-int MoveWithoutFlag(const std::string& from, const std::string& to) {
+Status MoveWithoutFlag(const std::string& from, const std::string& to) {
     const auto info = InfoOfPath(from, false);
     if (!info) {
-        return errno;
+        return Failure::Now("statx");
     }
     if (!info->IsDirectory()) {
         if (Sys().link(from.c_str(), to.c_str()) == 0) {
             if (Sys().unlink(from.c_str()) != 0) {
-                const int saved = errno;
+                const Failure failure = Failure::Now("unlink");
                 Sys().unlink(to.c_str());
-                return saved;
+                return failure;
             }
-            return 0;
+            return {};
         }
         const int e = errno;
         if (e == EEXIST || e == EXDEV || e == ENOENT) {
-            return e;
+            return Failure{e, "link"};
         }
     }
     if (InfoOfPath(to, false)) {
-        return EEXIST;
+        return Failure{EEXIST, "statx"};
     }
-    return Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    return Status::Check(Sys().rename(from.c_str(), to.c_str()) == 0, "rename");
 }
 
 // Renames within one file system, never replacing; the last step of every move.
-int RenameNoReplace(const std::string& from, const std::string& to) {
+Status RenameNoReplace(const std::string& from, const std::string& to) {
     if (Sys().renameat2(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
+        return {};
     }
     const int e = errno;
     if (e == EINVAL || e == ENOSYS || e == ENOTSUP) {
         return MoveWithoutFlag(from, to);
     }
-    return e;
+    return Failure{e, "renameat2"};
 }
 
 int RemoveQuietly(const std::string& path) {
@@ -74,20 +75,19 @@ int RemoveQuietly(const std::string& path) {
     return saved;
 }
 
-MoveResult FailedWithErrno() {
-    const int e = errno;
-    return MoveResult::Failed(e);
+MoveResult FailedNow(const char* call, std::string path = {}) {
+    return MoveResult::Failed(Failure::Now(call, std::move(path)));
 }
 
-int CopyLink(const std::string& from, const std::string& to) {
+Status CopyLink(const std::string& from, const std::string& to) {
     std::vector<char> target(4096);
     const ssize_t n = ::readlink(from.c_str(), target.data(), target.size() - 1);
     if (n < 0) {
-        return errno;
+        return Failure::Now("readlink");
     }
     target[static_cast<size_t>(n)] = '\0';
     // symlink() cannot replace, so it is its own no-replace step.
-    return ::symlink(target.data(), to.c_str()) == 0 ? 0 : errno;
+    return Status::Check(::symlink(target.data(), to.c_str()) == 0, "symlink");
 }
 
 std::string NotCopied(const FileInfo& info) {
@@ -101,16 +101,16 @@ StartedMove StartAcrossFileSystems(const std::string& from, const std::string& t
                                    const std::atomic<bool>* cancel) {
     const auto info = InfoOfPath(from, false);
     if (!info) {
-        return {FailedWithErrno(), std::nullopt};
+        return {FailedNow("statx"), std::nullopt};
     }
     if (info->IsSymlink()) {
-        if (const int e = CopyLink(from, to); e != 0) {
-            return {MoveResult::Failed(e), std::nullopt};
+        if (const Status copied = CopyLink(from, to); !copied) {
+            return {MoveResult::Failed(copied.Error()), std::nullopt};
         }
-        return {Sys().unlink(from.c_str()) == 0 ? MoveResult{} : FailedWithErrno(), std::nullopt};
+        return {Sys().unlink(from.c_str()) == 0 ? MoveResult{} : FailedNow("unlink"), std::nullopt};
     }
     if (!info->IsRegular()) {
-        return {MoveResult::Failed(EXDEV, NotCopied(*info)), std::nullopt};
+        return {MoveResult::Failed(Failure{EXDEV, "rename"}, NotCopied(*info)), std::nullopt};
     }
     StartedMove started;
     started.copy = CrossCopy::Start(from, to, cancel, &started.result);
@@ -120,17 +120,18 @@ StartedMove StartAcrossFileSystems(const std::string& from, const std::string& t
 }  // namespace
 
 StartedMove StartMove(const std::string& from, const std::string& to, const std::atomic<bool>* cancel) {
-    int e = RenameNoReplace(from, to);
+    Status renamed = RenameNoReplace(from, to);
+    const int e = renamed.Error().error;
     if (e == EEXIST && from == to && InfoOfPath(from, false)) {
-        e = 0;  // onto itself: nothing to do
+        renamed = {};  // onto itself: nothing to do
     } else if (e == EEXIST && EqualIgnoringAsciiCase(NameOf(from), NameOf(to)) &&
                IsSameUnlinkedFile(from, to)) {
         // Only the letter case changes, on a case-insensitive file system.
-        e = Sys().rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+        renamed = Status::Check(Sys().rename(from.c_str(), to.c_str()) == 0, "rename");
     } else if (e == EXDEV) {
         return StartAcrossFileSystems(from, to, cancel);
     }
-    return {e == 0 ? MoveResult{} : MoveResult::Failed(e), std::nullopt};
+    return {renamed ? MoveResult{} : MoveResult::Failed(renamed.Error()), std::nullopt};
 }
 
 MoveResult MoveNoReplace(const std::string& from, const std::string& to, const std::atomic<bool>* cancel) {
@@ -155,16 +156,16 @@ std::vector<MoveResult> CrossCopyBatch::Complete() {
         placed[i] = m_copies[i].Flush(&results[i]) && m_copies[i].PutInPlace(&results[i]);
     }
     // One flush per destination folder makes every name in it durable at once.
-    std::map<std::string, int> folderErrors;
+    std::map<std::string, Status> folderErrors;
     for (size_t i = 0; i < m_copies.size(); ++i) {
         const std::string folder = FolderOf(m_copies[i].Destination());
         if (placed[i] && !folderErrors.count(folder)) {
-            folderErrors[folder] = SyncPath(folder) ? 0 : errno;
+            folderErrors.emplace(folder, Status::Check(SyncPath(folder), "fsync", folder));
         }
     }
     for (size_t i = 0; i < m_copies.size(); ++i) {
         if (placed[i]) {
-            results[i] = m_copies[i].Finish(folderErrors[FolderOf(m_copies[i].Destination())]);
+            results[i] = m_copies[i].Finish(folderErrors.at(FolderOf(m_copies[i].Destination())));
         }
     }
     m_copies.clear();
@@ -172,9 +173,9 @@ std::vector<MoveResult> CrossCopyBatch::Complete() {
     return results;
 }
 
-MoveResult MoveResult::Failed(int error, std::string reason) {
-    return MoveResult{MoveOutcome::NotMoved, error,
-                      reason.empty() ? DescribeError(error) : std::move(reason)};
+MoveResult MoveResult::Failed(Failure cause, std::string reason) {
+    std::string words = reason.empty() ? cause.Describe() : std::move(reason);
+    return MoveResult{MoveOutcome::NotMoved, std::move(cause), std::move(words)};
 }
 
 std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::string& to,
@@ -182,26 +183,30 @@ std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::st
     File source = File::OpenRegularForReading(from);
     const auto info = source.IsOpen() ? source.Info() : std::nullopt;
     if (!info) {
-        *failure = FailedWithErrno();
+        *failure = FailedNow("open");
         return std::nullopt;
     }
     std::string tempPath;
-    File temp = CreateTemporaryBeside(to, &tempPath, 0600);
+    File temp = CreateCopyBeside(to, &tempPath, 0600);
     if (!temp.IsOpen()) {
-        *failure = FailedWithErrno();
+        *failure = FailedNow("open", FolderOf(to));
         return std::nullopt;
     }
-    // From here on the copy removes its temporary file itself whenever it goes.
+    // From here on the copy removes its temporary file (if it has a name) itself whenever it goes.
     CrossCopy copy(from, to, tempPath, std::move(temp), *info);
     std::vector<char> buffer(1 << 20);
     for (;;) {
         if (cancel != nullptr && cancel->load()) {
-            *failure = MoveResult::Failed(ECANCELED);
+            *failure = MoveResult::Failed(Failure{ECANCELED, "read"});
             return std::nullopt;
         }
         const ssize_t n = source.Read(buffer.data(), buffer.size());
-        if (n < 0 || (n > 0 && !copy.m_file.WriteAll(buffer.data(), static_cast<size_t>(n)))) {
-            *failure = FailedWithErrno();
+        if (n < 0) {
+            *failure = FailedNow("read");
+            return std::nullopt;
+        }
+        if (n > 0 && !copy.m_file.WriteAll(buffer.data(), static_cast<size_t>(n))) {
+            *failure = FailedNow("write", to);
             return std::nullopt;
         }
         if (n == 0) {
@@ -211,7 +216,7 @@ std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::st
     const timespec times[2] = {info->accessed, info->modified};
     if (::fchmod(copy.m_file.Descriptor(), info->mode & 07777) != 0 ||
         ::futimens(copy.m_file.Descriptor(), times) != 0) {
-        *failure = FailedWithErrno();
+        *failure = FailedNow("futimens", to);
         return std::nullopt;
     }
     // The data starts on its way to the disk now, so that the flush that follows (perhaps after many more
@@ -254,15 +259,16 @@ CrossCopy::~CrossCopy() {
     Discard();
 }
 
-// Removes what the copy wrote: the temporary file, or the copy under its final name when that is still ours.
+// Removes what the copy wrote: the temporary file (an unnamed one goes with its descriptor), or the copy
+// under its final name when that is still ours.
 void CrossCopy::Discard() {
     if (m_done) {
         return;
     }
     m_done = true;
-    if (!m_placed) {
+    if (!m_placed && !m_temp.empty()) {
         RemoveQuietly(m_temp);
-    } else {
+    } else if (m_placed) {
         const auto ours = m_file.Info();
         const auto there = InfoOfPath(m_to, false);
         if (ours && there && ours->IsSameFile(*there)) {
@@ -274,7 +280,7 @@ void CrossCopy::Discard() {
 
 bool CrossCopy::Flush(MoveResult* failure) {
     if (!m_file.Sync()) {
-        *failure = FailedWithErrno();
+        *failure = FailedNow("fsync", m_to);
         Discard();
         return false;
     }
@@ -282,8 +288,9 @@ bool CrossCopy::Flush(MoveResult* failure) {
 }
 
 bool CrossCopy::PutInPlace(MoveResult* failure) {
-    if (const int e = RenameNoReplace(m_temp, m_to); e != 0) {
-        *failure = MoveResult::Failed(e);
+    const Status named = m_temp.empty() ? NameUnnamed(m_file, m_to) : RenameNoReplace(m_temp, m_to);
+    if (!named) {
+        *failure = MoveResult::Failed(named.Error());
         Discard();
         return false;
     }
@@ -291,50 +298,34 @@ bool CrossCopy::PutInPlace(MoveResult* failure) {
     return true;
 }
 
-MoveResult CrossCopy::Finish(int folderFlushError) {
+MoveResult CrossCopy::Finish(const Status& folderFlushed) {
     MoveResult result;
-    const auto now = InfoOfPath(m_from, false);
-    if (folderFlushError != 0) {
-        result = {MoveOutcome::CopyOnly, folderFlushError,
+    if (!folderFlushed) {
+        result = {MoveOutcome::CopyOnly, folderFlushed.Error(),
                   "the destination folder could not be flushed to the disk (" +
-                      DescribeError(folderFlushError) + ")"};
-    } else if (!now && errno == ENOENT) {
-        // Another program removed the original meanwhile; the copy is all there is, and it stays.
-    } else if (!now || !now->IsUnchangedSince(m_source)) {
-        // What was copied is no longer what is there: the original stays, and the stale copy goes.
-        Discard();
-        return MoveResult::Failed(EAGAIN, "it changed while it was being copied, so it stays");
-    } else if (now->IsWriteProtected()) {
-        result = {MoveOutcome::CopyOnly, EPERM, "it is write-protected"};
-    } else if (Sys().unlink(m_from.c_str()) != 0) {
-        const int e = errno;
-        result = {MoveOutcome::CopyOnly, e, "it could not be removed: " + DescribeError(e)};
+                      folderFlushed.Error().Describe() + ")"};
+        m_done = true;
+        m_file.Close();
+        return result;
     }
+    const Result<Removal> removed = RemoveIfUnchanged(m_from, m_source);
+    if (!removed) {
+        result = {MoveOutcome::CopyOnly, removed.Error(),
+                  "it could not be removed: " + removed.Error().Describe()};
+    } else if (*removed == Removal::Changed || *removed == Removal::BeingWritten) {
+        // What was copied is not (or not yet) what is there: the original stays, and the stale copy goes.
+        Discard();
+        return MoveResult::Failed(Failure{EAGAIN, "statx"},
+                                  *removed == Removal::Changed
+                                      ? "it changed while it was being copied, so it stays"
+                                      : "it is still being written");
+    } else if (*removed == Removal::Protected) {
+        result = {MoveOutcome::CopyOnly, Failure{EPERM, "unlink"}, "it is write-protected"};
+    }
+    // Removed, or Gone: another program removed the original meanwhile; the copy is all there is, and stays.
     m_done = true;
     m_file.Close();
     return result;
-}
-
-std::string DescribeError(int error) {
-    switch (error) {
-        case 0:
-            return "no error";
-        case EEXIST:
-            return "a file with that name already exists";
-        case ENOENT:
-            return "the file or folder does not exist";
-        case EXDEV:
-            return "it can't be moved to another file system";
-        case ECANCELED:
-            return "the transfer was stopped";
-        case ENOSPC:
-            return "the disk is full";
-        case EACCES:
-        case EPERM:
-            return "permission denied";
-        default:
-            return std::strerror(error);
-    }
 }
 
 }  // namespace platform

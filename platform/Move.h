@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "platform/Outcome.h"
 
 namespace platform {
 
@@ -19,11 +20,13 @@ enum class MoveOutcome {
 
 struct MoveResult {
     MoveOutcome outcome = MoveOutcome::Moved;
-    int error = 0;       // the cause as an errno value when not Moved (ECANCELED: stopped on request)
+    Failure cause;       // what failed when not Moved (error ECANCELED: stopped on request)
     std::string reason;  // the cause in plain words when not Moved
 
     bool Moved() const { return outcome == MoveOutcome::Moved; }
-    static MoveResult Failed(int error, std::string reason = {});
+    int Error() const { return cause.error; }
+    // Not moved; the reason is the failure's own words unless one is given.
+    static MoveResult Failed(Failure cause, std::string reason = {});
 };
 
 // Moves `from` to `to` and never replaces an existing `to` (error EEXIST).
@@ -39,14 +42,14 @@ MoveResult MoveNoReplace(const std::string& from, const std::string& to,
 
 // A regular file on its way to another file system, in steps, so that a caller can make many copies durable
 // together before it removes any source:
-//   1. Start: the source is copied into a new hidden temporary file in the destination folder (locked, so a
-//      sweep by another run leaves it alone), its mode and times kept; what the source was when the copy
-//      began is remembered.
+//   1. Start: the source is copied into a new file without a name in the destination folder (where the file
+//      system has none, a hidden temporary file, locked so that a sweep by another run leaves it alone),
+//      its mode and times kept; what the source was when the copy began is remembered.
 //   2. Flush: the copy's data reaches the disk.
 //   3. PutInPlace: the copy takes its final name, never replacing; the caller then flushes the folder.
-//   4. Finish: only when the folder was flushed, the source is still the very file that was copied and
-//      unchanged, and it is not write-protected, is it removed. A source that changed meanwhile keeps its
-//      place and the stale copy goes; in every other case both stay and the result says why.
+//   4. Finish: only when the folder was flushed is the source removed, through RemoveIfUnchanged. A source
+//      that changed meanwhile, or is still being written, keeps its place and the stale copy goes; in every
+//      other case both stay and the result says why.
 // A CrossCopy that is dropped before Finish removes whatever it wrote, under either name.
 class CrossCopy {
   public:
@@ -58,8 +61,8 @@ class CrossCopy {
 
     bool Flush(MoveResult* failure);
     bool PutInPlace(MoveResult* failure);
-    // `folderFlushError` is 0 when the destination folder was flushed after PutInPlace, else its errno.
-    MoveResult Finish(int folderFlushError);
+    // `folderFlushed`: whether the destination folder was flushed after PutInPlace.
+    MoveResult Finish(const Status& folderFlushed);
     const std::string& Destination() const { return m_to; }
     uint64_t Bytes() const { return m_source.size; }
 
@@ -69,7 +72,7 @@ class CrossCopy {
 
     std::string m_from;
     std::string m_to;
-    std::string m_temp;  // the copy's name until PutInPlace; empty after
+    std::string m_temp;  // the copy's temporary name until PutInPlace; empty for an unnamed copy
     File m_file;         // the copy, open (and locked) until Finish
     FileInfo m_source;   // the source as it was when the copy began
     bool m_placed = false;
@@ -101,8 +104,5 @@ class CrossCopyBatch {
     std::vector<CrossCopy> m_copies;
     uint64_t m_bytes = 0;
 };
-
-// Plain words for an errno value from the file calls, for reports shown to a person.
-std::string DescribeError(int error);
 
 }  // namespace platform

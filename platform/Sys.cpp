@@ -13,6 +13,12 @@ int RealOpen(const char* path, int flags, mode_t mode) {
 int RealFadvise(int fd, off_t offset, off_t length, int advice) {
     return ::posix_fadvise(fd, offset, length, advice);
 }
+int RealFcntl(int fd, int command, long argument) {
+    return ::fcntl(fd, command, argument);
+}
+int RealFcntlLock(int fd, int command, struct flock* lock) {
+    return ::fcntl(fd, command, lock);
+}
 int RealRenameat2(const char* from, const char* to, unsigned int flags) {
     return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
 }
@@ -42,6 +48,10 @@ SysCalls RealSysCalls() {
         .link = ::link,
         .unlink = ::unlink,
         .flock = ::flock,
+        .linkat = ::linkat,
+        .fcntl = RealFcntl,
+        .fcntlLock = RealFcntlLock,
+        .fstatfs = ::fstatfs,
     };
 }
 

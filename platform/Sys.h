@@ -1,15 +1,17 @@
 // The system calls that touch file contents and names, behind one table of function pointers.
 //
-// Every open, read, write, flush, rename, link and removal of a file (and its metadata, lock and cache
-// advice) goes through Sys(), so a test can swap one call for a failing one (a short write, a failed fsync,
-// a rename that is refused) without needing permissions it cannot provoke as root. Production code never
-// changes the table. A folder to list is opened through it too, so a test can make it unreadable. Left out,
-// as nothing a test needs to fail goes through them: reading a folder's entries, reading and making symbolic
-// links, setting a copy's mode and times, and the advice to start writeback early.
+// Every open (O_TMPFILE too), read, write, flush, rename, link and removal of a file (and its metadata, its
+// file system's type, its locks and leases, and cache advice) goes through Sys(), so a test can swap one call
+// for a failing one (a short write, a failed fsync, a rename that is refused) without needing permissions it
+// cannot provoke as root. Production code never changes the table. A folder to list is opened through it
+// too, so a test can make it unreadable. Left out, as nothing a test needs to fail goes through them: reading
+// a folder's entries, reading and making symbolic links, setting a copy's mode and times, and the advice to
+// start writeback early.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 namespace platform {
@@ -31,6 +33,11 @@ struct SysCalls {
     int (*link)(const char* existing, const char* created);
     int (*unlink)(const char* path);
     int (*flock)(int fd, int operation);  // advisory whole-file lock, as flock(2)
+    // linkat(2); AT_SYMLINK_FOLLOW through /proc/self/fd/N names an unnamed (O_TMPFILE) file.
+    int (*linkat)(int fromDir, const char* from, int toDir, const char* to, int flags);
+    int (*fcntl)(int fd, int command, long argument);           // F_SETSIG, F_SETLEASE, F_GETLEASE
+    int (*fcntlLock)(int fd, int command, struct flock* lock);  // F_OFD_SETLK, F_OFD_GETLK
+    int (*fstatfs)(int fd, struct statfs* out);                 // the file system's type
 };
 
 // The table in force.

@@ -397,6 +397,12 @@ std::string SettingsFile::TakeCopyNotice() {
     return std::exchange(g_copyNotice, {});
 }
 
+bool SettingsFile::MakeFolder() const {
+    const std::string path = Path();
+    return !path.empty() &&
+           (m_makeFolders ? MakeFoldersFor(path) : platform::InfoOfPath(platform::FolderOf(path)).has_value());
+}
+
 bool SettingsFile::Write(const std::string& key, const std::string& value) const {
     const Location where = Where();
     const std::string& path = where.path;

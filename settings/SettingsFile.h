@@ -74,6 +74,9 @@ class SettingsFile {
     // The path this accessor uses now; empty when there is none.
     std::string Path() const;
 
+    // Makes the folder that Write would make (the user's own file's folder); true when it is there now.
+    bool MakeFolder() const;
+
     // The settings file of a program at `executablePath`: one rule for both programs, so that tovaro and
     // tovaro-cli of one install share one file and one counter. A settings file beside the program is carried
     // along with it: tovaro.ini, or for a program named like PROG.EXE, PROG.ini (its last three characters

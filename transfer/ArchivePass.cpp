@@ -11,6 +11,7 @@
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "platform/Remove.h"
 #include "platform/Sys.h"
 #include "transfer/ImportLog.h"
 #include "transfer/PassLoop.h"
@@ -61,10 +62,13 @@ std::string KindOf(const platform::FileInfo& info) {
     return "not a regular file but a pipe, socket or device";
 }
 
-// Whether another pass is writing the archive at `path` right now: it holds the writer's lock on it.
+// Whether another pass is writing the archive at `path` right now: it holds the writer's lock on it. One
+// that can't be asked is taken for being written, so that it is never moved from under its writer.
 bool IsBeingWritten(const std::string& path) {
     platform::File file = platform::File::OpenRegularForReading(path);
-    return file.IsOpen() && !file.TryLockExclusive();
+    const platform::Result<bool> locked =
+        file.IsOpen() ? file.IsLockedElsewhere() : platform::Result<bool>(false);
+    return !locked.Ok() || *locked;
 }
 
 std::string KeptName(const std::string& toDir, int n) {
@@ -90,7 +94,7 @@ StepResult KeepEarlierArchive(const std::string& toDir, const std::string& archi
             *keptAs = KeptName(toDir, n);
             return StepResult::Ok();
         }
-        if (moved.error != EEXIST) {
+        if (moved.Error() != EEXIST) {
             return StepResult::Failed(moved.reason);
         }
     }
@@ -189,7 +193,7 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
         if (!renamed.Moved()) {
             // Another file already having the new name is skipped: archiving the file that has the name
             // would pack (and remove) the wrong picture.
-            return StepResult::Failed(renamed.error == EEXIST
+            return StepResult::Failed(renamed.Error() == EEXIST
                                           ? "another file in the camera folder already has that name"
                                           : "it could not be renamed: " + renamed.reason);
         }
@@ -301,20 +305,31 @@ std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>
     return results;
 }
 
-// Step 5: removes a picture whose copy is safe, unless it changed since it was packed or is write-protected.
+// Step 5: removes a picture whose copy is safe, through the one removal gate: unless it changed since it
+// was packed, is still being written or is write-protected.
 void Remove(const Packed& p, TransferItem& item) {
-    const auto now = platform::InfoOfPath(p.path, /*followLinks=*/false);
-    if (!now || !now->IsUnchangedSince(p.before)) {
-        item.reason = "it changed after it was packed, so it stays";
-    } else if (now->IsWriteProtected()) {
+    const platform::Result<platform::Removal> removed = platform::RemoveIfUnchanged(p.path, p.before);
+    if (!removed) {
         item.outcome = Outcome::CopyKept;
-        item.reason = "it is write-protected";
-    } else if (platform::Sys().unlink(p.path.c_str()) != 0) {
-        item.outcome = Outcome::CopyKept;
-        item.reason = "it could not be removed: " + platform::DescribeError(errno);
-    } else {
-        item.outcome = Outcome::Done;
-        item.reason.clear();
+        item.reason = "it could not be removed: " + removed.Error().Describe();
+        return;
+    }
+    switch (*removed) {
+        case platform::Removal::Removed:
+            item.outcome = Outcome::Done;
+            item.reason.clear();
+            break;
+        case platform::Removal::Gone:
+        case platform::Removal::Changed:
+            item.reason = "it changed after it was packed, so it stays";
+            break;
+        case platform::Removal::BeingWritten:
+            item.reason = "it is still being written";
+            break;
+        case platform::Removal::Protected:
+            item.outcome = Outcome::CopyKept;
+            item.reason = "it is write-protected";
+            break;
     }
 }
 

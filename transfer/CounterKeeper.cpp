@@ -1,10 +1,13 @@
 #include "transfer/CounterKeeper.h"
 
+#include <fcntl.h>
+#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <thread>
 
 #include "platform/Path.h"
+#include "platform/Sys.h"
 #include "transfer/NamingRules.h"
 
 namespace transfer {
@@ -23,26 +26,46 @@ bool CrossesSector(uint64_t offset, size_t length) {
 
 CounterKeeper::CounterKeeper(const SettingsFile& settings) : m_settings(settings) {}
 
-bool CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
-                          const std::function<void()>& onWait) {
-    // The lock is on the folder, not on the file: the file is replaced by renames, and a lock on one version
-    // of it would not stop a pass that opened the next. A folder that can't be opened (the settings file's
-    // folder is made by its first write) has no counter yet to share.
-    m_claim = platform::File::OpenForReading(platform::FolderOf(platform::LinkTarget(m_settings.Path())));
-    for (bool told = false; m_claim.IsOpen() && !m_claim.TryLockExclusive(); told = true) {
+platform::Status CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter,
+                                      const std::atomic<bool>* cancel, const std::function<void()>& onWait) {
+    // The lock is not on the settings file itself: the file is replaced by renames, and a lock on one version
+    // of it would not stop a pass that opened the next. Where the lock file can't be made, the settings file
+    // can't be replaced either, and the lock on it holds.
+    const std::string settings = platform::LinkTarget(m_settings.Path());
+    if (settings.empty() || !m_settings.MakeFolder()) {
+        return {};  // no settings file, nor one to come: no counter to share
+    }
+    const std::string lock =
+        platform::JoinPath(platform::FolderOf(settings), "." + platform::NameOf(settings) + ".lock");
+    m_claim = platform::File(platform::Sys().open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644));
+    if (!m_claim.IsOpen()) {
+        m_claim = platform::File::OpenForReadWrite(settings);
+    }
+    if (!m_claim.IsOpen()) {
+        return {};  // the counter can't be written either: there is nothing to keep apart
+    }
+    for (bool told = false;; told = true) {
+        const platform::Status locked = m_claim.TryLockExclusive();
+        if (locked || locked.Error().error != EAGAIN) {
+            if (!locked) {
+                m_claim.Close();
+                return platform::Failure{locked.Error().error, locked.Error().call, lock};
+            }
+            break;
+        }
         if (!told && onWait) {
             onWait();
         }
         if (cancel != nullptr && cancel->load()) {
             m_claim.Close();
-            return false;
+            return platform::Failure{ECANCELED, "fcntl"};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (fromSavedCounter) {
         inputs.SetNumberText(m_settings.Read(kCounterKey));
     }
-    return true;
+    return {};
 }
 
 std::string CounterKeeper::WhyCannotKeep(size_t longest) const {

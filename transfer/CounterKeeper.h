@@ -35,9 +35,13 @@ class CounterKeeper {
     // it, window or command line -- uses the counter of this settings file, and holds it until Finish, so
     // that no number is ever handed out twice. A pass whose start is the saved counter (`fromSavedCounter`)
     // reads it again once it holds it: after a wait it goes on where the other pass ended. `onWait` (when
-    // given) is called once when it has to wait. False when `cancel` was set while waiting.
-    bool Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
-               const std::function<void()>& onWait = {});
+    // given) is called once when it has to wait. The claim is an open-file-description lock (which network
+    // file systems keep too) on a hidden lock file beside the settings file, or on the settings file itself
+    // where its folder can't be written. Fails with ECANCELED when `cancel` was set while waiting, and with
+    // the error of a lock that could not be asked for; where the file system keeps no locks it goes on
+    // without one (platform::LocksWereUnavailable).
+    platform::Status Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
+                           const std::function<void()>& onWait = {});
 
     // Once claimed: why numbers of up to `longest` characters, which the pass is about to hand out, could not
     // be kept (a settings file whose folder takes no new file, where a longer number would not fit in
@@ -63,7 +67,7 @@ class CounterKeeper {
     bool SyncFolder() const;
 
     SettingsFile m_settings;
-    platform::File m_claim;  // the settings file's folder, locked while the pass holds the counter
+    platform::File m_claim;  // the lock file, locked while the pass holds the counter
     std::string m_kept;      // the last value kept; empty while none has been
     std::string m_path;      // the path the open file was found under
     platform::File m_file;   // open while the value's place in the file is known

@@ -1,11 +1,13 @@
 #include "transfer/MovePass.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
+#include "platform/Process.h"
 #include "transfer/AlreadyImported.h"
 #include "transfer/ImportLog.h"
 #include "transfer/PassLoop.h"
@@ -13,9 +15,16 @@
 namespace transfer {
 namespace {
 
-// How many copies to another file system are made durable together, at most.
+// How many copies to another file system are made durable together, at most. Each holds a descriptor until
+// its batch is complete, so a batch also leaves kSpareFiles of what the process may open for everything else.
 constexpr size_t kBatchFiles = 256;
 constexpr uint64_t kBatchBytes = 64 << 20;
+constexpr size_t kSpareFiles = 64;
+
+size_t BatchFiles() {
+    const size_t left = platform::OpenFilesLeft();
+    return left > kSpareFiles + 1 ? std::min(kBatchFiles, left - kSpareFiles) : 1;
+}
 
 void Apply(const platform::MoveResult& moved, const std::string& toDir, TransferItem& item) {
     switch (moved.outcome) {
@@ -27,7 +36,7 @@ void Apply(const platform::MoveResult& moved, const std::string& toDir, Transfer
             item.reason = moved.reason;
             break;
         case platform::MoveOutcome::NotMoved:
-            item.reason = moved.error == ENOENT && !platform::InfoOfPath(toDir)
+            item.reason = moved.Error() == ENOENT && !platform::InfoOfPath(toDir)
                               ? "the destination folder does not exist"
                               : moved.reason;
             break;
@@ -104,7 +113,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         }
         if (!started.copy) {
             Apply(started.result, toFolder, item);
-            if (started.result.error == EEXIST && HoldTheSameBytes(source, destination)) {
+            if (started.result.Error() == EEXIST && HoldTheSameBytes(source, destination)) {
                 item.outcome = Outcome::AlreadyThere;
                 item.reason = "already there (identical)";
             }
@@ -115,8 +124,9 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         item.reason = "not yet on the disk";         // replaced when the batch is complete
         return true;
     };
+    const size_t batchFiles = BatchFiles();
     const auto afterEachFile = [&] {
-        if (batch.Size() >= kBatchFiles || batch.Bytes() >= kBatchBytes) {
+        if (batch.Size() >= batchFiles || batch.Bytes() >= kBatchBytes) {
             completeBatch();
         }
         reportFinal();

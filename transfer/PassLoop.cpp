@@ -1,6 +1,7 @@
 #include "transfer/PassLoop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <set>
 #include <vector>
@@ -65,11 +66,19 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
             options.onNotice("waiting for another transfer to finish with the running number\u2026");
         }
     };
-    if (!options.dryRun && request.inputs.IsNumberChecked() && !plan.files.empty() &&
-        !counter.Claim(request.inputs, options.numberFromSavedCounter, options.cancel, waiting)) {
-        report.cancelled = true;
-        tellNotice();
-        return;
+    if (!options.dryRun && request.inputs.IsNumberChecked() && !plan.files.empty()) {
+        const platform::Status claimed =
+            counter.Claim(request.inputs, options.numberFromSavedCounter, options.cancel, waiting);
+        if (!claimed) {
+            if (claimed.Error().error == ECANCELED) {
+                report.cancelled = true;
+            } else {
+                report.problem = "the running number can't be kept apart from other transfers: " +
+                                 claimed.Error().Describe();
+            }
+            tellNotice();
+            return;
+        }
     }
     NameTransfer(request, plan);
     tellNotice();
@@ -84,7 +93,11 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
         }
     }
     if (!options.dryRun) {
-        platform::RemoveStaleTemporaries(request.toDir);  // left by a run that was killed
+        // Left by a run that was killed: copies in the destination, a settings file's new version.
+        platform::RemoveStaleTemporaries(request.toDir);
+        if (const std::string settings = request.settings.Path(); !settings.empty()) {
+            platform::RemoveStaleTemporaries(platform::FolderOf(platform::LinkTarget(settings)));
+        }
     }
     bool leadWent = false;
     for (size_t i = 0; i < plan.files.size(); ++i) {
@@ -125,6 +138,12 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
         report.counterError = CounterError(request.settings);
     }
     report.items.insert(report.items.end(), appeared.begin(), appeared.end());
+    if (platform::LocksWereUnavailable()) {
+        report.notice +=
+            std::string(report.notice.empty() ? "" : " ") +
+            "A file system here keeps no locks, so another transfer at the same time could use the "
+            "same running number or archive.";
+    }
 }
 
 }  // namespace transfer

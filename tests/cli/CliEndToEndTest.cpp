@@ -103,6 +103,18 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "--settings s.ini "
          "&& unzip -Z1 computer/ArchivePics.zip",
          0, "a.jpg -> a.jpg\nArchived 1 of 1 file.\n" + dir / "rel/a.jpg\n", ""},
+        // A camera still writing a clip, with a pause: it stays, whole once the writer is done, to another
+        // file system (from /dev/shm) and into the archive alike.
+        {"c=$(mktemp -d /dev/shm/cam.XXXXXX); mkdir clip; for zip in '' --zip; do rm -f w; { echo 1; "
+         "until [ -e w ]; do sleep 0.05; done; echo 2; } >$c/CLIP.JPG & until [ -s $c/CLIP.JPG ]; do sleep "
+         "0.05; done; tovaro-cli --from $c --to clip --settings s.ini $zip; echo $?; touch w; wait; "
+         "cat $c/*; done; rm -r $c",
+         0,
+         "CLIP.JPG -> CLIP.jpg: not moved: it is still being written\nMoved 0 of 1 file. 1 not "
+         "moved.\n1\n1\n2\n"
+         "CLIP.JPG -> CLIP.jpg: not archived: it is still being written\nArchived 0 of 1 file. 1 not "
+         "archived.\n1\n1\n2\n",
+         ""},
     };
     for (const auto& run : runs) {
         const int status =

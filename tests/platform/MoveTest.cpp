@@ -27,11 +27,11 @@ TEST(MoveNoReplace, WithinOneFileSystemNeverReplaces) {
         TempDir dir;
         WriteFile(dir / "a.jpg", "picture");
         WriteFile(dir / "old.jpg", "old");
-        EXPECT_EQ(MoveNoReplace(dir / "a.jpg", dir / "old.jpg").error, EEXIST);
+        EXPECT_EQ(MoveNoReplace(dir / "a.jpg", dir / "old.jpg").Error(), EEXIST);
         EXPECT_EQ(ReadFile(dir / "old.jpg"), "old");
         EXPECT_TRUE(MoveNoReplace(dir / "a.jpg", dir / "b.jpg").Moved());
         EXPECT_EQ(ReadFile(dir / "b.jpg"), "picture");
-        EXPECT_EQ(MoveNoReplace(dir / "none.jpg", dir / "c.jpg").error, ENOENT);
+        EXPECT_EQ(MoveNoReplace(dir / "none.jpg", dir / "c.jpg").Error(), ENOENT);
         MakeFolder(dir / "holiday.jpg");
         EXPECT_TRUE(MoveNoReplace(dir / "holiday.jpg", dir / "trip.jpg").Moved());
         EXPECT_EQ(ListNames(dir.Path()), (Names{"b.jpg", "old.jpg", "trip.jpg"}));
@@ -40,13 +40,14 @@ TEST(MoveNoReplace, WithinOneFileSystemNeverReplaces) {
     WriteFile(dir / "b.jpg", "b");
     EXPECT_TRUE(MoveNoReplace(dir / "b.jpg", dir / "b.jpg").Moved());  // onto itself: kept
     ASSERT_EQ(::link((dir / "b.jpg").c_str(), (dir / "B.JPG").c_str()), 0);
-    EXPECT_EQ(MoveNoReplace(dir / "B.JPG", dir / "b.jpg").error, EEXIST);  // two links: no change of case
+    EXPECT_EQ(MoveNoReplace(dir / "B.JPG", dir / "b.jpg").Error(), EEXIST);  // two links: no change of case
     EXPECT_TRUE(Exists(dir / "B.JPG"));
 }
 
 int g_calls = 0;
 std::string g_source;
 std::atomic<bool> g_cancel{false};
+platform::File g_writer;
 
 // Pretends every rename but our own temporary file's crosses file systems, where there is no second one.
 int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
@@ -84,7 +85,7 @@ TEST(MoveNoReplace, AcrossFileSystemsALinkMovesAsALinkAndNothingElseButFiles) {
     WriteFile(local / "taken.jpg", "old");
     WriteFile(other / "taken.jpg", "new");
     EXPECT_TRUE(MoveNoReplace(other / "link.jpg", local / "link.jpg").Moved());
-    EXPECT_EQ(MoveNoReplace(other / "taken.jpg", local / "taken.jpg").error, EEXIST);
+    EXPECT_EQ(MoveNoReplace(other / "taken.jpg", local / "taken.jpg").Error(), EEXIST);
     EXPECT_EQ(MoveNoReplace(other / "holiday.jpg", local / "holiday.jpg").reason,
               "a folder cannot be moved to another file system");
     EXPECT_NE(MoveNoReplace(other / "pipe.jpg", local / "pipe.jpg").reason.find("pipe"), std::string::npos);
@@ -138,6 +139,24 @@ TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
         {"SourceCannotBeRemoved", [](platform::SysCalls& c) { c.unlink = Fail<EROFS>; },
          MoveOutcome::CopyOnly},
         {"WriteProtected", [](platform::SysCalls&) {}, MoveOutcome::CopyOnly, 0444},
+        {"StillOpenForWriting",
+         [](platform::SysCalls&) { g_writer = platform::File::OpenForReadWrite(g_source); },
+         MoveOutcome::NotMoved},
+        {"NoUnnamedFilesThere",
+         [](platform::SysCalls& c) {
+             c.open = [](const char* p, int flags, mode_t m) {
+                 return (flags & O_TMPFILE) == O_TMPFILE ? Fail<EOPNOTSUPP, int>() : ::open(p, flags, m);
+             };
+         },
+         MoveOutcome::Moved},
+        {"NoLeasesThereAndLongUnwritten",  // a network or FUSE file system: a heuristic instead
+         [](platform::SysCalls& c) {
+             c.fstatfs = [](int, struct statfs* out) {
+                 out->f_type = 0x65735546;
+                 return 0;
+             };
+         },
+         MoveOutcome::Moved},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.what);
@@ -160,6 +179,7 @@ TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
             platform::ScopedSysCalls scoped(calls);
             result = MoveNoReplace(g_source, destination / "IMG.jpg", &g_cancel);
         }
+        g_writer.Close();
         EXPECT_EQ(result.outcome, fault.outcome) << result.reason;
         EXPECT_EQ(result.reason.empty(), fault.outcome == MoveOutcome::Moved) << result.reason;
         EXPECT_EQ(Exists(g_source), fault.outcome != MoveOutcome::Moved);

@@ -55,16 +55,37 @@ TEST(File, OpensOnlyARegularFileForReading) {
     }
 }
 
-// Temporary files left by a killed run go; one that a running copy holds stays.
-TEST(File, StaleTemporaryFilesAreSweptAndHeldOnesKept) {
+// Temporary files left by a killed run of this machine go: of an earlier boot, or of a process that is gone,
+// and not locked. Nothing else does: a running process's, even before it is locked; another machine's; a
+// locked one; a file of the user's named much like ours.
+TEST(File, StaleTemporaryFilesAreSweptAndNothingElse) {
     TempDir dir;
     std::string held;
     const platform::File holding = platform::CreateTemporaryBeside(dir / "x.jpg", &held);
     ASSERT_TRUE(holding.IsOpen());
-    WriteFile(dir / ".tovaro-0123456789abcdef.part", "left by a killed run");
-    WriteFile(dir / ".tovaro-notes.txt", "not ours");
+    const std::string name = platform::NameOf(held);  // .tovaro-MACHINE-BOOT-PID-RANDOM.part
+    const std::string machine = name.substr(8, 32), boot = name.substr(41, 32);
+    const auto named = [&](const std::string& m, const std::string& b, const std::string& pid) {
+        return ".tovaro-" + m + "-" + b + "-" + pid + "-0123456789abcdef.part";
+    };
+    const std::string other(32, 'e'), gone = "999999999", alive = std::to_string(::getpid());
+    const std::vector<std::pair<std::string, bool>> files = {
+        {named(machine, other, alive), false}, {named(machine, boot, gone), false},
+        {named(machine, boot, alive), true},   {named(other, other, gone), true},
+        {named(machine, other, "1"), true},    {".tovaro-0123456789abcdef.part", true},
+        {".tovaro-notes.txt", true},
+    };
+    std::vector<std::string> expected = {name};
+    for (const auto& [file, stays] : files) {
+        WriteFile(dir / file, "x");
+        if (stays) {
+            expected.push_back(file);
+        }
+    }
+    // The last of an earlier boot is held by someone.
+    platform::File locked = platform::File::OpenForReadWrite(dir / files[4].first);
+    ASSERT_TRUE(locked.TryLockExclusive().Ok());
     platform::RemoveStaleTemporaries(dir.Path());
-    std::vector<std::string> expected = {platform::NameOf(held), ".tovaro-notes.txt"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(ListNames(dir.Path()), expected);
 }

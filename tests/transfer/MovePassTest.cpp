@@ -47,7 +47,6 @@ TEST_F(MovePassTest, MovesPicturesVideosAndFoldersWithThoseNamesAndCountsTheRest
     Put({"IMG_0001.JPG", "CLIP0002.AVI", "notes.txt", "IMG.0001.JPG", "README", ".hidden.txt"});
     MakeFolder(m_from + "/holiday.JPG");
     WriteFile(m_from + "/holiday.JPG/inside.txt", "inside");
-    WriteFile(m_to + "/.tovaro-0123456789abcdef.part", "left by a killed run");
     const TransferReport report = Run(kNameNothing);
     EXPECT_EQ(ListNames(m_to), (Names{"CLIP0002.avi", "IMG_0001.jpg", "holiday.jpg"}));
     EXPECT_EQ(ListNames(m_from), (Names{".hidden.txt", "IMG.0001.JPG", "README", "notes.txt"}));
