@@ -12,6 +12,7 @@
 
 #include "platform/ExecutablePath.h"
 #include "platform/Path.h"
+#include "platform/Process.h"
 
 extern char** environ;
 
@@ -82,6 +83,7 @@ bool ChildProcess::Start(const std::string& program) {
         errno = failed;
         return false;
     }
+    RestoreForHelper(m_pid);  // the limit on open files it was started with, not ours
     m_socket = ends[0];
     return true;
 }

@@ -1,6 +1,5 @@
 #include "platform/Process.h"
 
-#include <signal.h>
 #include <sys/resource.h>
 #include <optional>
 #include <vector>
@@ -36,14 +35,10 @@ size_t OpenFilesLeft() {
     return limit.rlim_cur > used ? static_cast<size_t>(limit.rlim_cur - used) : 0;
 }
 
-void RestoreForHelper() {
+void RestoreForHelper(pid_t helper) {
     if (g_raised) {
-        ::setrlimit(RLIMIT_NOFILE, &g_originalLimit);
+        ::prlimit(helper, RLIMIT_NOFILE, &g_originalLimit, nullptr);
     }
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 }  // namespace platform

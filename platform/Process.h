@@ -1,6 +1,7 @@
 // What the process may hold open, and what a helper program it starts gets back.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 
 namespace platform {
@@ -13,9 +14,9 @@ void RaiseOpenFileLimit();
 // How many more files this process may open now (the soft limit less the descriptors open).
 size_t OpenFilesLeft();
 
-// For a helper program the pass starts, in the child between fork and exec: puts back the original limit on
-// open files and the default action of SIGPIPE, as a program started from a shell expects. Only calls that
-// are safe there.
-void RestoreForHelper();
+// For a helper program the pass has started (`helper`, its process id): puts back the original limit on open
+// files, as a program started from a shell expects. (Its signals, SIGPIPE among them, are put back to their
+// defaults when it is started: ChildProcess.)
+void RestoreForHelper(pid_t helper);
 
 }  // namespace platform

@@ -115,6 +115,11 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "CLIP.JPG -> CLIP.jpg: not archived: it is still being written\nArchived 0 of 1 file. 1 not "
          "archived.\n1\n1\n2\n",
          ""},
+        // Few open files allowed (soft and hard limit): batches of copies stay within them.
+        {"c=$(mktemp -d /dev/shm/cam.XXXXXX); for i in $(seq 300); do : >$c/$i.JPG; done; mkdir many; "
+         "(ulimit -n 128; tovaro-cli --from $c --to many --settings s.ini --quiet); echo $?; "
+         "ls many | wc -l; rmdir $c",
+         0, "0\n300\n", ""},
     };
     for (const auto& run : runs) {
         const int status =
