@@ -87,9 +87,13 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "Dry run: 0 of 1 file would be moved; nothing was changed. " +
              left,
          "tovaro-cli: the destination folder none does not exist\n"},
-        {"flock . sh -c '" + folders +
-             "--number --recursive 2>w & for i in $(seq 500); do grep -q wait w "
-             "&& break; sleep 0.01; done; kill -INT $!; wait $!'; s=$?; cat w >&2; exit $s",
+        // Another transfer holds the running number: its lock on the lock file beside the settings file.
+        {"python3 -c 'import fcntl, os, struct, sys; f = os.open(\".s.ini.lock\", os.O_RDWR | os.O_CREAT); "
+         "os.set_inheritable(f, 1); fcntl.fcntl(f, 37, struct.pack(\"hhqqi4x\", 1, 0, 0, 0, 0)); "
+         "os.execvp(\"sh\", [\"sh\", \"-c\", sys.argv[1]])' '" +
+             folders +
+             "--number --recursive 2>w & for i in $(seq 500); do grep -q wait w && "
+             "break; sleep 0.01; done; kill -INT $!; wait $!'; s=$?; cat w >&2; exit $s",
          130,
          "Moved 0 of 1 file. 1 not moved. Stopped on request: the files not yet handled stay in the "
          "camera folder. " +

@@ -276,6 +276,10 @@ TEST_F(MovePassTest, StopsWhenCancelledAndReportsWhatStoodInTheWay) {
     CounterKeeper another(m_settings);  // another pass holds the counter: a stop ends the wait for it
     ASSERT_TRUE(another.Claim(m_inputs, false, nullptr));
     EXPECT_TRUE(MovePass(m_from, m_to, kNameNumber, m_inputs, m_settings, options).cancelled);
+    calls.fcntlLock = Fail<EIO>;  // a lock that can't be asked for is an error, not an endless wait
+    platform::ScopedSysCalls failing(calls);
+    EXPECT_NE(MovePass(m_from, m_to, kNameNumber, m_inputs, m_settings).problem.find("Input/output error"),
+              std::string::npos);
     EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
 }
 
