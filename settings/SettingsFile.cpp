@@ -399,8 +399,8 @@ std::string SettingsFile::TakeCopyNotice() {
 
 bool SettingsFile::MakeFolder() const {
     const std::string path = Path();
-    return !path.empty() &&
-           (m_makeFolders ? MakeFoldersFor(path) : platform::InfoOfPath(platform::FolderOf(path)).has_value());
+    return !path.empty() && (m_makeFolders ? MakeFoldersFor(path)
+                                           : platform::InfoOfPath(platform::FolderOf(path)).has_value());
 }
 
 bool SettingsFile::Write(const std::string& key, const std::string& value) const {

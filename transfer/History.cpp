@@ -40,7 +40,7 @@ std::optional<UndoItem> MoveBack(const LogRecord& r) {
     if (moved.Moved()) {
         return UndoItem{r.newPath, r.oldPath, true, {}};
     }
-    if (moved.error == EEXIST) {
+    if (moved.Error() == EEXIST) {
         return Stays(r, "its old name is taken again");
     }
     return Stays(r, moved.outcome == platform::MoveOutcome::CopyOnly
@@ -76,7 +76,7 @@ UndoItem Unpack(const LogRecord& r) {
         return item;
     }
     std::string temp;
-    platform::File out = platform::CreateTemporaryBeside(r.oldPath, &temp, 0644);
+    platform::File out = platform::CreateCopyBeside(r.oldPath, &temp, 0644);
     if (!out.IsOpen()) {
         item.reason = "it could not be written back: " + platform::DescribeError(errno);
         return item;
@@ -88,16 +88,24 @@ UndoItem Unpack(const LogRecord& r) {
     const timespec times[2] = {r.modified, r.modified};
     if (!read.Ok()) {
         item.reason = "its copy in the archive is not whole: " + read.reason;
-    } else if (::futimens(out.Descriptor(), times) != 0 || !out.Sync() || !out.Close()) {
+    } else if (::futimens(out.Descriptor(), times) != 0 || !out.Sync()) {
         item.reason = "it could not be written back: " + platform::DescribeError(errno);
-    } else if (platform::Sys().link(temp.c_str(), r.oldPath.c_str()) != 0) {
-        item.reason = errno == EEXIST ? "its old name is taken again"
-                                      : "it could not be written back: " + platform::DescribeError(errno);
+    } else if (const platform::Status named =
+                   temp.empty() ? platform::NameUnnamed(out, r.oldPath)
+                                : platform::Status::Check(
+                                      platform::Sys().link(temp.c_str(), r.oldPath.c_str()) == 0, "link");
+               !named) {
+        item.reason = named.Error().error == EEXIST
+                          ? "its old name is taken again"
+                          : "it could not be written back: " + named.Error().Describe();
     } else {
         item.back = true;
         platform::SyncPath(platform::FolderOf(r.oldPath));
     }
-    platform::Sys().unlink(temp.c_str());
+    out.Close();
+    if (!temp.empty()) {
+        platform::Sys().unlink(temp.c_str());
+    }
     return item;
 }
 
