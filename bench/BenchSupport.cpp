@@ -55,10 +55,10 @@ bool MakePhoto(const std::string& path, uint64_t size, uint64_t seed) {
     return ::close(fd) == 0 && ok;
 }
 
-std::vector<std::string> MakePhotoFolder(const std::string& folder, uint64_t totalBytes) {
+std::vector<std::string> MakePhotoFolder(const std::string& folder, uint64_t totalBytes, size_t most) {
     std::vector<std::string> photos;
     Noise sizes{42};
-    for (uint64_t made = 0; made < totalBytes;) {
+    for (uint64_t made = 0; made < totalBytes && photos.size() < most;) {
         const uint64_t size = std::min<uint64_t>(totalBytes - made, (2 << 20) + sizes.Next() % (6 << 20));
         char name[32];
         std::snprintf(name, sizeof name, "/IMG_%04zu.JPG", photos.size() + 1);

@@ -31,8 +31,10 @@ bool WriteAllTo(int fd, const uint8_t* data, size_t count);
 bool MakePhoto(const std::string& path, uint64_t size, uint64_t seed);
 
 // Fills `folder` with photos of 2 to 8 MiB, as a camera gives them (IMG_0001.JPG, ...), `totalBytes` in
-// all. Returns their paths in name order; empty when a file could not be written (a message went to stderr).
-std::vector<std::string> MakePhotoFolder(const std::string& folder, uint64_t totalBytes);
+// all, or `most` photos when they come first. Returns their paths in name order; empty when a file could not
+// be written (a message went to stderr).
+std::vector<std::string> MakePhotoFolder(const std::string& folder, uint64_t totalBytes,
+                                         size_t most = SIZE_MAX);
 
 // The same zlib work as ZipWriter does for a deflated member, with nothing around it: read 16 KiB, crc32,
 // raw deflate at level 8, write when 16 KiB of output have collected. `input` and `output` hold kBufferSize

@@ -348,9 +348,8 @@ int main(int argc, char** argv) {
     Compare("A camera's photos", base, photos, rounds, /*others=*/true);
 
     // A 30-file set whose last picture is a large one: the tail that once ran on one core.
-    std::vector<std::string> tail =
-        bench::MakePhotoFolder(MakeFolder(base, "tail"), uint64_t{29} * (5 << 20));
-    tail.resize(std::min<size_t>(tail.size(), 29));
+    // Photos are 8 MiB at the most, so 29 of them never run out of bytes.
+    std::vector<std::string> tail = bench::MakePhotoFolder(MakeFolder(base, "tail"), uint64_t{29} << 23, 29);
     tail.push_back(base + "/tail/IMG_9999.JPG");
     if (!bench::MakePhoto(tail.back(), 12'000'000, 99)) {
         Fail("cannot make " + tail.back());

@@ -150,17 +150,8 @@ ZipStatus Deflater::Run(std::span<const uint8_t> input, int flush) {
         }
     }
     for (;;) {
-        if (m_pending == m_room.size()) {
-            if (!m_room.empty()) {
-                if (const ZipStatus status = m_sink->Filled(m_pending); status != ZipStatus::Ok) {
-                    return status;
-                }
-            }
-            m_room = m_sink->Room();
-            m_pending = 0;
-            if (m_room.empty()) {
-                return ZipStatus::TooLarge;  // the sink takes no more
-            }
+        if (const ZipStatus status = MakeRoom(); status != ZipStatus::Ok) {
+            return status;
         }
         size_t produced = 0;
         bool done = false;
@@ -178,20 +169,26 @@ ZipStatus Deflater::Run(std::span<const uint8_t> input, int flush) {
     }
 }
 
+// Once the room is full, hands it to the sink and takes the next one.
+ZipStatus Deflater::MakeRoom() {
+    if (m_pending < m_room.size()) {
+        return ZipStatus::Ok;
+    }
+    if (!m_room.empty()) {
+        if (const ZipStatus status = m_sink->Filled(m_pending); status != ZipStatus::Ok) {
+            return status;
+        }
+    }
+    m_room = m_sink->Room();
+    m_pending = 0;
+    return m_room.empty() ? ZipStatus::TooLarge : ZipStatus::Ok;  // empty: the sink takes no more
+}
+
 // Copies compressed bytes into the sink's rooms.
 ZipStatus Deflater::Put(std::span<const uint8_t> bytes) {
     while (!bytes.empty()) {
-        if (m_pending == m_room.size()) {
-            if (!m_room.empty()) {
-                if (const ZipStatus status = m_sink->Filled(m_pending); status != ZipStatus::Ok) {
-                    return status;
-                }
-            }
-            m_room = m_sink->Room();
-            m_pending = 0;
-            if (m_room.empty()) {
-                return ZipStatus::TooLarge;  // the sink takes no more
-            }
+        if (const ZipStatus status = MakeRoom(); status != ZipStatus::Ok) {
+            return status;
         }
         const size_t count = std::min(bytes.size(), m_room.size() - m_pending);
         std::memcpy(m_room.data() + m_pending, bytes.data(), count);

@@ -1,12 +1,14 @@
 #include "zip/ZipReader.h"
 
 #include <fcntl.h>
-#include <zlib.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -130,26 +132,6 @@ class ChunkedReader {
     std::vector<uint8_t>& m_buffer;
     size_t m_used = 0;
     size_t m_fill = 0;
-};
-
-// A raw inflate stream that ends itself.
-class Inflater {
-  public:
-    Inflater() { m_ready = inflateInit2(&m_stream, -MAX_WBITS) == Z_OK; }
-    ~Inflater() {
-        if (m_ready) {
-            inflateEnd(&m_stream);
-        }
-    }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-
-    bool Ready() const { return m_ready; }
-    z_stream& Stream() { return m_stream; }
-
-  private:
-    z_stream m_stream{};
-    bool m_ready = false;
 };
 
 bool HasExtraBlock(const std::vector<uint8_t>& extra, uint16_t id) {
@@ -576,7 +558,7 @@ ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, const Dat
         return Damaged("a stored member's compressed and uncompressed sizes differ");
     }
     ChunkedReader reader(m_source, offset, offset + m.compressedSize, m_input);
-    uLong sum = crc32(0, nullptr, 0);
+    uint32_t sum = 0;
     while (reader.Remaining() > 0) {
         uint8_t* data = nullptr;
         size_t n = 0;
@@ -587,39 +569,42 @@ ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, const Dat
             return Fail(ReadStatus::ReadFailed,
                         std::string("the data could not be written out: ") + std::strerror(errno));
         }
-        sum = crc32(sum, data, static_cast<uInt>(n));
+        sum = crc32_gzip_refl(sum, data, n);
         *size += n;
     }
-    *crc = static_cast<uint32_t>(sum);
+    *crc = sum;
     return {};
 }
 
 ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, const DataSink& sink, uint32_t* crc,
                               uint64_t* size) {
-    Inflater inflater;
-    if (!inflater.Ready()) {
-        return Fail(ReadStatus::ReadFailed, "cannot start the decompressor");
-    }
-    z_stream& stream = inflater.Stream();
+    // ISA-L's inflate: several times zlib's speed on the Huffman-coded blocks of a photo, and a raw deflate
+    // stream is one stream whichever library reads it. Its state holds a window of 64 KiB and more.
+    const auto state = std::make_unique<inflate_state>();
+    isal_inflate_init(state.get());
+    state->crc_flag = ISAL_DEFLATE;
     ChunkedReader reader(m_source, offset, offset + m.compressedSize, m_input);
     m_output.resize(kChunkSize);
-    uLong sum = crc32(0, nullptr, 0);
+    uint32_t sum = 0;
     // Each round either consumes input or produces output, and the output may not outgrow the recorded
     // size, so the loop ends whatever the data holds.
     for (;;) {
-        if (stream.avail_in == 0 && reader.Remaining() > 0) {
+        if (state->avail_in == 0 && reader.Remaining() > 0) {
             uint8_t* data = nullptr;
             size_t n = 0;
             if (!reader.Next(&data, &n)) {
                 return ReadFailure("the member's data");
             }
-            stream.next_in = data;
-            stream.avail_in = static_cast<uInt>(n);
+            state->next_in = data;
+            state->avail_in = static_cast<uint32_t>(n);
         }
-        stream.next_out = m_output.data();
-        stream.avail_out = static_cast<uInt>(m_output.size());
-        const int rc = inflate(&stream, Z_NO_FLUSH);
-        const size_t produced = m_output.size() - stream.avail_out;
+        const uint32_t inBefore = state->avail_in;
+        state->next_out = m_output.data();
+        state->avail_out = static_cast<uint32_t>(m_output.size());
+        if (isal_inflate(state.get()) != ISAL_DECOMP_OK) {
+            return Damaged("the deflate data is corrupt");
+        }
+        const size_t produced = m_output.size() - state->avail_out;
         if (produced > 0) {
             *size += produced;
             if (*size > m.uncompressedSize) {
@@ -629,26 +614,21 @@ ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, const DataSi
                 return Fail(ReadStatus::ReadFailed,
                             std::string("the data could not be written out: ") + std::strerror(errno));
             }
-            sum = crc32(sum, m_output.data(), static_cast<uInt>(produced));
+            sum = crc32_gzip_refl(sum, m_output.data(), produced);
         }
-        if (rc == Z_STREAM_END) {
-            if (stream.avail_in > 0 || reader.Remaining() > 0) {
+        if (state->block_state == ISAL_BLOCK_FINISH) {
+            // At the end ISA-L hands back the whole bytes it had taken beyond the stream.
+            if (state->avail_in > 0 || reader.Remaining() > 0) {
                 return Damaged("the deflate stream ends before the member's compressed size");
             }
             break;
         }
-        if (rc == Z_BUF_ERROR) {
-            return Damaged(stream.avail_in == 0 && reader.Remaining() == 0 ? "the deflate stream is cut short"
+        if (produced == 0 && state->avail_in == inBefore) {
+            return Damaged(state->avail_in == 0 && reader.Remaining() == 0 ? "the deflate stream is cut short"
                                                                            : "the decompressor is stuck");
         }
-        if (rc == Z_MEM_ERROR) {
-            return Fail(ReadStatus::ReadFailed, "out of memory while inflating");
-        }
-        if (rc != Z_OK) {
-            return Damaged("the deflate data is corrupt");
-        }
     }
-    *crc = static_cast<uint32_t>(sum);
+    *crc = sum;
     return {};
 }
 

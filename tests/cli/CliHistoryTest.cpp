@@ -36,11 +36,13 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
          "status 0\nSHM/to/B.jpg -> cam/B.JPG\nSHM/to/A.jpg -> cam/A.JPG: stays: its old name is taken "
          "again\n" +
              kUndid + "1 of 2 files went back. 1 stays." + kNotWound + "1\n2\nB\nA.jpg\n"},
-        {"for i in $(seq 1000 1299); do echo $i >cam/P$i.JPG; done; $CLI --from cam --to dest --number=1 "
-         "--settings s.ini >/dev/null & p=$!; until [ -n \"$(ls dest)\" ]; do :; done; kill -9 $p; wait $p "
-         "2>/dev/null; "
-         "u | tail -1; ls cam | wc -l; ls dest | wc -l; tovaro-cli --log | grep -o 'dest (undone)'",
-         "status 0\n300\n0\ndest (undone)\n"},
+        // Killed (SIGKILL) once the first picture has left the camera folder, moving and archiving fast.
+        {"for z in '' '--zip --compression=fast'; do for i in $(seq 1000 1299); do echo $i >cam/P$i.JPG; "
+         "done; $CLI --from cam --to dest $z --number=1 --settings s.ini >/dev/null & p=$!; until [ ! -e "
+         "cam/P1000.JPG -a ! -e 'cam/P1000 -1.jpg' ] || ! kill -0 $p; do :; done; kill -9 $p; wait $p "
+         "2>/dev/null; u | tail -1; cat cam/* | cmp - <(seq 1000 1299) && ls dest | wc -l; done; "
+         "tovaro-cli --log | grep -o 'dest (undone)'",
+         "status 0\n0\nstatus 0\n1\ndest (undone)\ndest (undone)\n"},
         {"mk A; touch afile; XDG_STATE_HOME=$PWD/afile t; ls cam; t; flock -s state/tovaro/imports.log $CLI "
          "--undo 2>&1 | plain; ls dest",
          "tovaro-cli: the folder afile/tovaro of the import log could not be made: Not a directory; nothing "
