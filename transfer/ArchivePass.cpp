@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/File.h"
@@ -213,6 +217,97 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
     return StepResult::Ok();
 }
 
+// Reads each member back from the disk as soon as the writer has recorded it, on a thread of its own, while
+// the pictures after it are still being compressed, so that little is left to check once the archive is
+// flushed. Direct reads go past the page cache and first write the member's pages out; where the file
+// system has none, nothing is checked early and the whole check waits for the flush. A member checked here
+// is still matched against the central directory read back after the flush, and nothing is removed before.
+class EarlyCheck {
+  public:
+    explicit EarlyCheck(int archiveFd) {
+        auto direct = zip::DirectFileByteSource::Open("/proc/self/fd/" + std::to_string(archiveFd));
+        if (direct) {
+            m_source.emplace(std::move(*direct));
+            try {
+                m_thread = std::thread([this] { Work(); });
+            } catch (const std::system_error&) {
+                m_source.reset();  // all is checked after the flush
+            }
+        }
+    }
+    ~EarlyCheck() { Wait(); }
+    EarlyCheck(const EarlyCheck&) = delete;
+    EarlyCheck& operator=(const EarlyCheck&) = delete;
+
+    // The member of the packed picture numbered `packed`, as the writer recorded it.
+    void Add(size_t packed, const zip::ZipEntry& recorded) {
+        if (!m_source) {
+            return;
+        }
+        zip::MemberInfo member;
+        member.name = recorded.name;
+        member.flags = recorded.flags;
+        member.method = recorded.method;
+        member.crc32 = recorded.crc32;
+        member.compressedSize = recorded.compressedSize;
+        member.uncompressedSize = recorded.uncompressedSize;
+        member.localHeaderOffset = recorded.localHeaderOffset;
+        std::lock_guard lock(m_mutex);
+        m_queue.emplace_back(packed, std::move(member));
+        m_added.notify_one();
+    }
+
+    // Once every member added has been checked: the result for each packed picture, none where it was not
+    // checked here.
+    std::vector<std::optional<StepResult>> Results(size_t packed) {
+        Wait();
+        m_results.resize(packed);
+        return std::move(m_results);
+    }
+
+  private:
+    void Work() {
+        zip::ZipReader reader(*m_source);
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_added.wait(lock, [this] { return m_done || !m_queue.empty(); });
+            if (m_queue.empty()) {
+                return;
+            }
+            auto [packed, member] = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            const zip::ReadResult read =
+                m_source->Reload() ? reader.VerifyDescribed(member)
+                                   : zip::ReadResult{zip::ReadStatus::ReadFailed, "its size is unknown"};
+            lock.lock();
+            m_results.resize(std::max(m_results.size(), packed + 1));
+            m_results[packed] =
+                read.Ok() ? StepResult::Ok()
+                          : StepResult::Failed("its copy in the archive is not whole: " + read.reason);
+        }
+    }
+
+    void Wait() {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_done = true;
+            }
+            m_added.notify_one();
+            m_thread.join();
+        }
+    }
+
+    std::optional<zip::DirectFileByteSource> m_source;
+    std::mutex m_mutex;
+    std::condition_variable m_added;
+    std::deque<std::pair<size_t, zip::MemberInfo>> m_queue;
+    std::vector<std::optional<StepResult>> m_results;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
 // Step 3: closes the archive and flushes it (and its name) to the disk. The file checked next must be the one
 // written, whatever its name is now: it is the descriptor handed back, opened and checked here.
 StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::File* written) {
@@ -266,9 +361,17 @@ size_t FindMember(const zip::ZipReader& reader, const zip::ZipEntry& recorded) {
     return zip::ZipReader::kNotFound;
 }
 
+// Whether the central directory read back holds `recorded` as the writer recorded it.
+bool SameRecord(const zip::MemberInfo& member, const zip::ZipEntry& recorded) {
+    return member.crc32 == recorded.crc32 && member.compressedSize == recorded.compressedSize &&
+           member.uncompressedSize == recorded.uncompressedSize && member.method == recorded.method &&
+           member.flags == recorded.flags;
+}
+
 // Step 4: whether each packed picture's member reads back whole from the disk, as the writer recorded it, on
-// every core. One result per packed picture.
-std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>& packed, unsigned threads) {
+// every core: its data as checked early, or else now. One result per packed picture.
+std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>& packed,
+                              const std::vector<std::optional<StepResult>>& early, unsigned threads) {
     StepResult problem = StepResult::Ok();
     const zip::SourceMaker makeSource = SourcesOver(written, &problem);
     std::unique_ptr<zip::ByteSource> source = makeSource ? makeSource() : nullptr;
@@ -291,6 +394,13 @@ std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>
         const size_t index = FindMember(*reader, packed[i].recorded);
         if (index == zip::ZipReader::kNotFound) {
             results[i] = StepResult::Failed("its copy is missing from the archive");
+        } else if (early[i] && !early[i]->IsOk()) {
+            results[i] = *early[i];
+        } else if (early[i]) {
+            results[i] =
+                SameRecord(reader->Members()[index], packed[i].recorded)
+                    ? StepResult::Ok()
+                    : StepResult::Failed("its entry in the archive's directory is not the one written");
         } else {
             checks.push_back({index, packed[i].recorded.crc32, packed[i].recorded.uncompressedSize});
             checked.push_back(i);
@@ -334,12 +444,13 @@ void Remove(const Packed& p, TransferItem& item) {
 }
 
 // Steps 3 to 5 for every picture the archive holds.
-void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed>& packed, unsigned threads,
-            TransferReport& report) {
+void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed>& packed, EarlyCheck& early,
+            unsigned threads, TransferReport& report) {
     platform::File written;
     const StepResult flushed = CloseAndFlush(archive, toDir, &written);
-    const std::vector<StepResult> checked =
-        flushed.IsOk() ? Check(written, packed, threads) : std::vector<StepResult>(packed.size(), flushed);
+    const std::vector<std::optional<StepResult>> checkedEarly = early.Results(packed.size());
+    const std::vector<StepResult> checked = flushed.IsOk() ? Check(written, packed, checkedEarly, threads)
+                                                           : std::vector<StepResult>(packed.size(), flushed);
     for (size_t i = 0; i < packed.size(); ++i) {
         if (checked[i].IsOk()) {
             Remove(packed[i], report.items[packed[i].item]);
@@ -380,7 +491,9 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     std::vector<Packed> submitted, packed;
     std::set<std::string> memberNames;  // the member names handed to the archive so far
     std::optional<zip::CompressorPool> pool;
+    std::optional<EarlyCheck> early;
     if (archive.writer.IsOpen()) {
+        early.emplace(archive.writer.ArchiveDescriptor());
         pool.emplace(
             archive.writer,
             [&](const zip::CompressorPool::Outcome& outcome) {
@@ -388,6 +501,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
                 if (outcome.status == zip::ZipStatus::Ok) {
                     packed.push_back(p);
                     packed.back().recorded = outcome.recorded;
+                    early->Add(packed.size() - 1, outcome.recorded);
                 } else {
                     report.items[p.item].reason = WhyNotAdded(outcome, packed.size());
                 }
@@ -452,7 +566,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         if (recorder) {
             recorder->Flush();  // every picture's record is on the disk before any picture goes
         }
-        Finish(archive, toFolder, packed, options.workers, report);
+        Finish(archive, toFolder, packed, *early, options.workers, report);
     }
     for (const TransferItem& item : report.items) {
         if (recorder) {

@@ -250,6 +250,13 @@ bool DirectFileByteSource::Fill(uint64_t offset) {
     return true;
 }
 
+bool DirectFileByteSource::Reload() {
+    m_windowLength = 0;
+    const auto info = m_file.Info();
+    m_size = info ? info->size : 0;
+    return info.has_value();
+}
+
 bool DirectFileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (offset > m_size || count > m_size - offset) {
         errno = EINVAL;
@@ -423,7 +430,18 @@ ReadResult ZipReader::Verify(size_t index, uint32_t expectedCrc32, uint64_t expe
     if (index >= m_members.size()) {
         return Fail(ReadStatus::NoSuchMember, "no member has this index");
     }
-    const MemberInfo& m = m_members[index];
+    if (m_limits[index] == 0) {
+        return Damaged("another member has the same local header");
+    }
+    return VerifyMember(m_members[index], m_limits[index], expectedCrc32, expectedSize, sink);
+}
+
+ReadResult ZipReader::VerifyDescribed(const MemberInfo& described) {
+    return VerifyMember(described, m_source.Size(), described.crc32, described.uncompressedSize, {});
+}
+
+ReadResult ZipReader::VerifyMember(const MemberInfo& m, uint64_t limit, uint32_t expectedCrc32,
+                                   uint64_t expectedSize, const DataSink& sink) {
     if ((m.flags & (kFlagEncrypted | kFlagStrongEncryption | kFlagMaskedHeaders)) != 0) {
         return Unsupported("the member is encrypted");
     }
@@ -436,15 +454,12 @@ ReadResult ZipReader::Verify(size_t index, uint32_t expectedCrc32, uint64_t expe
     if (m.method != kMethodStored && m.method != kMethodDeflated) {
         return Unsupported("compression method " + std::to_string(m.method));
     }
-    if (m_limits[index] == 0) {
-        return Damaged("another member has the same local header");
-    }
     uint64_t dataOffset = 0;
-    ReadResult result = CheckLocalHeader(m, m_limits[index], &dataOffset);
+    ReadResult result = CheckLocalHeader(m, limit, &dataOffset);
     if (!result.Ok()) {
         return result;
     }
-    if (m.compressedSize > m_limits[index] - dataOffset) {
+    if (m.compressedSize > limit - dataOffset) {
         return Damaged("the member's data runs into the next member or the central directory");
     }
     uint32_t crc = 0;

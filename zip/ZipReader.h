@@ -61,6 +61,9 @@ class DirectFileByteSource final : public ByteSource {
 
     uint64_t Size() const override { return m_size; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+    // For a file still being written: takes its size anew and forgets what was read, which may have changed
+    // since. False when the size can't be learnt.
+    bool Reload();
 
   private:
     struct FreeAligned {
@@ -145,6 +148,10 @@ class ZipReader {
     // With a `sink`, the data also goes there as it comes out: the caller takes it only after an Ok.
     ReadResult Verify(size_t index, uint32_t expectedCrc32, uint64_t expectedSize, const DataSink& sink = {});
 
+    // The same for a member the caller describes as its writer recorded it (name, flags, method, CRC-32,
+    // sizes, local header offset), without the central directory, which need not be written yet.
+    ReadResult VerifyDescribed(const MemberInfo& described);
+
     // Verify for every check, on up to `threads` threads (0: one per core), the calling one among them. Each
     // reads the archive through a source of its own from `makeSource`, which is called on the calling thread,
     // once per thread, before they start; they share nothing else. The results come in the order of `checks`.
@@ -159,6 +166,8 @@ class ZipReader {
 
     ReadResult ReadDirectory(uint64_t offset, uint64_t size, uint16_t recordedCount);
     void FindDataLimits(uint64_t directoryOffset);
+    ReadResult VerifyMember(const MemberInfo& member, uint64_t limit, uint32_t expectedCrc32,
+                            uint64_t expectedSize, const DataSink& sink);
     ReadResult CheckLocalHeader(const MemberInfo& member, uint64_t limit, uint64_t* dataOffset);
     ReadResult CopyStored(uint64_t offset, const MemberInfo& member, const DataSink& sink, uint32_t* crc,
                           uint64_t* size);

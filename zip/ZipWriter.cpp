@@ -174,6 +174,7 @@ class ZipWriter::Impl {
     ZipStatus Close();
     bool StartAt(uint64_t offset);
     const platform::FileInfo& Info() const { return m_info; }
+    int Descriptor() const { return m_file.Descriptor(); }
     SystemError LastError() const { return m_error; }
     void StartWritebackEarly(bool on) { m_writebackEarly = on; }
     void SetCompression(Compression mode) { m_compression = mode; }
@@ -682,6 +683,10 @@ ZipStatus ZipWriter::Close() {
 
 platform::FileInfo ZipWriter::ArchiveFile() const {
     return m_impl ? m_impl->Info() : platform::FileInfo{};
+}
+
+int ZipWriter::ArchiveDescriptor() const {
+    return m_impl ? m_impl->Descriptor() : -1;
 }
 
 bool ZipWriter::StartAtOffsetForTesting(uint64_t offset) {

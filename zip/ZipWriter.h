@@ -111,6 +111,9 @@ class ZipWriter {
     // Which file the writer writes (device and inode), whatever its name becomes meanwhile. Open writers
     // only.
     platform::FileInfo ArchiveFile() const;
+    // The descriptor the archive is written through, to read it back while it is written (as
+    // /proc/self/fd/N); -1 without a writer. It stays the writer's, and Close closes it.
+    int ArchiveDescriptor() const;
 
     // Adds the file at `source` as one member named `name` (every backslash becomes a slash; nothing else
     // changes). Returns Ok when the member is in the archive; then *recorded (when given) receives what was

@@ -158,7 +158,6 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
         WriteSource(dir / k.name, k.contents, k.mode);
         members.push_back({k.stored, dir / k.name});
     }
-    std::vector<MemberCheck> checks;  // the CRC-32 and size each member was recorded with, in each archive
     for (const auto& [mode, workers] : {std::pair{Compression::Fast, 0u},
                                         {Compression::Fast, 1u},
                                         {Compression::Fast, 4u},
@@ -191,7 +190,6 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
                       std::make_tuple(i, kOk, kKinds[i].stored, kKinds[i].method, kKinds[i].flags,
                                       kKinds[i].attributes))
                 << kKinds[i].name << " with " << workers << " workers";
-            checks.push_back({i, e.crc32, e.uncompressedSize});
         }
         EXPECT_EQ(CheckWithReaders(archive, members), "") << workers << " workers";
         const std::string quoted = ShellQuote(archive);  // and two more readers test every member
@@ -202,18 +200,6 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
     const auto size = [&](const char* name) { return double(std::filesystem::file_size(dir / name)); };
     EXPECT_NEAR(size("1workers0.zip") / size("0workers0.zip"), 1, 0.001);
     EXPECT_FALSE(ReadFile(dir / "1workers0.zip") == ReadFile(dir / "0workers0.zip"));
-    // What each way recorded matches the data the archive holds, read back on three threads, each through a
-    // source of its own, as the archive pass checks it; and the data would not pass for a wrong record.
-    const std::string pooled = dir / "0workers4.zip";
-    const SourceMaker open = [&] { return std::make_unique<FileByteSource>(*FileByteSource::Open(pooled)); };
-    const auto source = open();
-    ZipReader reader(*source);
-    ASSERT_TRUE(reader.Open().Ok());
-    checks[2].crc32 ^= 1;
-    const auto results = reader.VerifyAll(checks, open, 3);
-    for (size_t i = 0; i < checks.size(); ++i) {
-        EXPECT_EQ(results.at(i).status, i == 2 ? ReadStatus::Mismatch : ReadStatus::Ok) << i;
-    }
 }
 
 // How the member between two that are added fails, with the system's error beside the status; the archive
@@ -237,8 +223,6 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
         {"missing source", "missing.jpg", false, kNone, 0, kOpen},
         {"source is a link to the archive", "link.jpg", false, kNone, 0, kOpen},
         {"pooled data cut short", "failing.jpg", true, kWrites, 2, kWrite},
-        {"pooled source read fails", "failing.jpg", true, kReads, 2, kWrite},
-        {"pooled source is a link to the archive", "link.jpg", true, kNone, 0, kOpen},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -319,10 +303,10 @@ bool AllOk(const std::string& bytes) {
     return check.open.Ok() && std::ranges::all_of(check.members, &ReadResult::Ok);
 }
 
-// Whole archives verify, ours and two other writers' (streamed members with data descriptors; a comment that
-// holds an end record's signature). Cut anywhere, ours fails to open (the front part) or fails somewhere
-// (the back part); a flipped byte fails something unless its field describes the data without taking part
-// in reading it.
+// Whole archives verify, ours in both modes and two other writers' (streamed members with data descriptors; a
+// comment that holds an end record's signature). Cut anywhere, ours fails to open (the front part) or fails
+// somewhere (the back part); a flipped byte fails something unless its field describes the data without
+// taking part in reading it.
 TEST(ZipReader, WholeArchivesVerifyAndEveryCutAndFlippedByteIsNoticed) {
     TempDir dir;
     const std::string makeSeeds = "python3 '" TOVARO_SOURCE_DIR "/tests/fuzz/make_seeds.py' ";
@@ -330,27 +314,30 @@ TEST(ZipReader, WholeArchivesVerifyAndEveryCutAndFlippedByteIsNoticed) {
     EXPECT_TRUE(AllOk(ReadFile(dir / "python.zip")) && AllOk(ReadFile(dir / "infozip-streamed.zip")));
     WriteFile(dir / "one.zip", PhotoLikeBytes(3000, 1));
     WriteFile(dir / "two.jpg", std::string(5000, 't'));
-    ZipWriter writer = ZipWriter::Create(dir / "a.zip");
-    ASSERT_EQ(writer.AddFile("one.zip", dir / "one.zip"), kOk);
-    ASSERT_EQ(writer.AddFile("two.jpg", dir / "two.jpg"), kOk);
-    ASSERT_EQ(writer.Close(), kOk);
-    const std::string base = ReadFile(dir / "a.zip");
-    ASSERT_TRUE(AllOk(base));
-    std::vector<bool> ignorable(base.size());
-    const auto ignore = [&](size_t at, size_t n) { std::fill_n(ignorable.begin() + long(at), n, true); };
-    const size_t central = base.size() - 22 - 2 * 62;  // two central headers, then the end record
-    // In each member's local header (at 0 and 3054): version, time and date, the times of its extra field; in
-    // its central header: versions, time, attributes, the time of its extra field.
-    for (const size_t m : {0, 1}) {
-        const size_t local = m * 3054, header = central + m * 62;
-        ignore(local + 4, 2), ignore(local + 10, 4), ignore(local + 37, 17);
-        ignore(header + 4, 4), ignore(header + 12, 4), ignore(header + 36, 6), ignore(header + 53, 9);
-    }
-    for (size_t at = 0; at < base.size(); ++at) {
-        EXPECT_FALSE(AllOk(base.substr(0, at)) || AllOk(base.substr(at + 1))) << "cut at " << at;
-        std::string flipped = base;
-        flipped[at] = static_cast<char>(flipped[at] ^ 0xFF);
-        EXPECT_TRUE(ignorable[at] || !AllOk(flipped)) << "byte " << at << " flipped";
+    for (const Compression mode : {Compression::Standard, Compression::Fast}) {
+        ZipWriter writer = ZipWriter::Create(dir / "a.zip");
+        writer.SetCompression(mode);
+        ASSERT_EQ(writer.AddFile("one.zip", dir / "one.zip"), kOk);
+        ASSERT_EQ(writer.AddFile("two.jpg", dir / "two.jpg"), kOk);
+        ASSERT_EQ(writer.Close(), kOk);
+        const std::string base = ReadFile(dir / "a.zip");
+        ASSERT_TRUE(AllOk(base));
+        std::vector<bool> ignorable(base.size());
+        const auto ignore = [&](size_t at, size_t n) { std::fill_n(ignorable.begin() + long(at), n, true); };
+        const size_t central = base.size() - 22 - 2 * 62;  // two central headers, then the end record
+        // In each member's local header (at 0 and 3054): version, time and date, the times of its extra
+        // field; in its central header: versions, time, attributes, the time of its extra field.
+        for (const size_t m : {0, 1}) {
+            const size_t local = m * 3054, header = central + m * 62;
+            ignore(local + 4, 2), ignore(local + 10, 4), ignore(local + 37, 17);
+            ignore(header + 4, 4), ignore(header + 12, 4), ignore(header + 36, 6), ignore(header + 53, 9);
+        }
+        for (size_t at = 0; at < base.size(); ++at) {
+            EXPECT_FALSE(AllOk(base.substr(0, at)) || AllOk(base.substr(at + 1))) << "cut at " << at;
+            std::string flipped = base;
+            flipped[at] = static_cast<char>(flipped[at] ^ 0xFF);
+            EXPECT_TRUE(ignorable[at] || !AllOk(flipped)) << "byte " << at << " flipped";
+        }
     }
 }
 
