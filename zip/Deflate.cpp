@@ -18,9 +18,22 @@ constexpr int kMemoryLevel = 8;
 // the higher levels save a little more, at up to three times the time.
 constexpr int kFastLevel = 1;
 constexpr uint32_t kFastLevelBufferSize = ISAL_DEF_LVL1_DEFAULT;
-// ISA-L's output depends on how much room each call is given, so it always gets the same room, out of which
-// its output is copied to the sink; zlib's does not, and writes straight into the sink's room.
+// ISA-L's output depends on how much room each call is given, so it always gets the same room: in the sink's
+// room where that has enough left, else its own, out of which its output is copied to the sink; zlib's does
+// not, and writes straight into the sink's room.
 constexpr size_t kFastOutputSize = size_t{256} << 10;
+// Fast: each piece ends on a byte boundary (a sync flush) and is held until it is whole, so that one that
+// does not compress (the noise that much of a photo is) goes in as stored blocks instead, as zlib does it by
+// itself: no larger, and read back at the speed of a copy rather than decoded symbol by symbol. The held
+// output has room for the largest that a piece can come to.
+constexpr size_t kFastPieceOutputSize = kPieceSize + 2 * kFastOutputSize;
+constexpr size_t kStoredBlockSize = 65535;
+constexpr size_t kStoredHeaderSize = 5;
+
+// The size of `size` bytes as stored blocks.
+size_t StoredSize(size_t size) {
+    return size + kStoredHeaderSize * ((size + kStoredBlockSize - 1) / kStoredBlockSize);
+}
 
 enum Flush { kNoFlush, kSyncFlush, kFinish };
 
@@ -33,11 +46,13 @@ struct Deflater::Backend {
     isal_zstream isal{};
     std::vector<uint8_t> isalLevelBuffer;
     std::vector<uint8_t> isalOutput;
+    std::vector<uint8_t> pieceOutput;
 
     explicit Backend(Compression m) : mode(m) {
         if (mode == Compression::Fast) {
             isalLevelBuffer.resize(kFastLevelBufferSize);
             isalOutput.resize(kFastOutputSize);
+            pieceOutput.resize(kFastPieceOutputSize);
         }
     }
     ~Backend() {
@@ -117,7 +132,45 @@ ZipStatus Deflater::Begin(std::span<const uint8_t> dictionary, DeflateSink& sink
 }
 
 ZipStatus Deflater::Feed(std::span<const uint8_t> piece) {
-    return Run(piece, kNoFlush);
+    if (m_backend->mode != Compression::Fast) {
+        return Run(piece, kNoFlush);
+    }
+    const std::span<const uint8_t> whole = piece;
+    std::span<uint8_t> held(m_backend->pieceOutput);
+    size_t made = 0;
+    bool fits = true;  // all of the output is held; else it is larger than the piece stored anyway
+    for (bool done = false; !done;) {
+        fits = fits && held.size() - made >= kFastOutputSize;
+        const std::span<uint8_t> out =
+            fits ? held.subspan(made, kFastOutputSize) : std::span<uint8_t>(m_backend->isalOutput);
+        size_t produced = 0;
+        const size_t inputBefore = piece.size();
+        if (!m_backend->Step(piece, out, kSyncFlush, &produced, &done)) {
+            return ZipStatus::CompressorFailed;
+        }
+        made += fits ? produced : 0;
+        if (!done && produced == 0 && piece.size() == inputBefore) {
+            return ZipStatus::CompressorFailed;  // no progress with room to spare
+        }
+    }
+    return fits && made < StoredSize(whole.size()) ? Put(held.first(made)) : PutStored(whole);
+}
+
+// `data` as stored blocks, none of them the last: the stream stands on a byte boundary, and the compressor
+// goes on from the same history, which a reader has from the stored bytes as well.
+ZipStatus Deflater::PutStored(std::span<const uint8_t> data) {
+    ZipStatus status = ZipStatus::Ok;
+    while (status == ZipStatus::Ok && !data.empty()) {
+        const size_t length = std::min(data.size(), kStoredBlockSize);
+        // Not the last block, stored, padding to the byte; the length and its complement.
+        const uint8_t header[kStoredHeaderSize] = {
+            0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(~length),
+            static_cast<uint8_t>(~length >> 8)};
+        status = Put(header);
+        status = status == ZipStatus::Ok ? Put(data.first(length)) : status;
+        data = data.subspan(length);
+    }
+    return status;
 }
 
 ZipStatus Deflater::End(bool last) {
@@ -134,13 +187,19 @@ ZipStatus Deflater::End(bool last) {
 ZipStatus Deflater::Run(std::span<const uint8_t> input, int flush) {
     if (m_backend->mode == Compression::Fast) {
         for (;;) {
+            // Straight into the sink's room where that holds the whole room ISA-L always gets, else into its
+            // own and copied from there.
+            const bool direct = m_room.size() - m_pending >= kFastOutputSize;
+            const std::span<uint8_t> out = direct ? m_room.subspan(m_pending, kFastOutputSize)
+                                                  : std::span<uint8_t>(m_backend->isalOutput);
             size_t produced = 0;
             bool done = false;
             const size_t inputBefore = input.size();
-            if (!m_backend->Step(input, m_backend->isalOutput, static_cast<Flush>(flush), &produced, &done)) {
+            if (!m_backend->Step(input, out, static_cast<Flush>(flush), &produced, &done)) {
                 return ZipStatus::CompressorFailed;
             }
-            if (const ZipStatus status = Put(std::span(m_backend->isalOutput).first(produced));
+            m_pending += direct ? produced : 0;
+            if (const ZipStatus status = direct ? ZipStatus::Ok : Put(out.first(produced));
                 status != ZipStatus::Ok || done) {
                 return status;
             }

@@ -59,6 +59,7 @@ class Deflater {
     struct Backend;
     ZipStatus Run(std::span<const uint8_t> input, int flush);
     ZipStatus Put(std::span<const uint8_t> bytes);
+    ZipStatus PutStored(std::span<const uint8_t> data);
     ZipStatus MakeRoom();
 
     std::unique_ptr<Backend> m_backend;
