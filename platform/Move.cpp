@@ -107,7 +107,11 @@ StartedMove StartAcrossFileSystems(const std::string& from, const std::string& t
         if (const Status copied = CopyLink(from, to); !copied) {
             return {MoveResult::Failed(copied.Error()), std::nullopt};
         }
-        return {Sys().unlink(from.c_str()) == 0 ? MoveResult{} : FailedNow("unlink"), std::nullopt};
+        if (Sys().unlink(from.c_str()) != 0) {
+            const Failure failure = Failure::Now("unlink");  // the new link stays beside the old one: say so
+            return {{MoveOutcome::CopyOnly, failure, "it could not be removed: " + failure.Describe()}, std::nullopt};
+        }
+        return {MoveResult{}, std::nullopt};
     }
     if (!info->IsRegular()) {
         return {MoveResult::Failed(Failure{EXDEV, "rename"}, NotCopied(*info)), std::nullopt};

@@ -313,6 +313,12 @@ class EarlyCheck {
 StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::File* written) {
     if (archive.writer.Close() != zip::ZipStatus::Ok) {
         const std::string because = Because(archive.writer.LastError());
+        // Without its directory no reader can use it, and every picture in it stays: it is not left
+        // behind under the archive's name.
+        const auto there = platform::InfoOfPath(archive.path, /*followLinks=*/false);
+        if (there && there->IsSameFile(archive.file)) {
+            platform::Sys().unlink(archive.path.c_str());
+        }
         return StepResult::Failed("the archive could not be completed" +
                                   (because.empty() ? std::string(": a write failed") : because));
     }
