@@ -75,6 +75,31 @@ int RunCommand(const std::string& command, std::string* output) {
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::optional<std::map<std::string, std::string>> ReadArchive(const std::string& path, bool whole) {
+    const char* script =
+        "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nfor i in z.infolist():\n"
+        "  try: print(i.filename, z.read(i).hex())\n  except Exception: print('?')";
+    std::string out, tested;
+    const bool tests = RunCommand("unzip -t " + ShellQuote(path) + " 2>&1", &tested) == 0;
+    if (RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(path) + " 2>/dev/null", &out) != 0 ||
+        (whole && (!tests || out.find("?\n") != std::string::npos))) {
+        return std::nullopt;
+    }
+    std::map<std::string, std::string> members;
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const size_t space = out.rfind(' ', end);
+        const std::string name = out.substr(at, space - at);
+        if (space < at || tested.find("testing: " + name + "   OK\n") == std::string::npos) {
+            continue;  // a member one of the readers can't read whole
+        }
+        std::string& bytes = members[name];
+        for (size_t i = space + 1; i + 1 < end; i += 2) {
+            bytes.push_back(static_cast<char>(std::stoi(out.substr(i, 2), nullptr, 16)));
+        }
+    }
+    return members;
+}
+
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {

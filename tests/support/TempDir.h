@@ -1,6 +1,8 @@
 // Real folders and files for tests, removed again at the end of each test.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,9 @@ void MakeFolder(const std::string& path);
 std::vector<std::string> ListNames(const std::string& folder);
 // Runs a shell command; returns its exit status and puts its standard output in *output when given.
 int RunCommand(const std::string& command, std::string* output = nullptr);
+// The members of an archive (name -> bytes) that both Python's zipfile and `unzip -t` read whole; with
+// `whole`, none unless they read every member whole.
+std::optional<std::map<std::string, std::string>> ReadArchive(const std::string& path, bool whole = true);
 // Single-quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
 

@@ -23,27 +23,11 @@ using Members = std::map<std::string, std::string>;
 
 namespace {
 
-// The members of an archive as Python's zipfile reads them (name -> bytes); a strict read also needs
-// `unzip -t` to pass. A lenient read gives no members for an archive that Python can't read.
+// The members of an archive that Python's zipfile and `unzip -t` read whole; strictly, every one of them.
 Members ReadWithIndependentReaders(const std::string& archive, bool strict = true) {
-    std::string out;
-    EXPECT_TRUE(!strict || RunCommand("unzip -tq " + ShellQuote(archive) + " 2>&1", &out) == 0) << out;
-    const char* script =
-        "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-        "for i in z.infolist(): print(i.filename, z.read(i).hex())";
-    const bool read =
-        RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>/dev/null", &out) ==
-        0;
-    EXPECT_TRUE(read || !strict) << archive;
-    Members members;
-    for (size_t at = 0, end; read && (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
-        const size_t space = out.rfind(' ', end);
-        std::string& bytes = members[out.substr(at, space - at)];
-        for (size_t i = space + 1; i + 1 < end; i += 2) {
-            bytes.push_back(static_cast<char>(std::stoi(out.substr(i, 2), nullptr, 16)));
-        }
-    }
-    return members;
+    const auto members = ReadArchive(archive, strict);
+    EXPECT_TRUE(members || !strict) << archive;
+    return members.value_or(Members{});
 }
 
 // Every test runs in both modes of compression, chosen as the settings file chooses it.
@@ -257,96 +241,5 @@ TEST_P(ArchivePassTest, StopsAfterTheFileInHandAndChecksOnlyItsOwnArchive) {
     }
     EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
 }
-
-std::atomic<bool> g_checkFds[4096];  // the descriptors the check reads the archive through
-
-int OpenWithoutDirectReads(const char* path, int flags, mode_t mode) {
-    return (flags & O_DIRECT) != 0 ? Fail<EINVAL, int>() : platform::RealSysCalls().open(path, flags, mode);
-}
-
-// Notes the descriptors of the check's reads of the archive: it reopens the file written through /proc.
-int OpenNotingTheCheck(const char* path, int flags, mode_t mode) {
-    const int fd = platform::RealSysCalls().open(path, flags, mode);
-    if (fd >= 0 && fd < 4096) {
-        g_checkFds[fd] = std::strncmp(path, "/proc/self/fd/", 14) == 0;
-    }
-    return fd;
-}
-
-// Faults injected through the platform layer, each with how many of a.jpg, b.jpg, c.jpg must stay.
-TEST_P(ArchivePassTest, NothingIsRemovedThatIsNotSafelyInTheArchive) {
-    const struct {
-        const char* name;
-        void (*install)(platform::SysCalls&);
-        size_t keptPictures;
-    } faults[] = {
-        // b.jpg can't be opened: the ones before and after it are packed and removed.
-        {"UnreadablePicture",
-         [](platform::SysCalls& c) {
-             c.open = [](const char* path, int flags, mode_t mode) {
-                 return std::strstr(path, "/b.jpg") != nullptr
-                            ? Fail<EACCES, int>()
-                            : platform::RealSysCalls().open(path, flags, mode);
-             };
-         },
-         1},
-        // The central directory can't be written: the archive is incomplete, so every picture stays.
-        {"CloseFails",
-         [](platform::SysCalls& c) {
-             c.write = [](int fd, const void* buffer, size_t count) {
-                 return count >= 4 && std::memcmp(buffer, "PK\x01\x02", 4) == 0 ? Fail<ENOSPC, ssize_t>()
-                                                                                : ::write(fd, buffer, count);
-             };
-         },
-         3},
-        {"FlushFails", [](platform::SysCalls& c) { c.fsync = Fail<EIO>; }, 3},
-        // Without direct reads the check reads through the cache once its pages are dropped; when they
-        // can't be, it could not read what the disk holds.
-        {"NoDirectReads", [](platform::SysCalls& c) { c.open = OpenWithoutDirectReads; }, 0},
-        {"NoDirectReadsAndCacheCannotBeDropped",
-         [](platform::SysCalls& c) {
-             c.open = OpenWithoutDirectReads;
-             c.fadvise = [](int, off_t, off_t, int) { return EINVAL; };
-         },
-         3},
-        // What is read back differs from what was written: every 500th byte of the members' data is damaged,
-        // short of the central directory at the end.
-        {"ReadBackDamaged",
-         [](platform::SysCalls& c) {
-             c.open = OpenNotingTheCheck;
-             c.read = [](int fd, void* buffer, size_t count) {
-                 const ssize_t n = ::read(fd, buffer, count);
-                 for (ssize_t at = 150; fd < 4096 && g_checkFds[fd] && at + 600 < n; at += 500) {
-                     static_cast<char*>(buffer)[at] ^= 0x55;
-                 }
-                 return n;
-             };
-         },
-         3},
-        // The pictures can't be removed after the check: they stay, and are also in the archive.
-        {"RemovalFails", [](platform::SysCalls& c) { c.unlink = Fail<EBUSY>; }, 3}};
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(fault.name);
-        ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(m_to) + "/*"), 0);
-        Put({"a.jpg", "b.jpg", "c.jpg"});
-        platform::SysCalls calls = platform::RealSysCalls();
-        fault.install(calls);
-        TransferReport report;
-        {
-            platform::ScopedSysCalls scoped(calls);
-            report = Run(kNameNothing);
-        }
-        EXPECT_EQ(report.Failed(), fault.keptPictures);
-        EXPECT_EQ(ListNames(m_from).size(), fault.keptPictures);
-        for (const TransferItem& item : report.items) {
-            EXPECT_EQ(item.Done(), item.reason.empty()) << item.reason;
-        }
-        TearDown();
-        RunCommand("rm -f " + ShellQuote(m_from) + "/*");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Compression, ArchivePassTest, testing::Values("standard", "fast"),
-                         [](const auto& mode) { return std::string(mode.param); });
 
 }  // namespace
