@@ -242,4 +242,7 @@ TEST_P(ArchivePassTest, StopsAfterTheFileInHandAndChecksOnlyItsOwnArchive) {
     EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
 }
 
+INSTANTIATE_TEST_SUITE_P(Compression, ArchivePassTest, testing::Values("standard", "fast"),
+                         [](const auto& mode) { return std::string(mode.param); });
+
 }  // namespace
