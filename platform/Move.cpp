@@ -107,9 +107,17 @@ StartedMove StartAcrossFileSystems(const std::string& from, const std::string& t
         if (const Status copied = CopyLink(from, to); !copied) {
             return {MoveResult::Failed(copied.Error()), std::nullopt};
         }
+        // The new link reaches the disk before the old one goes.
+        if (const std::string folder = FolderOf(to); !SyncPath(folder)) {
+            const Failure failure = Failure::Now("fsync", folder);
+            return {{MoveOutcome::CopyOnly, failure,
+                     "the destination folder could not be flushed to the disk (" + failure.Describe() + ")"},
+                    std::nullopt};
+        }
         if (Sys().unlink(from.c_str()) != 0) {
             const Failure failure = Failure::Now("unlink");  // the new link stays beside the old one: say so
-            return {{MoveOutcome::CopyOnly, failure, "it could not be removed: " + failure.Describe()}, std::nullopt};
+            return {{MoveOutcome::CopyOnly, failure, "it could not be removed: " + failure.Describe()},
+                    std::nullopt};
         }
         return {MoveResult{}, std::nullopt};
     }

@@ -99,6 +99,10 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         }
         if (recorder) {
             recorder->Plan(source, destination);
+            const auto info = platform::InfoOfPath(source, /*followLinks=*/false);
+            if (info && info->IsSymlink()) {
+                recorder->Flush();  // a link to another file system goes within StartMove: its record first
+            }
         }
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
         if (started.copy && leadsGroup) {

@@ -123,9 +123,11 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
         if (numbered) {
             request.inputs.SetNumberText(FormatDialogInt(planned.numberAfter));
         }
-        if (!options.dryRun && !counter.Keep(request.inputs, planned.numberAfter) &&
-            report.counterError.empty()) {
-            report.counterError = CounterError(request.settings);
+        if (!options.dryRun) {
+            // Each write holds the whole number: one that works makes good any that failed before it.
+            report.counterError = counter.Keep(request.inputs, planned.numberAfter)
+                                      ? std::string()
+                                      : CounterError(request.settings);
         }
         if (options.onProgress) {
             options.onProgress(report.items.size(), plan.files.size());
