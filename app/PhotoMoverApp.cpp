@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/HelpWindow.h"
+#include "desktop/DesktopBus.h"
 #include "resources/AppResources.h"
 
 CPhotoMoverApp::CPhotoMoverApp(TransferPasses passes, SettingsFile settings, UserPrompts* prompts)
@@ -21,6 +22,9 @@ bool CPhotoMoverApp::InitInstance() {
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     auto dlg = std::make_unique<CPhotoMoverDlg>(m_passes, m_settings, m_prompts);  // no parent
+    m_disks = desktop::MakeDiskService(/*interactive=*/true);
+    m_notifier = desktop::MakeNotifier();
+    dlg->SetDesktop({m_disks.get(), m_notifier.get()});
     m_pMainWnd = dlg.get();
     connect(m_pMainWnd, &CPhotoMoverDlg::helpRequested, this, &CPhotoMoverApp::OnHelp);
     connect(m_pMainWnd, &CPhotoMoverDlg::helpCloseRequested, this, &CPhotoMoverApp::CloseHelp);

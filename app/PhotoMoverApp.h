@@ -40,4 +40,6 @@ class CPhotoMoverApp : public QObject {
     UserPrompts* m_prompts;
     CPhotoMoverDlg* m_pMainWnd = nullptr;
     std::unique_ptr<::HelpWindow> m_help;
+    std::unique_ptr<transfer::DiskService> m_disks;  // the desktop's, for the main window
+    std::unique_ptr<desktop::Notifier> m_notifier;
 };

@@ -14,14 +14,17 @@
 #include "app/AboutDlg.h"
 #include "app/DialogForm.h"
 #include "app/HistoryMenu.h"
+#include "app/OptionsDlg.h"
 #include "app/PreviewDlg.h"
 #include "app/UserPrompts.h"
+#include "desktop/DesktopBus.h"
 #include "folderpicker/NarrowText.h"
 #include "platform/ExecutablePath.h"
 #include "platform/Path.h"
 #include "resources/AppResources.h"
 #include "resources/Forms.h"
 #include "resources/ResourceIds.h"
+#include "transfer/PassSettings.h"
 
 namespace {
 
@@ -197,6 +200,19 @@ void CPhotoMoverDlg::AddAboutEntry() {
     QAction* about =
         sysMenu->addAction(QString::fromUtf8(aboutMenu.data(), static_cast<qsizetype>(aboutMenu.size())));
     about->setData(IDM_ABOUTBOX);
+    m_optionsEntry = sysMenu->addAction(QStringLiteral("&Options..."));
+    m_optionsEntry->setObjectName(QStringLiteral("optionsEntry"));
+    m_optionsEntry->setData(IDM_OPTIONS);
+}
+
+// What a transfer does beyond the window's own options. The settings it writes are read by the next pass.
+void CPhotoMoverDlg::OnOptions() {
+    if (Transferring()) {
+        return;
+    }
+    COptionsDlg options(m_settings, *m_prompts, m_appName, this);
+    m_prompts->RunDialog(options);
+    activateWindow();
 }
 
 void CPhotoMoverDlg::OnSysCommand(unsigned command, long long parameter) {
@@ -207,6 +223,10 @@ void CPhotoMoverDlg::OnSysCommand(unsigned command, long long parameter) {
         // Back to the window, with the focus where the user left it: not every desktop hands the focus
         // back to a window whose box has closed.
         activateWindow();
+        return;
+    }
+    if (command == IDM_OPTIONS) {
+        OnOptions();
         return;
     }
     // The standard handling. Of the standard commands only Close exists here; it closes the window the
@@ -404,7 +424,7 @@ void CPhotoMoverDlg::OnBrowse(const std::string& title, int editId, const char* 
     }
     SetItemText(editId, path);
     if (MessageBox("Save Location? \n\n" + path, kBoxYesNo | kBoxIconQuestion) == kAnswerYes &&
-        !m_settings.Write(settingsKey, path)) {
+        !transfer::SaveSettings(m_settings, {{settingsKey, path}}).empty()) {
         const std::string file = m_settings.Path();
         MessageBox(file.empty() ? "There is no settings file to save the location in."
                                 : "The location could not be saved in " + file + ".",
@@ -462,6 +482,7 @@ RunRequest CPhotoMoverDlg::RequestFromForm() const {
     request.inputs = values;
     request.settings = m_settings;
     request.numberFromSavedCounter = values.numberText == m_savedCounter;
+    request.disks = m_desktop.disks;
     return request;
 }
 
@@ -473,6 +494,7 @@ void CPhotoMoverDlg::StartTransfer(std::optional<std::set<std::string>> onlyList
     RunRequest request = RequestFromForm();
     request.onlyListed = std::move(onlyListed);
     m_run = std::make_unique<TransferRun>(std::move(request));
+    m_passStart = std::chrono::steady_clock::now();
     connect(m_run.get(), &TransferRun::progress, this, &CPhotoMoverDlg::OnPassProgress, Qt::QueuedConnection);
     connect(
         m_run.get(), &TransferRun::numberChanged, this,
@@ -544,6 +566,7 @@ void CPhotoMoverDlg::OnPassFinished() {
     }
     m_strStatus = "Status: Finished Moving Files!";
     UpdateData(false);
+    NotifyIfAway(report, m_runArchives);
     ReportOutcome(report, m_runArchives, /*stopped=*/false);
 }
 
@@ -551,6 +574,9 @@ void CPhotoMoverDlg::OnPassFinished() {
 // pass once this one ends. The focus leaves the form, so that Enter and Space press nothing; Esc still
 // reaches the window and cancels.
 void CPhotoMoverDlg::LockForm(bool locked) {
+    if (m_optionsEntry != nullptr) {
+        m_optionsEntry->setEnabled(!locked);
+    }
     if (locked) {
         m_focusBeforePass = focusWidget();
         if (focusWidget() != nullptr) {
@@ -634,16 +660,39 @@ void CPhotoMoverDlg::ReportOutcome(const transfer::TransferReport& report, bool 
         const bool kept = transfer::IsCameraKind(kind) && !(archived && transfer::IsVideoKind(kind));
         (kept ? onTheCard : byDesign)[kind] += count;
     }
-    add(Sentence(transfer::LeftBehindText(onTheCard)), true);
+    if (const std::string left = transfer::LeftBehindText(onTheCard); !left.empty()) {
+        add(Sentence(left) +
+                " Options... in the window menu (right-click the window) can have them taken too.",
+            true);
+    }
     add(Sentence(transfer::LeftBehindText(byDesign)), false);
     add(Sentence(report.counterError), true);
     add(Sentence(report.logError), true);
     add(Sentence(transfer::AlreadyThereText(report)), false);
     add(report.notice, false);
     add(SettingsFile::TakeCopyNotice(), false);
+    add(report.card, report.card != transfer::kCardEjected);
     if (!text.empty()) {
         MessageBox(text, warn ? kBoxOk | kBoxIconExclamation : kBoxOk);
     }
+}
+
+// A transfer that took a while may end while the user works elsewhere: the desktop tells them.
+void CPhotoMoverDlg::NotifyIfAway(const transfer::TransferReport& report, bool archived) {
+    if (m_desktop.notifier == nullptr || isActiveWindow() ||
+        std::chrono::steady_clock::now() - m_passStart < m_desktop.notifyAfter) {
+        return;
+    }
+    std::string body =
+        report.problem.empty()
+            ? std::string(archived ? "Archived " : "Moved ") + std::to_string(report.Done()) + " of " +
+                  std::to_string(report.Taken()) + (report.Taken() == 1 ? " file." : " files.")
+            : Sentence(std::string(archived ? "nothing was archived: " : "nothing was moved: ") +
+                       report.problem);
+    if (!report.card.empty()) {
+        body += " " + report.card;
+    }
+    m_desktop.notifier->Notify("Tovaro: transfer finished", body);
 }
 
 int CPhotoMoverDlg::MessageBox(const std::string& text, unsigned style) {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -22,6 +23,17 @@ class QLineEdit;
 class QAbstractButton;
 class QMenu;
 class UserPrompts;
+namespace desktop {
+class Notifier;
+}
+
+// The desktop's services the window uses after a transfer: none unless the start-up gives the real ones.
+struct DesktopServices {
+    transfer::DiskService* disks = nullptr;  // ejects the card, when the settings say so
+    desktop::Notifier* notifier =
+        nullptr;  // tells of a transfer that ended while the window was not in front
+    std::chrono::milliseconds notifyAfter{5000};  // ... and that ran at least this long
+};
 
 class CPhotoMoverDlg : public QDialog {
     Q_OBJECT
@@ -31,6 +43,9 @@ class CPhotoMoverDlg : public QDialog {
     explicit CPhotoMoverDlg(TransferPasses passes, SettingsFile settings = SettingsFile(),
                             UserPrompts* prompts = nullptr, QWidget* parent = nullptr);
     ~CPhotoMoverDlg() override;
+
+    // The desktop's services to use from now on; each must outlive the window.
+    void SetDesktop(const DesktopServices& services) { m_desktop = services; }
 
     // What made a control send a command.
     enum Notification { kClicked, kSetFocus, kKillFocus, kChange };
@@ -49,7 +64,8 @@ class CPhotoMoverDlg : public QDialog {
     // The window menu: the window's context menu, which stands in for a system menu (see AddAboutEntry).
     QMenu* GetSystemMenu() const { return m_systemMenu; }
     // Every command of the window menu. The About entry, IDM_ABOUTBOX whatever its low four bits, shows the
-    // about box; the others get the standard handling: SC_CLOSE closes the window the way Esc does.
+    // about box; IDM_OPTIONS the Options dialog (not while a transfer runs); the others get the standard
+    // handling: SC_CLOSE closes the window the way Esc does.
     void OnSysCommand(unsigned command, long long parameter);
 
   signals:
@@ -91,6 +107,8 @@ class CPhotoMoverDlg : public QDialog {
     void SetStatus(const std::string& status);
     void CreateSystemMenu();
     void AddAboutEntry();
+    void OnOptions();
+    void NotifyIfAway(const transfer::TransferReport& report, bool archived);
     void ConnectCommands();
     bool HandleCommand(int id, Notification notification);
     void OnBrowse(const std::string& title, int editId, const char* settingsKey);
@@ -124,8 +142,11 @@ class CPhotoMoverDlg : public QDialog {
     std::unique_ptr<DialogForm> m_form;
     QMenu* m_systemMenu = nullptr;
     HistoryMenu* m_history = nullptr;
-    QAction* m_previewEntry = nullptr;
-    PreviewDlg* m_preview = nullptr;  // made when first asked for  // entries of the window menu, owned by it
+    QAction* m_previewEntry = nullptr;  // entries of the window menu, owned by it
+    QAction* m_optionsEntry = nullptr;
+    PreviewDlg* m_preview = nullptr;  // made when first asked for
+    DesktopServices m_desktop;
+    std::chrono::steady_clock::time_point m_passStart;
     TransferPasses m_passes;
     std::unique_ptr<TransferRun> m_run;  // the pass that runs now
     std::string m_savedCounter;          // the counter as the number box last showed it from the settings

@@ -97,8 +97,8 @@ void PreviewDlg::OnListed() {
     QList<QTreeWidgetItem*> rows;
     for (const transfer::TransferItem& item : report.items) {
         m_listed.insert(item.oldName);
-        rows.append(new QTreeWidgetItem(
-            {FromNarrow(item.oldName), FromNarrow(item.newName), FromNarrow(WhatHappens(item, m_archive))}));
+        rows.append(new QTreeWidgetItem({FromNarrow(item.oldName), FromNarrow(item.NewPath()),
+                                         FromNarrow(WhatHappens(item, m_archive))}));
     }
     m_list->addTopLevelItems(rows);
     m_list->header()->resizeSections(QHeaderView::ResizeToContents);

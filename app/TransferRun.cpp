@@ -60,8 +60,10 @@ void TransferRun::Run() {
         }
         options.log = log ? &*log : nullptr;
         options.onProgress = [this](size_t handled, size_t total) { emit progress(handled, total); };
+        transfer::DriveUse drive(m_request.fromDir);
         m_report = m_request.pass(m_request.fromDir, m_request.toDir, m_request.option, inputs,
                                   m_request.settings, options);
+        m_report.card = transfer::EjectCard(m_report, options, drive, m_request.disks);
     }
     emit finished();
 }

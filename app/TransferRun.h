@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "settings/SettingsFile.h"
+#include "transfer/CardEject.h"
 #include "transfer/NamingRules.h"
 #include "transfer/TransferReport.h"
 
@@ -35,6 +36,7 @@ struct RunRequest {
     bool numberFromSavedCounter = false;              // see transfer::PassOptions
     bool dryRun = false;                              // list what the pass would do, and change nothing
     std::optional<std::set<std::string>> onlyListed;  // see transfer::PassOptions; none: every file
+    transfer::DiskService* disks = nullptr;  // ejects the card after the pass, when the settings say so
 };
 
 class TransferRun : public QObject {

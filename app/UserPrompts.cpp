@@ -1,7 +1,10 @@
 #include "app/UserPrompts.h"
 
+#include <QDesktopServices>
+#include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 
 #include "folderpicker/FolderDialog.h"
 #include "folderpicker/NarrowText.h"
@@ -53,4 +56,12 @@ std::string WidgetPrompts::ChooseFolder(QWidget* owner, const std::string& title
     const FolderItemPtr item =
         picker.Browse(title, kBrowseOnlyFileSystemFolders | kBrowseStatusText, nullptr, false);
     return CFolderDialog::PathFromItem(item.get());
+}
+
+int WidgetPrompts::RunDialog(QDialog& dialog) {
+    return dialog.exec();
+}
+
+void WidgetPrompts::OpenFolder(const std::string& folder) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FromNarrow(folder)));
 }

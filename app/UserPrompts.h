@@ -4,6 +4,7 @@
 
 #include <string>
 
+class QDialog;
 class QWidget;
 
 // Message box styles (buttons plus icon) and answers, with the values dialog code has always given them.
@@ -26,6 +27,12 @@ class UserPrompts {
     // The folder picker owned by `owner`, with `title` above the tree, showing the folder `start` chosen when
     // there is one; the chosen folder's full path, or empty when the user cancelled.
     virtual std::string ChooseFolder(QWidget* owner, const std::string& title, const std::string& start) = 0;
+
+    // Runs `dialog` (Options) modally; QDialog::Accepted when the user pressed OK and it took the values.
+    virtual int RunDialog(QDialog& dialog) = 0;
+
+    // Opens `folder` in the desktop's file manager.
+    virtual void OpenFolder(const std::string& folder) = 0;
 };
 
 // The real thing: Qt message boxes and CFolderDialog.
@@ -34,4 +41,6 @@ class WidgetPrompts : public UserPrompts {
     int MessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    unsigned style) override;
     std::string ChooseFolder(QWidget* owner, const std::string& title, const std::string& start) override;
+    int RunDialog(QDialog& dialog) override;
+    void OpenFolder(const std::string& folder) override;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Path.h"
+#include "transfer/DatedFolders.h"
 
 namespace cli {
 namespace {
@@ -192,6 +193,26 @@ const std::array kOptions =
                            v[0] == "fast" ? transfer::Compression::Fast : transfer::Compression::Standard;
                        return std::string();
                    }},
+        OptionSpec{"--folders", Values::One, "PATTERN",
+                   "put each moved file into the folder PATTERN gives for\n"
+                   "its date, below the destination: %Y %y %m %d %H %M %S\n"
+                   "and text, \"/\" between folders, such as %Y/%Y-%m-%d\n"
+                   "(default: folders= of the settings file, else none)",
+                   [](Parsing& p, std::span<const std::string> v) {
+                       if (const std::string why = transfer::FolderPatternRefusal(v[0]); !why.empty()) {
+                           return "--folders: " + why;
+                       }
+                       p.options.folders = v[0];
+                       return std::string();
+                   }},
+        OptionSpec{"--eject", Values::None, "",
+                   "after a transfer that went well, unmount the camera\n"
+                   "folder's card so that it can be removed (as eject=1\n"
+                   "in the settings)",
+                   [](Parsing& p, std::span<const std::string>) {
+                       p.options.eject = true;
+                       return std::string();
+                   }},
         OptionSpec{"--log", Values::None, "",
                    "show the last transfers from the import log, and the\n"
                    "files of the latest (see Import log below)",
@@ -315,7 +336,7 @@ std::string HelpText() {
         "                  [--quiet] [--settings FILE] [--move-extensions LIST]\n"
         "                  [--zip-extensions LIST] [--recursive]\n"
         "                  [--date-from capture|file] [--compression fast|standard]\n"
-        "                  [--skip-imported]\n"
+        "                  [--skip-imported] [--folders PATTERN] [--eject]\n"
         "       tovaro-cli --log | --undo | --help | --version\n"
         "\n"
         "Moves every picture and video of the camera folder (.bmp .gif .jpeg .jpg .avi\n"

@@ -34,6 +34,8 @@ struct CliOptions {
     bool skipImported = false;                               // --skip-imported
     std::optional<transfer::DateSource> dateSource;          // --date-from
     std::optional<transfer::Compression> compression;        // --compression
+    std::optional<std::string> folders;                      // --folders
+    bool eject = false;                                      // --eject
     bool log = false;   // --log: show the last transfers instead of running one
     bool undo = false;  // --undo: undo the last transfer instead of running one
     bool help = false;

@@ -3,14 +3,19 @@
 #include <cerrno>
 #include <csignal>
 #include <iterator>
+#include <memory>
 #include <ostream>
 
+#ifdef TOVARO_DESKTOP_BUS
+#include "desktop/DesktopBus.h"
+#endif
 #include "platform/ExecutablePath.h"
 #include "platform/File.h"
 #include "platform/Move.h"
 #include "platform/Path.h"
 #include "settings/SettingsFile.h"
 #include "transfer/ArchivePass.h"
+#include "transfer/CardEject.h"
 #include "transfer/History.h"
 #include "transfer/ImportLog.h"
 #include "transfer/MovePass.h"
@@ -112,7 +117,7 @@ std::string Verb(const CliOptions& options) {
 }
 
 std::string ItemLine(const transfer::TransferItem& item, const CliOptions& options) {
-    std::string line = Printable(item.oldName) + " -> " + Printable(item.newName);
+    std::string line = Printable(item.oldName) + " -> " + Printable(item.NewPath());
     if (item.outcome != transfer::Outcome::Done) {
         line += ": " + transfer::OutcomeText(item, options.zip, options.dryRun);
     }
@@ -182,6 +187,17 @@ void ApplyCommandLine(const CliOptions& options, transfer::PassOptions& passOpti
     passOptions.skipImported = passOptions.skipImported || options.skipImported;
     passOptions.dateSource = options.dateSource.value_or(passOptions.dateSource);
     passOptions.compression = options.compression.value_or(passOptions.compression);
+    passOptions.folders = options.folders.value_or(passOptions.folders);
+    passOptions.eject = passOptions.eject || options.eject;
+}
+
+// The desktop's disk service, never asking the user anything: a script may run where nobody answers.
+std::unique_ptr<transfer::DiskService> DiskService() {
+#ifdef TOVARO_DESKTOP_BUS
+    return desktop::MakeDiskService(/*interactive=*/false);
+#else
+    return nullptr;
+#endif
 }
 
 // How many transfers --log shows.
@@ -304,11 +320,14 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     passOptions.onProgress = [&](size_t handled, size_t total) { progress.Show(handled, total); };
     const auto pass = options.zip ? transfer::ArchivePass : transfer::MovePass;
     transfer::TransferReport report;
+    transfer::DriveUse drive(options.fromDir);
     {
         const StopSignals stopSignals;
         report = pass(options.fromDir, options.toDir, options.nameOption, inputs, settings, passOptions);
     }
     progress.Clear();
+    const auto disks = passOptions.eject && !options.dryRun ? DiskService() : nullptr;
+    report.card = transfer::EjectCard(report, passOptions, drive, disks.get());
 
     if (!report.notice.empty() && !options.quiet) {
         out << report.notice << "\n";
@@ -331,6 +350,10 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     }
     if (!options.quiet) {
         out << Summary(report, options) << "\n";
+    }
+    const bool ejected = report.card == transfer::kCardEjected;
+    if (!report.card.empty() && !(ejected && options.quiet)) {
+        (ejected ? out : err) << report.card << "\n";
     }
     // A counter that could not be kept fails the run too: the next run would hand out the same numbers.
     if (g_stopSignal != 0) {

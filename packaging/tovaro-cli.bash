@@ -1,5 +1,5 @@
 # bash completion for tovaro-cli: its options, read from its own --help so that they are never out of date;
-# folders after --from and --to; files after --settings; capture and file after --date-from.
+# folders after --from and --to; files after --settings; capture and file after --date-from; patterns after --folders.
 _tovaro_cli() {
     local cur prev words cword split
     _init_completion -s || return
@@ -12,11 +12,15 @@ _tovaro_cli() {
         _filedir
         return
         ;;
-    --date-from)
-        COMPREPLY=($(compgen -W 'capture file' -- "$cur"))
+    --text | --rename | --number | --move-extensions | --zip-extensions)
         return
         ;;
-    --text | --rename | --number)
+    --folders)
+        COMPREPLY=($(compgen -W '%Y/%Y-%m-%d %Y/%m %Y-%m-%d' -- "$cur"))
+        return
+        ;;
+    --date-from)
+        COMPREPLY=($(compgen -W 'capture file' -- "$cur"))
         return
         ;;
     esac

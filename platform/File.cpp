@@ -258,12 +258,14 @@ bool File::Sync() {
     return Sys().fsync(m_fd) == 0;
 }
 
-Status File::TryLockExclusive() {
+namespace {
+
+Status TryLock(int fd, short kind) {
     struct flock lock {};
-    lock.l_type = F_WRLCK;
+    lock.l_type = kind;
     lock.l_whence = SEEK_SET;
     for (;;) {
-        if (Sys().fcntlLock(m_fd, F_OFD_SETLK, &lock) == 0) {
+        if (Sys().fcntlLock(fd, F_OFD_SETLK, &lock) == 0) {
             return {};
         }
         if (errno == ENOLCK) {
@@ -274,6 +276,16 @@ Status File::TryLockExclusive() {
             return Failure{errno == EACCES ? EAGAIN : errno, "fcntl"};
         }
     }
+}
+
+}  // namespace
+
+Status File::TryLockExclusive() {
+    return TryLock(m_fd, F_WRLCK);
+}
+
+Status File::TryLockShared() {
+    return TryLock(m_fd, F_RDLCK);
 }
 
 Result<bool> File::IsLockedElsewhere() const {

@@ -83,6 +83,10 @@ class File {
     // writing. Fails with EAGAIN when another open file holds a lock on it. Where the file system keeps no
     // locks at all (ENOLCK) it goes on without one, and LocksWereUnavailable tells so once.
     Status TryLockExclusive();
+    // The same, shared: many may hold one at once, and none while another holds an exclusive one. Needs a
+    // descriptor open for reading. Asked of a file that this one holds shared, TryLockExclusive turns the
+    // lock into an exclusive one when nobody else holds one, and leaves it shared when somebody does.
+    Status TryLockShared();
     // Whether another open file holds a lock on this one (any descriptor will do, a read-only one too).
     Result<bool> IsLockedElsewhere() const;
     // Drops the file's cached pages, so that later reads come from the disk.

@@ -10,6 +10,8 @@ inline constexpr int IDR_MAINFRAME = 17;
 
 // System-menu command of the About entry.
 inline constexpr int IDM_ABOUTBOX = 0x0010;
+// Command of the window menu's Options entry.
+inline constexpr int IDM_OPTIONS = 0x0020;
 // Standard system-menu command: close the window.
 inline constexpr int SC_CLOSE = 0xF060;
 

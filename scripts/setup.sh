@@ -20,6 +20,7 @@ if [ "${1:-test}" = test ]; then
     libarchive-tools                           # bsdtar, one more independent ZIP reader
     7zip                                       # the archive benchmark's other two-thread archiver
     exiv2                                      # writes the capture dates of test pictures
+    dbus                                       # a bus of the tests' own for the desktop's services
     xvfb xauth xdotool                         # the window program's own tests, on a virtual display
     desktop-file-utils appstream man-db file   # install test: desktop entry, metadata, manual pages, icons
     bash-completion dpkg-dev lintian           # install test: completion; the Debian package

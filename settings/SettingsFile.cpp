@@ -404,11 +404,19 @@ bool SettingsFile::MakeFolder() const {
 }
 
 bool SettingsFile::Write(const std::string& key, const std::string& value) const {
+    return WriteAll({{key, value}});
+}
+
+bool SettingsFile::WriteAll(const Values& values) const {
     const Location where = Where();
     const std::string& path = where.path;
-    if (path.empty() || !IsStorableKey(key) || !IsStorableValue(value) ||
-        (m_makeFolders && !MakeFoldersFor(path))) {
+    if (path.empty() || (m_makeFolders && !MakeFoldersFor(path))) {
         return false;
+    }
+    for (const auto& [key, value] : values) {
+        if (!IsStorableKey(key) || !IsStorableValue(value)) {
+            return false;
+        }
     }
     // A settings file that its owner made read-only is left as it is, even where the process could replace
     // it.
@@ -423,7 +431,10 @@ bool SettingsFile::Write(const std::string& key, const std::string& value) const
     if (!old) {
         return false;
     }
-    const std::string updated = WithValue(*old, key, value);
+    std::string updated = *old;
+    for (const auto& [key, value] : values) {
+        updated = WithValue(updated, key, value);
+    }
     if (!copying && updated == *old) {
         return true;
     }
@@ -436,8 +447,9 @@ bool SettingsFile::Write(const std::string& key, const std::string& value) const
         return true;
     }
     // A folder that takes no new file (a settings file carried along in a folder the user may not write):
-    // the file itself may still take the change.
-    return !copying && (errno == EACCES || errno == EPERM) && WriteInPlace(path, *old, key, value);
+    // the file itself may still take a change of one value.
+    return !copying && values.size() == 1 && (errno == EACCES || errno == EPERM) &&
+           WriteInPlace(path, *old, values.front().first, values.front().second);
 }
 
 bool SettingsFile::CanStore(const std::string& key, size_t length) const {
@@ -456,4 +468,17 @@ bool SettingsFile::CanStore(const std::string& key, size_t length) const {
     }
     const std::optional<std::string> old = CurrentText(path);
     return old && InPlaceChange(*old, key, std::string(length, '0'));
+}
+
+std::string SettingsFile::RefusalOf(std::string_view value) {
+    if (HasLineBreakOrNul(value)) {
+        return "it holds a line break";
+    }
+    if (Trim(value) != value) {
+        return "it starts or ends with a blank";
+    }
+    if (value.size() > kMaxValueLength) {
+        return "it is longer than " + std::to_string(kMaxValueLength) + " characters";
+    }
+    return {};
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class SettingsFile {
   public:
@@ -61,6 +63,15 @@ class SettingsFile {
     // Whether any value of up to `length` characters could be written under `key` now. False only for a file
     // that may be written in a folder that takes no new file, where such a value would not fit in place.
     bool CanStore(const std::string& key, size_t length) const;
+
+    // Stores every pair the way Write stores one, in one replacement of the file: all of them or none.
+    // False, with nothing written, when any pair is refused or the write fails.
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    bool WriteAll(const Values& values) const;
+
+    // Why the file could not give `value` back exactly as given under a key, in plain words; "" when it can.
+    // Read gives back at most kMaxValueLength characters, so a longer value is refused too.
+    static std::string RefusalOf(std::string_view value);
 
     // Where the value that Read would give for `key` stands in `text`, the whole contents of a settings file:
     // its first byte and its length, blanks around it left out (the whole value, not cut to 259). No value

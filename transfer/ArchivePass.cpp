@@ -491,6 +491,11 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     if (recorder) {
         recorder->SetArchive(archive.path);
     }
+    if (!options.folders.empty()) {
+        // Dated folders are for moved files; the archive keeps each picture under its path.
+        report.notice += std::string(report.notice.empty() ? "" : " ") +
+                         "The archive has no dated folders: folders= is for moved files.";
+    }
 
     // Pictures are compressed on every core and come back in order; the ones the archive holds go on to the
     // check, the others stay with the reason.

@@ -24,44 +24,58 @@ bool CrossesSector(uint64_t offset, size_t length) {
 
 }  // namespace
 
-CounterKeeper::CounterKeeper(const SettingsFile& settings) : m_settings(settings) {}
-
-platform::Status CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter,
-                                      const std::atomic<bool>* cancel, const std::function<void()>& onWait) {
+platform::Result<platform::File> LockCounter(const SettingsFile& settings, std::chrono::milliseconds patience,
+                                             const std::atomic<bool>* cancel,
+                                             const std::function<void()>& onWait) {
     // The lock is not on the settings file itself: the file is replaced by renames, and a lock on one version
     // of it would not stop a pass that opened the next. Where the lock file can't be made, the settings file
     // can't be replaced either, and the lock on it holds.
-    const std::string settings = platform::LinkTarget(m_settings.Path());
-    if (settings.empty() || !m_settings.MakeFolder()) {
-        return {};  // no settings file, nor one to come: no counter to share
+    const std::string path = platform::LinkTarget(settings.Path());
+    if (path.empty() || !settings.MakeFolder()) {
+        return platform::File();  // no settings file, nor one to come: no counter to share
     }
     const std::string lock =
-        platform::JoinPath(platform::FolderOf(settings), "." + platform::NameOf(settings) + ".lock");
-    m_claim = platform::File(platform::Sys().open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644));
-    if (!m_claim.IsOpen()) {
-        m_claim = platform::File::OpenForReadWrite(settings);
+        platform::JoinPath(platform::FolderOf(path), "." + platform::NameOf(path) + ".lock");
+    platform::File claim(platform::Sys().open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644));
+    if (!claim.IsOpen()) {
+        claim = platform::File::OpenForReadWrite(path);
     }
-    if (!m_claim.IsOpen()) {
-        return {};  // the counter can't be written either: there is nothing to keep apart
+    if (!claim.IsOpen()) {
+        return claim;  // the counter can't be written either: there is nothing to keep apart
     }
+    const auto start = std::chrono::steady_clock::now();
     for (bool told = false;; told = true) {
-        const platform::Status locked = m_claim.TryLockExclusive();
-        if (locked || locked.Error().error != EAGAIN) {
-            if (!locked) {
-                m_claim.Close();
-                return platform::Failure{locked.Error().error, locked.Error().call, lock};
-            }
-            break;
+        const platform::Status locked = claim.TryLockExclusive();
+        if (locked) {
+            return claim;
+        }
+        if (locked.Error().error != EAGAIN) {
+            return platform::Failure{locked.Error().error, locked.Error().call, lock};
         }
         if (!told && onWait) {
             onWait();
         }
         if (cancel != nullptr && cancel->load()) {
-            m_claim.Close();
             return platform::Failure{ECANCELED, "fcntl"};
+        }
+        if (std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start) >=
+            patience) {
+            return platform::Failure{EAGAIN, "fcntl", lock};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+CounterKeeper::CounterKeeper(const SettingsFile& settings) : m_settings(settings) {}
+
+platform::Status CounterKeeper::Claim(NamingInputs& inputs, bool fromSavedCounter,
+                                      const std::atomic<bool>* cancel, const std::function<void()>& onWait) {
+    platform::Result<platform::File> lock =
+        LockCounter(m_settings, std::chrono::milliseconds::max(), cancel, onWait);
+    if (!lock) {
+        return lock.Error();
+    }
+    m_claim = std::move(*lock);
     if (fromSavedCounter) {
         inputs.SetNumberText(m_settings.Read(kCounterKey));
     }

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,6 +15,21 @@
 namespace transfer {
 
 class NamingInputs;
+
+// The lock that a pass holds on the running number of `settings` for as long as it uses it: an
+// open-file-description lock (which network file systems keep too) on a hidden lock file beside the settings
+// file, or on the settings file itself where its folder can't be written. Whoever holds it may replace the
+// settings file without losing a pass's counter. A closed File where there is no settings file, nor one to
+// come; where the file system keeps no locks, an unlocked one (platform::LocksWereUnavailable). Waits at most
+// `patience` for another holder to let go (then fails with EAGAIN); fails with ECANCELED when `cancel` was
+// set while waiting, and with the error of a lock that could not be asked for. `onWait` (when given) is
+// called once when it has to wait.
+platform::Result<platform::File> LockCounter(const SettingsFile& settings, std::chrono::milliseconds patience,
+                                             const std::atomic<bool>* cancel = nullptr,
+                                             const std::function<void()>& onWait = {});
+
+// How long a change of the settings (a saved folder, the options) waits for a pass that holds the counter.
+inline constexpr std::chrono::milliseconds kSettingsPatience{3000};
 
 // The counter rule for one pass: after each taken file, while Number is checked, the next number goes into
 // "counter" of the settings file at once, so that another program reading the file, or the next run after a
@@ -35,11 +51,7 @@ class CounterKeeper {
     // it, window or command line -- uses the counter of this settings file, and holds it until Finish, so
     // that no number is ever handed out twice. A pass whose start is the saved counter (`fromSavedCounter`)
     // reads it again once it holds it: after a wait it goes on where the other pass ended. `onWait` (when
-    // given) is called once when it has to wait. The claim is an open-file-description lock (which network
-    // file systems keep too) on a hidden lock file beside the settings file, or on the settings file itself
-    // where its folder can't be written. Fails with ECANCELED when `cancel` was set while waiting, and with
-    // the error of a lock that could not be asked for; where the file system keeps no locks it goes on
-    // without one (platform::LocksWereUnavailable).
+    // given) is called once when it has to wait. The claim is LockCounter's, without a limit on the wait.
     platform::Status Claim(NamingInputs& inputs, bool fromSavedCounter, const std::atomic<bool>* cancel,
                            const std::function<void()>& onWait = {});
 

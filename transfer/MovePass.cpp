@@ -1,7 +1,9 @@
 #include "transfer/MovePass.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <vector>
 
 #include "platform/File.h"
@@ -41,6 +43,41 @@ void Apply(const platform::MoveResult& moved, const std::string& toDir, Transfer
                               : moved.reason;
             break;
     }
+}
+
+// Makes the dated folder `relative` below `toDir` as needed, level by level. Each level it makes reaches the
+// disk, with its name in the folder above, before a file is placed in it: a crash can't leave a moved file in
+// a folder that the disk never recorded. `seen` holds the folders met already, and whether they are safe.
+StepResult MakeDatedFolder(const std::string& toDir, const std::string& relative,
+                           std::map<std::string, bool>& seen) {
+    std::string folder = toDir;
+    for (size_t at = 0; at < relative.size();) {
+        const size_t end = std::min(relative.find('/', at), relative.size());
+        const std::string parent = folder;
+        folder = platform::JoinPath(folder, relative.substr(at, end - at));
+        at = end + 1;
+        const auto known = seen.find(folder);
+        if (known != seen.end() && known->second) {
+            continue;
+        }
+        if (known == seen.end() && ::mkdir(folder.c_str(), 0777) != 0) {
+            if (errno != EEXIST) {
+                return StepResult::Failed(errno == ENOENT && !platform::InfoOfPath(toDir)
+                                              ? "the destination folder does not exist"
+                                              : "the folder " + folder +
+                                                    " could not be made: " + platform::DescribeError(errno));
+            }
+            seen[folder] = true;  // there before this transfer
+            continue;
+        }
+        // Made by this transfer (and, when this is a second try, not yet safe).
+        seen[folder] = platform::SyncPath(folder) && platform::SyncPath(parent);
+        if (!seen[folder]) {
+            return StepResult::Failed("the folder " + folder +
+                                      " could not be flushed to the disk: " + platform::DescribeError(errno));
+        }
+    }
+    return StepResult::Ok();
 }
 
 }  // namespace
@@ -86,8 +123,9 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
     if (options.skipImported) {
         imported.emplace(toFolder, options.log != nullptr ? options.log->Path() : std::string());
     }
+    std::map<std::string, bool> datedFolders;  // met already, and whether each is safe
     const auto move = [&](const std::string& source, TransferItem& item, bool leadsGroup) {
-        const std::string destination = platform::JoinPath(toFolder, item.newName);
+        const std::string destination = platform::JoinPath(DestinationFolder(toFolder, item), item.newName);
         if (const auto same = imported ? imported->Find(source, destination) : std::nullopt) {
             item.outcome = Outcome::AlreadyThere;
             item.reason = "already on the computer as " + *same;
@@ -96,6 +134,10 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         if (options.dryRun) {
             item.outcome = Outcome::Done;
             return true;
+        }
+        if (const StepResult made = MakeDatedFolder(toFolder, item.folder, datedFolders); !made.IsOk()) {
+            item.reason = made.Reason();
+            return false;
         }
         if (recorder) {
             recorder->Plan(source, destination);

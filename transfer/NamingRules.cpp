@@ -24,6 +24,11 @@ constexpr std::array kOtherPictureExtensions = {".heic"sv, ".heif"sv, ".hif"sv, 
                                                 ".tif"sv,  ".tiff"sv, ".webp"sv, ".avif"sv};
 constexpr std::array kVideoExtensions = {".avi"sv, ".mpg"sv, ".mpeg"sv, ".wmv"sv, ".mp4"sv,
                                          ".mov"sv, ".mts"sv, ".m2ts"sv, ".3gp"sv, ".mkv"sv};
+// The set that one tick in Options adds to the lists.
+constexpr std::array kTodaysPictureExtensions = {".heic"sv, ".png"sv, ".arw"sv, ".cr2"sv,         ".cr3"sv,
+                                                 ".dng"sv,  ".nef"sv, ".nrw"sv, ".orf"sv,         ".pef"sv,
+                                                 ".raf"sv,  ".rw2"sv, ".srw"sv, kSidecarExtension};
+constexpr std::array kTodaysVideoExtensions = {".mp4"sv, ".mov"sv, ".mts"sv};
 
 constexpr std::string_view kSeparator = " -";
 
@@ -73,6 +78,14 @@ bool IsVideoKind(std::string_view extension) {
 bool IsCameraKind(std::string_view extension) {
     return IsAccepted(extension, kArchiveExtensions) || IsAccepted(extension, kOtherPictureExtensions) ||
            IsAccepted(extension, kRawExtensions) || IsVideoKind(extension);
+}
+
+std::span<const std::string_view> TodaysPictureExtensions() {
+    return kTodaysPictureExtensions;
+}
+
+std::span<const std::string_view> TodaysVideoExtensions() {
+    return kTodaysVideoExtensions;
 }
 
 ExtensionList ParseExtensionList(std::string_view text) {

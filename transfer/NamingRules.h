@@ -59,6 +59,11 @@ inline constexpr std::string_view kSidecarExtension = ".xmp";
 bool IsCameraKind(std::string_view extension);
 bool IsVideoKind(std::string_view extension);
 
+// The kinds that today's cameras write besides those of the default lists: pictures (.heic, .png, the RAW
+// kinds and the .xmp sidecar) and videos (.mp4, .mov, .mts). A video never goes into the archive.
+std::span<const std::string_view> TodaysPictureExtensions();
+std::span<const std::string_view> TodaysVideoExtensions();
+
 // An extension list as a user writes it (".bmp .gif .JPEG .jpg"): entries separated by blanks or commas,
 // each with its leading ".", any letter case; the entries come out lower-cased, to compare with
 // SelectionExtension. An entry without its leading ".", one that is only ".", or one with a "/" in it is

@@ -1,74 +1,118 @@
 #include "transfer/PassSettings.h"
 
+#include <cerrno>
+
+#include "platform/Move.h"
+#include "platform/Path.h"
 #include "platform/Text.h"
-#include "settings/SettingsFile.h"
+#include "transfer/CounterKeeper.h"
+#include "transfer/DatedFolders.h"
 #include "transfer/NamingRules.h"
 
 namespace transfer {
 namespace {
 
-// The value of `key`, or "" when it is missing.
-std::string ValueOf(const SettingsFile& settings, const char* key) {
-    const std::string value = settings.Read(key);
-    return value == SettingsFile::kMissing ? std::string() : value;
-}
-
-std::string Refused(const SettingsFile& settings, const char* key, const std::string& why) {
-    return std::string(key) + "= in " + settings.Path() + ": " + why;
-}
-
-std::string ReadExtensions(const SettingsFile& settings, const char* key, std::vector<std::string>& into) {
-    const std::string value = ValueOf(settings, key);
+std::string ApplyExtensions(const std::string& value, std::vector<std::string>& into) {
     if (value.size() >= SettingsFile::kMaxValueLength) {
         // Read gives no more than that, so the list may have been cut in the middle of an extension.
-        return Refused(settings, key,
-                       "the list is too long (at most " + std::to_string(SettingsFile::kMaxValueLength - 1) +
-                           " characters)");
+        return "the list is too long (at most " + std::to_string(SettingsFile::kMaxValueLength - 1) +
+               " characters)";
     }
     ExtensionList list = ParseExtensionList(value);
     if (!list.error.empty()) {
-        return Refused(settings, key, list.error);
+        return list.error;
     }
-    if (!list.extensions.empty()) {
-        into = std::move(list.extensions);
+    into = std::move(list.extensions);
+    return {};
+}
+
+std::string ApplySwitch(const std::string& value, bool& into, const char* meaning) {
+    if (value != "1" && value != "0") {
+        return "\"" + value + "\" is neither 1 (" + meaning + ") nor 0";
     }
+    into = value == "1";
     return {};
 }
 
 }  // namespace
 
-std::string ReadPassSettings(const SettingsFile& settings, PassOptions& options) {
-    std::string error = ReadExtensions(settings, "moveextensions", options.moveExtensions);
-    if (const std::string zip = ReadExtensions(settings, "zipextensions", options.archiveExtensions);
-        error.empty()) {
-        error = zip;
+std::string ApplyPassSetting(std::string_view key, const std::string& value, PassOptions& options) {
+    if (value.empty()) {
+        return {};
     }
-    const std::string recurse = ValueOf(settings, "recurse");
-    if (recurse == "1" || recurse == "0") {
-        options.recursive = recurse == "1";
-    } else if (!recurse.empty() && error.empty()) {
-        error = Refused(settings, "recurse", "\"" + recurse + "\" is neither 1 (walk the subfolders) nor 0");
+    if (key == "moveextensions" || key == "zipextensions") {
+        return ApplyExtensions(value,
+                               key == "moveextensions" ? options.moveExtensions : options.archiveExtensions);
     }
-    const std::string skip = ValueOf(settings, "skipimported");
-    if (skip == "1" || skip == "0") {
-        options.skipImported = skip == "1";
-    } else if (!skip.empty() && error.empty()) {
-        error =
-            Refused(settings, "skipimported", "\"" + skip + "\" is neither 1 (skip what was imported) nor 0");
+    if (key == "recurse") {
+        return ApplySwitch(value, options.recursive, "walk the subfolders");
     }
-    const std::string source = platform::AsciiLowered(ValueOf(settings, "datesource"));
-    if (source == "capture" || source == "file") {
+    if (key == "skipimported") {
+        return ApplySwitch(value, options.skipImported, "skip what was imported");
+    }
+    if (key == "eject") {
+        return ApplySwitch(value, options.eject, "eject the card");
+    }
+    if (key == "datesource") {
+        const std::string source = platform::AsciiLowered(value);
+        if (source != "capture" && source != "file") {
+            return "\"" + value + "\" is neither capture nor file";
+        }
         options.dateSource = source == "capture" ? DateSource::Capture : DateSource::FileTime;
-    } else if (!source.empty() && error.empty()) {
-        error = Refused(settings, "datesource", "\"" + source + "\" is neither capture nor file");
+        return {};
     }
-    const std::string compression = platform::AsciiLowered(ValueOf(settings, "compression"));
-    if (compression == "fast" || compression == "standard") {
+    if (key == "compression") {
+        const std::string compression = platform::AsciiLowered(value);
+        if (compression != "fast" && compression != "standard") {
+            return "\"" + value + "\" is neither fast nor standard";
+        }
         options.compression = compression == "fast" ? Compression::Fast : Compression::Standard;
-    } else if (!compression.empty() && error.empty()) {
-        error = Refused(settings, "compression", "\"" + compression + "\" is neither fast nor standard");
+        return {};
+    }
+    if (key == "folders") {
+        std::string why = FolderPatternRefusal(value);
+        if (why.empty()) {
+            options.folders = value;
+        }
+        return why;
+    }
+    return "there is no such setting";
+}
+
+std::string ReadPassSettings(const SettingsFile& settings, PassOptions& options) {
+    std::string error;
+    for (const char* key : kPassSettingKeys) {
+        std::string value = settings.Read(key);
+        if (value == SettingsFile::kMissing) {
+            continue;
+        }
+        if (const std::string why = ApplyPassSetting(key, value, options); !why.empty() && error.empty()) {
+            error = std::string(key) + "= in " + settings.Path() + ": " + why;
+        }
     }
     return error;
+}
+
+std::string SaveSettings(const SettingsFile& settings, const SettingsFile::Values& values) {
+    for (const auto& [key, value] : values) {
+        if (const std::string why = SettingsFile::RefusalOf(value); !why.empty()) {
+            return key + "= can't hold \"" + value + "\": " + why + ".";
+        }
+    }
+    const platform::Result<platform::File> lock = LockCounter(settings, kSettingsPatience);
+    if (!lock) {
+        return lock.Error().error == EAGAIN
+                   ? "Another transfer is keeping its running number in " + settings.Path() +
+                         ": try again when it has ended."
+                   : "The settings could not be saved: " + lock.Error().Describe() + ".";
+    }
+    if (!settings.WriteAll(values)) {
+        const std::string path = settings.Path();
+        return path.empty() ? "There is no settings file to save in."
+                            : "The settings could not be saved in " + path + ": " +
+                                  platform::DescribeError(errno) + ".";
+    }
+    return {};
 }
 
 }  // namespace transfer

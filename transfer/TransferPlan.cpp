@@ -13,6 +13,7 @@
 #include "platform/Path.h"
 #include "platform/Text.h"
 #include "transfer/CaptureDateReader.h"
+#include "transfer/DatedFolders.h"
 
 namespace transfer {
 namespace {
@@ -261,8 +262,8 @@ void Foresee(const PassRequest& request, TransferPlan& plan, size_t first, size_
     for (size_t i = first; i < first + count; ++i) {
         TransferItem& item = plan.files[i].item;
         const std::string source = platform::JoinPath(request.fromDir, item.oldName);
-        const std::string target =
-            platform::JoinPath(archive ? platform::FolderOf(source) : request.toDir, item.newName);
+        const std::string target = platform::JoinPath(
+            archive ? platform::FolderOf(source) : DestinationFolder(request.toDir, item), item.newName);
         const auto info = archive ? platform::InfoOfPath(source, /*followLinks=*/false) : std::nullopt;
         const std::string unsafe = UnsafeNameReason(item.newName);
         item.outcome = Outcome::Kept;
@@ -345,8 +346,11 @@ void NameTransfer(const PassRequest& request, TransferPlan& plan) {
     const bool sameFolder = toFolder && fromFolder && toFolder->IsSameFile(*fromFolder);
     std::map<std::string, std::string> planned;  // target path -> the old name of the file taking it
     std::set<std::string> vacated;
+    // Dated folders take the day of each group as Date of Photo would; the archive has none.
+    const bool dated = plan.kind == PassKind::Move && !options.folders.empty();
+    const bool needsDay = request.option == kNameDate || dated;
     DateReading dates;
-    if (request.option == kNameDate && options.dateSource == DateSource::Capture) {
+    if (needsDay && options.dateSource == DateSource::Capture) {
         dates.reader.emplace(options.cancel);
     }
     int32_t number = 0;
@@ -356,8 +360,8 @@ void NameTransfer(const PassRequest& request, TransferPlan& plan) {
         while (first + count < plan.files.size() && plan.files[first + count].lead == first) {
             ++count;
         }
-        const time_t created =
-            request.option == kNameDate ? DayOf(request.fromDir, &plan.files[first], count, dates) : 0;
+        const time_t created = needsDay ? DayOf(request.fromDir, &plan.files[first], count, dates) : 0;
+        const std::string folder = dated ? ExpandFolderPattern(options.folders, created) : "";
         if (options.cancel != nullptr && options.cancel->load()) {  // also while the date was read
             break;
         }
@@ -367,6 +371,7 @@ void NameTransfer(const PassRequest& request, TransferPlan& plan) {
                            request.option, created, inputs, number);
         for (size_t i = first; i < first + count; ++i) {
             plan.files[i].item.newName = title + plan.files[i].extension;
+            plan.files[i].item.folder = folder;
             plan.files[i].numberAfter = number;
         }
         Foresee(request, plan, first, count, sameFolder, planned, vacated);
@@ -379,6 +384,10 @@ TransferPlan PlanTransfer(const PassRequest& request, PassKind kind) {
     TransferPlan plan = ListTransfer(request, kind);
     NameTransfer(request, plan);
     return plan;
+}
+
+std::string DestinationFolder(const std::string& toDir, const TransferItem& item) {
+    return item.folder.empty() ? toDir : platform::JoinPath(toDir, item.folder);
 }
 
 bool HoldTheSameBytes(const std::string& a, const std::string& b) {

@@ -83,6 +83,9 @@ void NameTransfer(const PassRequest& request, TransferPlan& plan);
 // Both steps: the whole plan, as a dry run or a preview shows it.
 TransferPlan PlanTransfer(const PassRequest& request, PassKind kind);
 
+// The folder a moved file goes into: its dated folder below `toDir`, or `toDir` itself.
+std::string DestinationFolder(const std::string& toDir, const TransferItem& item);
+
 // Whether the regular files at `a` and `b` hold the very same bytes, read now.
 bool HoldTheSameBytes(const std::string& a, const std::string& b);
 

@@ -31,7 +31,12 @@ struct TransferItem {
     std::string newName;  // the name it was given
     Outcome outcome = Outcome::Kept;
     std::string reason;  // why it is not Done, in plain words
+    // The dated folder below the destination that it goes into (PassOptions::folders), "/" between levels;
+    // empty for the destination folder itself.
+    std::string folder;
 
+    // The new name with the dated folder in front, as the destination folder's contents show it.
+    std::string NewPath() const { return folder.empty() ? newName : folder + "/" + newName; }
     // Whether it counts as done: moved (archived), or already there.
     bool Done() const { return outcome == Outcome::Done || outcome == Outcome::AlreadyThere; }
 };
@@ -74,6 +79,9 @@ struct TransferReport {
     // Folders and entries below the camera folder that could not be read or examined, a sentence each:
     // whatever they hold stays, so they count as not done.
     std::vector<std::string> unread;
+    // What became of the card when the transfer was to eject it (EjectCard): "You can remove the card." or
+    // why it stays; empty when no ejection was asked.
+    std::string card;
     // The pass was asked to stop and did, before the end of its list.
     bool cancelled = false;
 
@@ -151,6 +159,11 @@ struct PassOptions {
     // The files a preview listed (paths below the camera folder): the transfer takes only those, under the
     // names the preview showed; a file that appeared since stays, and takes no number. None: every file.
     const std::set<std::string>* onlyListed = nullptr;
+    // The dated folders below the destination that moved files go into, as a pattern (DatedFolders.h); empty:
+    // the destination folder itself. The archive pass has none.
+    std::string folders;
+    // After a transfer that went well, eject the camera folder's card (CardEject.h): the front ends do that.
+    bool eject = false;
 };
 
 }  // namespace transfer

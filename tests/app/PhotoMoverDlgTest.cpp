@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QTreeWidget>
 
 #include "app/DialogForm.h"
+#include "desktop/DesktopBus.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ArchivePass.h"
@@ -28,6 +32,19 @@ struct WindowTest : ::testing::Test {
     std::atomic<int> released{0};     // a pass takes three files, one by one as this allows
     transfer::TransferReport answer;  // what a pass reports besides its progress
     std::vector<std::string> calls;   // what each pass was given; read once its progress is seen, or after it
+    // The desktop's services: a card reader that ejects, and a notification service; what each was asked.
+    struct FakeDesktop : transfer::DiskService, desktop::Notifier {
+        std::string asked;
+        std::optional<Disk> Find(uint64_t, std::string&) override { return Disk{"fs", "drive", true, false}; }
+        transfer::StepResult Unmount(const Disk&) override {
+            asked += "unmount\n";
+            return transfer::StepResult::Ok();
+        }
+        transfer::StepResult PowerOff(const Disk&) override { return transfer::StepResult::Ok(); }
+        void Notify(const std::string& summary, const std::string& body) override {
+            asked += summary + ": " + body + "\n";
+        }
+    } desktop;
     std::unique_ptr<CPhotoMoverDlg> window;  // last: it goes first, and stops a pass still waiting
 
     TransferPasses::Pass Fake(const std::string& name) {
@@ -47,10 +64,12 @@ struct WindowTest : ::testing::Test {
         };
     }
     void Open(bool realPasses = false) {
+        qputenv("XDG_RUNTIME_DIR", dir.Path().c_str());  // where a transfer says which drive it uses
         window = std::make_unique<CPhotoMoverDlg>(
             realPasses ? TransferPasses{&transfer::MovePass, &transfer::ArchivePass}
                        : TransferPasses{Fake("move"), Fake("archive")},
             SettingsFile(settingsPath), &prompts);
+        window->SetDesktop({&desktop, &desktop, std::chrono::milliseconds(0)});
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
@@ -159,6 +178,8 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     EXPECT_EQ(Text("IDC_STATUS"), "Status: Working...");
 
     QTest::keyClick(window.get(), Qt::Key_Return);  // all of this during the pass starts nothing
+    EXPECT_FALSE(window->findChild<QAction*>("optionsEntry")->isEnabled());
+    window->OnSysCommand(IDM_OPTIONS, 0);
     for (const char* control : {"IDOK", "IDC_BROWSE_FROM", "IDC_APPEND_RENAME", "IDC_SEND_TO_ZIP"}) {
         Click(control);
     }
@@ -170,6 +191,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_NUMBER"), "~3");  // the box keeps what was typed
     EXPECT_TRUE(Checked("IDC_APPEND_NUMBER") && !Checked("IDC_SEND_TO_ZIP") && prompts.Asked().empty());
     EXPECT_TRUE(W("IDOK")->isEnabled() && W("IDC_NUMBER")->isEnabled() && !W("IDC_TEXT")->isEnabled());
+    EXPECT_TRUE(window->findChild<QAction*>("optionsEntry")->isEnabled());
     QTest::qWait(100);
     EXPECT_EQ(calls.size(), 1u);  // nothing done during the pass starts another now
 }
@@ -187,7 +209,7 @@ TEST_F(WindowTest, OnAFirstStartEnterTakesNothingFromTheHomeFolder) {
 // The window stays until the pass has ended, then tells what was done.
 TEST_F(WindowTest, CancelDuringAPassStopsItAfterTheFileInHandThenCloses) {
     released = 1;
-    answer.items = {{"IMG_0001.JPG", "IMG_0001.jpg", transfer::Outcome::Done, ""}};
+    answer.items = {{"IMG_0001.JPG", "IMG_0001.jpg", transfer::Outcome::Done, "", ""}};
     answer.cancelled = true;
     for (const bool fromMenu : {false, true}) {  // Esc; Close in the window menu
         Open();
@@ -207,7 +229,7 @@ TEST_F(WindowTest, CancelDuringAPassStopsItAfterTheFileInHandThenCloses) {
 // the archive leaves) comes without a warning; a pass that went as asked says nothing.
 TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
     transfer::TransferReport unreadable, failed, notice, done;
-    done.items = {{"a.jpg", "a.jpg", transfer::Outcome::Done, ""}};
+    done.items = {{"a.jpg", "a.jpg", transfer::Outcome::Done, "", ""}};
     unreadable.problem = "cannot read the camera folder";
     notice.notice = "The earlier archive is kept as ArchivePics-1.zip.";
     notice.leftBehind = {{".mp4", 4}, {".thm", 1}};
@@ -215,30 +237,115 @@ TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
     failed.leftBehind = {{".cr2", 10}, {".mp4", 4}};
     for (int i = 1; i <= 13; ++i) {  // a file that was moved, and twelve that were not
         failed.items.push_back(
-            {std::to_string(i), "", i < 13 ? transfer::Outcome::Kept : transfer::Outcome::Done, "full"});
+            {std::to_string(i), "", i < 13 ? transfer::Outcome::Kept : transfer::Outcome::Done, "full", ""});
     }
     // What the pass reports, whether it archived, the box.
     const std::tuple<transfer::TransferReport, bool, std::string> cases[] = {
-        {unreadable, false, "Nothing was moved: cannot read the camera folder.!\n"},
-        {unreadable, true, "Nothing was archived: cannot read the camera folder.!\n"},
+        {unreadable, true,
+         "Nothing was archived: cannot read the camera folder.\n\nThe card is not ejected: the transfer did "
+         "not "
+         "run.!\n"},
         {failed, false,
          "12 of 13 files could not be moved:\n\n1: full\n2: full\n3: full\n4: full\n5: full\n6: full\n"
          "7: full\n8: full\n9: full\n10: full\n... and 2 more.\n\n14 other files stay in the camera folder "
-         "(.cr2 \u00d710, .mp4 \u00d74).\n\nThe running number could not be saved in /x/tovaro.ini.!\n"},
+         "(.cr2 \u00d710, .mp4 \u00d74). Options... in the window menu (right-click the window) can have "
+         "them "
+         "taken too.\n\nThe running number could not be saved in /x/tovaro.ini.\n\nThe card is not ejected: "
+         "12 files that the transfer took stay on it.!\n"},
+        // no warning; with eject=1 the card is ejected after a pass that went well
         {notice, true,
          "5 other files stay in the camera folder (.mp4 \u00d74, .thm).\n\nThe earlier archive is kept as "
-         "ArchivePics-1.zip.\n"},  // no warning
-        {done, false, ""},
+         "ArchivePics-1.zip.\n\nYou can remove the card.\n"},
+        {done, false, "You can remove the card.\n"},
     };
     released = 3;
     for (const auto& [report, archive, asked] : cases) {
         answer = report;
+        WriteFile(settingsPath, "[settings]\neject=1\nfromdir=" + dir.Path() + "\n");
         Open();
         W("IDC_SEND_TO_ZIP")->setProperty("checked", archive);
         Click("IDOK");
         EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
         EXPECT_EQ(calls.back().substr(0, 4) + " " + prompts.Asked(), (archive ? "arch " : "move ") + asked);
     }
+    // Only a pass that went well ejects the card; the desktop hears of a pass that ended while the window
+    // was not in front.
+    EXPECT_EQ(desktop.asked, "unmount\nunmount\n");
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    Click("IDOK");
+    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_EQ(desktop.asked,
+              "unmount\nunmount\nunmount\nTovaro: transfer finished: Moved 1 of 1 file. You can remove the "
+              "card.\n");
+}
+
+// Options shows the keys of the settings file in plain words and stores them all in one write, beside what
+// the file held; a value that a transfer could not use is refused with the reason and the file stays as it
+// was; Cancel changes nothing.
+TEST_F(WindowTest, OptionsShowAndStoreEveryKeyAndRefuseWhatATransferCantUse) {
+    const std::string before =
+        "[settings]\ncounter=7\nmoveextensions=.jpg .CR2\nrecurse=1\ndatesource=capture\nfolders=%Y\n";
+    WriteFile(settingsPath, before);
+    Open();
+    const auto options = [this](const std::function<void(QDialog&)>& steps) {
+        prompts.dialog = steps;
+        window->findChild<QAction*>("optionsEntry")->trigger();
+        return ReadFile(settingsPath);
+    };
+    const auto set = [](QDialog& d, const char* name, const char* property, const QVariant& value) {
+        d.findChild<QWidget*>(name)->setProperty(property, value);
+    };
+    const std::string year = std::to_string(QDate::currentDate().year());
+    QString shown;
+    EXPECT_EQ(
+        options([&](QDialog& d) {
+            for (const char* name : {"moveExtensions", "zipExtensions", "folderPattern", "folderExample"}) {
+                shown += d.findChild<QWidget*>(name)->property("text").toString() + "|";
+            }
+            for (const char* name : {"todaysFiles", "recurse", "dateFromCapture", "datedFolders", "eject"}) {
+                shown += d.findChild<QWidget*>(name)->property("checked").toBool() ? "1" : "0";
+            }
+            d.findChild<QAbstractButton*>("openSettingsFolder")->click();
+            d.findChild<QAbstractButton*>("todaysFiles")->click();
+            set(d, "recurse", "checked", false);
+            set(d, "dateFromFile", "checked", true);
+            set(d, "folderPattern", "text", "%Y/%m-%d");
+            set(d, "eject", "checked", true);
+            d.accept();
+        }),
+        "[settings]\ncounter=7\nmoveextensions=.jpg .heic .png .arw .cr2 .cr3 .dng .nef .nrw .orf .pef .raf "
+        ".rw2 .srw .xmp .mp4 .mov .mts\nrecurse=0\ndatesource=file\nfolders=%Y/%m-%d\nzipextensions=.bmp "
+        ".gif .jpeg .jpg .heic .png .arw .cr2 .cr3 .dng .nef .nrw .orf .pef .raf .rw2 .srw .xmp\neject=1\n"
+        "compression=standard\n");
+    EXPECT_EQ(shown.toStdString(),
+              ".jpg .cr2|.bmp .gif .jpeg .jpg|%Y|A picture taken now goes into " + year + "/|01110");
+    EXPECT_EQ(prompts.Asked(), "dialog COptionsDlg\nopen " + dir.Path() + "\n");
+    const std::string after = ReadFile(settingsPath);
+    // The value, the box; the file stays as it was.
+    const std::pair<const char*, const char*> refused[] = {
+        {"../%Y",
+         "Nothing was saved. folders= can't be \"../%Y\": its level \"..\" would leave the "
+         "destination folder.!\n"},
+        {"%Q",
+         "Nothing was saved. folders= can't be \"%Q\": \"%Q\" is not one of %Y %m %d %y %H %M %S %%.!\n"},
+    };
+    for (const auto& [pattern, box] : refused) {
+        EXPECT_EQ(options([&](QDialog& d) {
+                      set(d, "folderPattern", "text", pattern);
+                      d.accept();
+                  }),
+                  after);
+        EXPECT_EQ(prompts.Asked(), std::string("dialog COptionsDlg\n") + box);
+    }
+    EXPECT_EQ(options([&](QDialog& d) {
+                  d.findChild<QAbstractButton*>("todaysFiles")->click();  // takes them out
+                  EXPECT_EQ(d.findChild<QWidget*>("zipExtensions")->property("text"), ".bmp .gif .jpeg .jpg");
+                  d.reject();
+              }),
+              after);
 }
 
 TEST_F(WindowTest, BrowseButtonsStartAtTheBoxsFolderAndAskToSaveTheChoice) {

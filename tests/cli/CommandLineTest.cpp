@@ -17,9 +17,11 @@ cli::ParseResult Parse(std::vector<std::string> args) {
 
 // --text and --number show in the names the end-to-end runs print; the other options are read here.
 TEST(CommandLine, ReadsTheOptions) {
-    const auto r = Parse({"--from", "/card", "--to=/pics", "--rename", "-x-", "Rome_", "--zip", "--dry-run",
-                          "--quiet", "--recursive", "--settings", "/etc/t.ini", "--move-extensions",
-                          ".JPG .cr2", "--zip-extensions=.bmp", "--date-from", "capture", "--"});
+    const auto r =
+        Parse({"--from",      "/card",      "--to=/pics",        "--rename",  "-x-",
+               "Rome_",       "--zip",      "--dry-run",         "--quiet",   "--recursive",
+               "--settings",  "/etc/t.ini", "--move-extensions", ".JPG .cr2", "--zip-extensions=.bmp",
+               "--date-from", "capture",    "--folders=%Y/%m",   "--eject",   "--"});
     const cli::CliOptions& o = r.options;
     // A value may start with a dash.
     EXPECT_EQ(
@@ -28,7 +30,7 @@ TEST(CommandLine, ReadsTheOptions) {
     EXPECT_EQ(o.moveExtensions, (std::vector<std::string>{".jpg", ".cr2"}));
     EXPECT_EQ(o.zipExtensions, std::vector<std::string>{".bmp"});
     EXPECT_TRUE(o.nameOption == transfer::kNameRename && o.zip && o.dryRun && o.quiet && o.recursive &&
-                o.dateSource == transfer::DateSource::Capture);
+                o.dateSource == transfer::DateSource::Capture && o.folders == "%Y/%m" && o.eject);
     const std::pair<std::vector<std::string>, transfer::NameOption> naming[] = {
         {{"--from", "a", "--to", "b"}, transfer::kNameNothing},
         {{"--nothing", "--from", "a", "--to", "b"}, transfer::kNameNothing},
@@ -61,6 +63,7 @@ TEST(CommandLine, UsageErrorsAreOneLine) {
         {{"--from", "a", "--to", "b", "--settings", ""}, "the file after --settings is empty"},
         {{"--from", "a", "--to", "b", "--move-extensions", ".jpg cr2"}, "\"cr2\" is not an extension"},
         {{"--from", "a", "--to", "b", "--date-from=exif"}, "--date-from takes capture or file"},
+        {{"--from", "a", "--to", "b", "--folders", "%Y/.."}, "--folders: its level \"..\""},
     };
     for (const auto& [args, expected] : cases) {
         const std::string error = Parse(args).error;

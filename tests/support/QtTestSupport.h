@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QDialog>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -54,6 +56,20 @@ struct ScriptedPrompts : UserPrompts {
         owner = by;
         return folder;
     }
+    // Runs the dialog's modal part: `dialog` sets its controls and presses a button; its result is the
+    // answer. Cancel when none is given.
+    std::function<void(QDialog&)> dialog;
+    int RunDialog(QDialog& shown) override {
+        asked += "dialog " + shown.objectName().toStdString() + "\n";
+        shown.show();
+        if (dialog) {
+            dialog(shown);
+        }
+        const int result = shown.isVisible() ? QDialog::Rejected : shown.result();
+        shown.hide();
+        return result;
+    }
+    void OpenFolder(const std::string& path) override { asked += "open " + path + "\n"; }
     // What was asked since the last call.
     std::string Asked() { return std::exchange(asked, ""); }
 };

@@ -1,3 +1,4 @@
+#include "transfer/ArchivePass.h"
 #include "transfer/MovePass.h"
 #include "transfer/PassSettings.h"
 
@@ -166,6 +167,38 @@ TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
         EXPECT_NE(ReadPassSettings(settings, options).find(bad.substr(0, bad.find('=') + 1)),
                   std::string::npos);
     }
+}
+
+// With dated folders each moved file goes into the folder of its date (the capture date here), made as
+// needed; a RAW picture's group stays in one folder; a name taken there is refused. The archive has none.
+TEST_F(MovePassTest, DatedFoldersTakeEachGroupIntoTheFolderOfItsDate) {
+    Put({"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"});
+    for (const std::string name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}) {
+        WriteFile(m_from + "/" + name, "\xFF\xD8\xFF\xD9");
+    }
+    ASSERT_EQ(
+        RunCommand(
+            "cd " + ShellQuote(m_from) +
+            " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 23:59:59' IMG_0001.JPG"
+            " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2020:01:02 00:00:00' IMG_0002.JPG IMG_0003.JPG"),
+        0);
+    MakeFolder(m_to + "/2020");
+    MakeFolder(m_to + "/2020/01");
+    WriteFile(m_to + "/2020/01/IMG_0003.jpg", "already here");
+    PassOptions options;
+    options.moveExtensions = {".jpg", ".cr2"};
+    options.dateSource = DateSource::Capture;
+    options.folders = "%Y/%m";
+    Names taken;
+    for (const TransferItem& item : Run(kNameNothing, options).items) {
+        taken.push_back(item.NewPath() + (item.Done() ? "" : ": " + item.reason));
+    }
+    EXPECT_EQ(taken, (Names{"2021/06/IMG_0001.cr2", "2021/06/IMG_0001.jpg", "2020/01/IMG_0002.jpg",
+                            "2020/01/IMG_0003.jpg: a file with that name already exists"}));
+    EXPECT_EQ(ListNames(m_to + "/2021/06"), (Names{"IMG_0001.cr2", "IMG_0001.jpg"}));
+    EXPECT_EQ(ListNames(m_from), Names{"IMG_0003.JPG"});
+    EXPECT_NE(ArchivePass(m_from, m_to, kNameNothing, m_inputs, m_settings, options).notice.find("folders="),
+              std::string::npos);
 }
 
 // Pretends every rename but our own temporary file's crosses file systems, so copies are made (in batches).

@@ -1,3 +1,4 @@
+#include "transfer/DatedFolders.h"
 #include "transfer/NamingRules.h"
 
 #include <gtest/gtest.h>
@@ -119,6 +120,34 @@ TEST(ParseExtensionList, TakesDottedEntriesInAnyCaseAndRefusesTheList) {
         const ExtensionList list = ParseExtensionList(c.text);
         EXPECT_EQ(list.extensions, c.expected) << c.text;
         EXPECT_EQ(list.error.empty(), !c.expected.empty() || *c.text == ' ') << c.text;
+    }
+}
+
+// 7 March 2026, 09:05:03 local time.
+TEST(DatedFolders, APatternGivesTheFolderOfADateAndIsRefusedWhereItCouldLeaveTheDestination) {
+    std::tm when{};
+    std::tie(when.tm_year, when.tm_mon, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec) =
+        std::tuple(126, 2, 7, 9, 5, 3);
+    when.tm_isdst = -1;
+    const time_t t = std::mktime(&when);
+    // The pattern; the folder, or the start of why it is refused.
+    const std::pair<std::string, std::string> cases[] = {
+        {"%Y/%Y-%m-%d", "2026/2026-03-07"},
+        {"Photos %y//%H%M%S %%/", "Photos 26/090503 %"},
+        {"", ""},
+        {"/%Y", "it starts with \"/\""},
+        {"%Y/../x", "its level \"..\""},
+        {"./%Y", "its level \".\""},
+        {"%Y/%q", "\"%q\" is not one of"},
+        {"%Y%", "\"%\" is not one of"},
+        {"%%/..", "its level"},
+        {"x//", "x"},
+    };
+    for (const auto& [pattern, expected] : cases) {
+        const std::string refused = FolderPatternRefusal(pattern);
+        EXPECT_EQ(refused.empty() ? ExpandFolderPattern(pattern, t) : refused.substr(0, expected.size()),
+                  expected)
+            << pattern;
     }
 }
 
