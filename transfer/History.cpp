@@ -1,6 +1,7 @@
 #include "transfer/History.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <map>
@@ -121,6 +122,15 @@ std::optional<UndoItem> UndoArchived(const LogRecord& r) {
     return Unpack(r);
 }
 
+// The dated folders (below the destination) that held a file put back and are empty now go too, so that an
+// undone transfer leaves no empty folders behind; a folder that holds anything else stays.
+void RemoveEmptiedFolders(const std::string& file, const std::string& toDir) {
+    for (std::string folder = platform::FolderOf(file);
+         folder.starts_with(toDir + "/") && ::rmdir(folder.c_str()) == 0;
+         folder = platform::FolderOf(folder)) {
+    }
+}
+
 LogRecord Marker(const PastTransfer& t, const char* event) {
     LogRecord record;
     record.transfer = t.id;
@@ -215,6 +225,9 @@ UndoReport UndoLatestTransfer(const std::string& logFolder) {
             item = UndoArchived(*r);
         } else if (r->event != "kept") {
             item = MoveBack(*r);
+            if (item && item->back) {
+                RemoveEmptiedFolders(r->newPath, latest->toDir);
+            }
         }
         if (item) {
             LogRecord mark = *r;

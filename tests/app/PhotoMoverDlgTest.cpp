@@ -14,11 +14,9 @@
 
 #include "app/DialogForm.h"
 #include "desktop/DesktopBus.h"
-#include "resources/ResourceIds.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ArchivePass.h"
-#include "transfer/ImportLog.h"
 #include "transfer/MovePass.h"
 
 using namespace testsupport;
@@ -80,6 +78,14 @@ struct WindowTest : ::testing::Test {
     QString Text(const char* name) const { return W(name)->property("text").toString(); }
     bool Checked(const char* name) const { return W(name)->property("checked").toBool(); }
     void Click(const char* name) { QTest::mouseClick(W(name), Qt::LeftButton); }
+    // The window menu's entries that can be chosen now, Close and About left out.
+    QString MenuEntriesOn() const {
+        QString on;
+        for (const QAction* entry : window->findChildren<QAction*>()) {
+            on += entry->isEnabled() && !entry->objectName().isEmpty() ? entry->objectName() + ' ' : "";
+        }
+        return on;
+    }
     static std::string Home() { return qgetenv("HOME").toStdString(); }
 };
 
@@ -178,8 +184,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     EXPECT_EQ(Text("IDC_STATUS"), "Status: Working...");
 
     QTest::keyClick(window.get(), Qt::Key_Return);  // all of this during the pass starts nothing
-    EXPECT_FALSE(window->findChild<QAction*>("optionsEntry")->isEnabled());
-    window->OnSysCommand(IDM_OPTIONS, 0);
+    EXPECT_EQ(MenuEntriesOn(), "");
     for (const char* control : {"IDOK", "IDC_BROWSE_FROM", "IDC_APPEND_RENAME", "IDC_SEND_TO_ZIP"}) {
         Click(control);
     }
@@ -191,7 +196,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_NUMBER"), "~3");  // the box keeps what was typed
     EXPECT_TRUE(Checked("IDC_APPEND_NUMBER") && !Checked("IDC_SEND_TO_ZIP") && prompts.Asked().empty());
     EXPECT_TRUE(W("IDOK")->isEnabled() && W("IDC_NUMBER")->isEnabled() && !W("IDC_TEXT")->isEnabled());
-    EXPECT_TRUE(window->findChild<QAction*>("optionsEntry")->isEnabled());
+    EXPECT_EQ(MenuEntriesOn(), "previewEntry showLastTransfer undoLastTransfer optionsEntry ");
     QTest::qWait(100);
     EXPECT_EQ(calls.size(), 1u);  // nothing done during the pass starts another now
 }
@@ -286,66 +291,55 @@ TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
 // the file held; a value that a transfer could not use is refused with the reason and the file stays as it
 // was; Cancel changes nothing.
 TEST_F(WindowTest, OptionsShowAndStoreEveryKeyAndRefuseWhatATransferCantUse) {
-    const std::string before =
-        "[settings]\ncounter=7\nmoveextensions=.jpg .CR2\nrecurse=1\ndatesource=capture\nfolders=%Y\n";
-    WriteFile(settingsPath, before);
+    WriteFile(settingsPath,
+              "[settings]\ncounter=7\nmoveextensions=.jpg .CR2\nrecurse=1\ndatesource=capture\nfolders=%Y\n");
     Open();
     const auto options = [this](const std::function<void(QDialog&)>& steps) {
         prompts.dialog = steps;
         window->findChild<QAction*>("optionsEntry")->trigger();
         return ReadFile(settingsPath);
     };
-    const auto set = [](QDialog& d, const char* name, const char* property, const QVariant& value) {
-        d.findChild<QWidget*>(name)->setProperty(property, value);
-    };
-    const std::string year = std::to_string(QDate::currentDate().year());
+    const auto Press = [this](const char* name) { qobject_cast<QAbstractButton*>(W(name))->click(); };
     QString shown;
     EXPECT_EQ(
         options([&](QDialog& d) {
             for (const char* name : {"moveExtensions", "zipExtensions", "folderPattern", "folderExample"}) {
-                shown += d.findChild<QWidget*>(name)->property("text").toString() + "|";
+                shown += Text(name) + "|";
             }
             for (const char* name : {"todaysFiles", "recurse", "dateFromCapture", "datedFolders", "eject"}) {
-                shown += d.findChild<QWidget*>(name)->property("checked").toBool() ? "1" : "0";
+                shown += Checked(name) ? "1" : "0";
             }
-            d.findChild<QAbstractButton*>("openSettingsFolder")->click();
-            d.findChild<QAbstractButton*>("todaysFiles")->click();
-            set(d, "recurse", "checked", false);
-            set(d, "dateFromFile", "checked", true);
-            set(d, "folderPattern", "text", "%Y/%m-%d");
-            set(d, "eject", "checked", true);
+            Press("openSettingsFolder");
+            Press("todaysFiles");
+            W("recurse")->setProperty("checked", false);
+            W("dateFromFile")->setProperty("checked", true);
+            W("folderPattern")->setProperty("text", "%Y/%m-%d");
+            W("eject")->setProperty("checked", true);
             d.accept();
         }),
         "[settings]\ncounter=7\nmoveextensions=.jpg .heic .png .arw .cr2 .cr3 .dng .nef .nrw .orf .pef .raf "
         ".rw2 .srw .xmp .mp4 .mov .mts\nrecurse=0\ndatesource=file\nfolders=%Y/%m-%d\nzipextensions=.bmp "
         ".gif .jpeg .jpg .heic .png .arw .cr2 .cr3 .dng .nef .nrw .orf .pef .raf .rw2 .srw .xmp\neject=1\n"
         "compression=standard\n");
-    EXPECT_EQ(shown.toStdString(),
-              ".jpg .cr2|.bmp .gif .jpeg .jpg|%Y|A picture taken now goes into " + year + "/|01110");
-    EXPECT_EQ(prompts.Asked(), "dialog COptionsDlg\nopen " + dir.Path() + "\n");
+    EXPECT_EQ(shown.toStdString(), ".jpg .cr2|.bmp .gif .jpeg .jpg|%Y|A picture taken now goes into " +
+                                       std::to_string(QDate::currentDate().year()) + "/|01110");
     const std::string after = ReadFile(settingsPath);
-    // The value, the box; the file stays as it was.
-    const std::pair<const char*, const char*> refused[] = {
-        {"../%Y",
-         "Nothing was saved. folders= can't be \"../%Y\": its level \"..\" would leave the "
-         "destination folder.!\n"},
-        {"%Q",
-         "Nothing was saved. folders= can't be \"%Q\": \"%Q\" is not one of %Y %m %d %y %H %M %S %%.!\n"},
-    };
-    for (const auto& [pattern, box] : refused) {
-        EXPECT_EQ(options([&](QDialog& d) {
-                      set(d, "folderPattern", "text", pattern);
-                      d.accept();
-                  }),
-                  after);
-        EXPECT_EQ(prompts.Asked(), std::string("dialog COptionsDlg\n") + box);
-    }
     EXPECT_EQ(options([&](QDialog& d) {
-                  d.findChild<QAbstractButton*>("todaysFiles")->click();  // takes them out
-                  EXPECT_EQ(d.findChild<QWidget*>("zipExtensions")->property("text"), ".bmp .gif .jpeg .jpg");
+                  W("folderPattern")->setProperty("text", "../%Y");
+                  d.accept();
+              }),
+              after);
+    EXPECT_EQ(options([&](QDialog& d) {
+                  Press("todaysFiles");  // takes them out
+                  EXPECT_EQ(Text("zipExtensions"), ".bmp .gif .jpeg .jpg");
                   d.reject();
               }),
               after);
+    EXPECT_EQ(
+        prompts.Asked(),
+        "dialog COptionsDlg\nopen " + dir.Path() +
+            "\ndialog COptionsDlg\nNothing was saved. folders= can't be \"../%Y\": its level \"..\" would "
+            "leave the destination folder.!\ndialog COptionsDlg\n");
 }
 
 TEST_F(WindowTest, BrowseButtonsStartAtTheBoxsFolderAndAskToSaveTheChoice) {
@@ -374,64 +368,22 @@ TEST_F(WindowTest, BrowseButtonsStartAtTheBoxsFolderAndAskToSaveTheChoice) {
     }
 }
 
-// The window menu's entries of the import log: the last transfer shown, undone after a Yes (and not after a
-// No), both off while a pass runs.
-TEST_F(WindowTest, TheWindowMenuShowsAndUndoesTheLastTransfer) {
+// The preview (F5) lists what OK would do in the transfer's own words, anew as an option changes; its OK runs
+// just what it listed: a file that appeared meanwhile stays. The window menu then shows that transfer, and
+// undoes it after a Yes (not after a No).
+TEST_F(WindowTest, PreviewListsWhatOkWouldDoItsOkRunsJustThatAndTheMenuUndoesIt) {
     const QByteArray state = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir / "state"));
-    MakeFolder(dir / "cam");
-    MakeFolder(dir / "to");
-    WriteFile(dir / "cam/A.JPG", "a");
-    std::string problem;
-    auto log = transfer::ImportLog::Open(transfer::ImportLogFolder(), &problem);
-    transfer::PlainNamingInputs inputs;
-    transfer::PassOptions options;
-    options.log = &*log;
-    transfer::MovePass(dir / "cam", dir / "to", transfer::kNameNothing, inputs, SettingsFile(settingsPath),
-                       options);
-    log.reset();
-    Open();
-    const auto entry = [&](const char* name) { return window->findChild<QAction*>(name); };
-    entry("showLastTransfer")->trigger();
-    entry("undoLastTransfer")->trigger();
-    prompts.answer = "yes";
-    entry("undoLastTransfer")->trigger();
-    entry("undoLastTransfer")->trigger();
-    const std::string moved = " from " + dir / "cam to " + dir / "to",
-                      back = " from " + dir / "to to " + dir / "cam";
-    const std::string undo =
-        "Undo the transfer of T?\n\n1 file goes back" + back + ", where their old names are free.?\n";
-    const QRegularExpression time("[-0-9]{10}T[:0-9]{8}Z");
-    EXPECT_EQ(QString::fromStdString(prompts.Asked()).replace(time, "T").toStdString(),
-              "The transfer of T moved 1 of 1 file" + moved + ".\n\nA.JPG -> A.jpg\n" + undo + undo +
-                  "1 of 1 file went back to their old names.\n\nThe running number is not wound back.\n"
-                  "There is no transfer to undo.\n");
-    EXPECT_EQ(ListNames(dir / "cam"), std::vector<std::string>{"A.JPG"});
-    Click("IDOK");
-    EXPECT_FALSE(entry("showLastTransfer")->isEnabled() || entry("undoLastTransfer")->isEnabled());
-    released = 3;
-    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
-    EXPECT_TRUE(entry("showLastTransfer")->isEnabled() && entry("undoLastTransfer")->isEnabled());
-    qputenv("XDG_STATE_HOME", state);
-}
-
-// The preview (F5) lists what OK would do in the transfer's own words, anew as an option changes; its OK runs
-// just what it listed: a file that appeared meanwhile stays.
-TEST_F(WindowTest, PreviewListsWhatOkWouldDoAndItsOkRunsJustThat) {
     MakeFolder(dir / "cam");
     MakeFolder(dir / "to");
     WriteFile(dir / "cam/A.JPG", "a");
     WriteFile(dir / "cam/B.JPG", "b");
     WriteFile(dir / "to/B.jpg", "another");
     WriteFile(settingsPath, "[settings]\nfromdir=" + dir / "cam\ntodir=" + dir / "to\ncounter=41\n");
-    window = std::make_unique<CPhotoMoverDlg>(TransferPasses{transfer::MovePass, transfer::ArchivePass},
-                                              SettingsFile(settingsPath), &prompts);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    Open(/*realPasses=*/true);
     QTest::keyClick(window.get(), Qt::Key_F5);
     const auto listed = [&] {
-        QWidget* ok = window->findChild<QWidget*>("previewOk");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return ok->isEnabled(); }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return W("previewOk")->isEnabled(); }));
         QString rows;
         auto* list = window->findChild<QTreeWidget*>("previewList");
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -439,7 +391,7 @@ TEST_F(WindowTest, PreviewListsWhatOkWouldDoAndItsOkRunsJustThat) {
                 rows += list->topLevelItem(i)->text(column) + (column < 2 ? " " : "|");
             }
         }
-        return rows + window->findChild<QLabel*>("previewCount")->text();
+        return rows + Text("previewCount");
     };
     EXPECT_EQ(listed(),
               "A.JPG A.jpg moved|B.JPG B.jpg would not be moved: a file with that name already exists|1 of 2 "
@@ -447,12 +399,29 @@ TEST_F(WindowTest, PreviewListsWhatOkWouldDoAndItsOkRunsJustThat) {
     Click("IDC_APPEND_NUMBER");
     EXPECT_EQ(listed(), "A.JPG A -41.jpg moved|B.JPG B -42.jpg moved|2 of 2 files would be moved.");
     WriteFile(dir / "cam/0.JPG", "came later, first in name order");
-    QTest::mouseClick(window->findChild<QWidget*>("previewOk"), Qt::LeftButton);
+    Click("previewOk");
     EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
     EXPECT_EQ(ListNames(dir / "to"), (std::vector<std::string>{"A -41.jpg", "B -42.jpg", "B.jpg"}));
     EXPECT_EQ(ListNames(dir / "cam"), std::vector<std::string>{"0.JPG"});
     EXPECT_NE(prompts.Asked().find("0.JPG: it appeared after the preview, so it was not taken"),
               std::string::npos);
+
+    const auto entry = [&](const char* name) { return window->findChild<QAction*>(name); };
+    entry("showLastTransfer")->trigger();
+    entry("undoLastTransfer")->trigger();
+    prompts.answer = "yes";
+    entry("undoLastTransfer")->trigger();
+    entry("undoLastTransfer")->trigger();
+    const QRegularExpression time("[-0-9]{10}T[:0-9]{8}Z");
+    const std::string undo = "Undo the transfer of T?\n\n2 files go back from " + dir / "to to " +
+                             dir / "cam" + ", where their old names are free.?\n";
+    EXPECT_EQ(QString::fromStdString(prompts.Asked()).replace(time, "T").toStdString(),
+              "The transfer of T moved 2 of 2 files from " + dir / "cam to " + dir / "to" +
+                  ".\n\nA.JPG -> A -41.jpg\nB.JPG -> B -42.jpg\n" + undo + undo +
+                  "2 of 2 files went back to their old names.\n\nThe running number is not wound back.\n"
+                  "There is no transfer to undo.\n");
+    EXPECT_EQ(ListNames(dir / "cam"), (std::vector<std::string>{"0.JPG", "A.JPG", "B.JPG"}));
+    qputenv("XDG_STATE_HOME", state);
 }
 
 }  // namespace

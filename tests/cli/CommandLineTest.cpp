@@ -31,15 +31,7 @@ TEST(CommandLine, ReadsTheOptions) {
     EXPECT_EQ(o.zipExtensions, std::vector<std::string>{".bmp"});
     EXPECT_TRUE(o.nameOption == transfer::kNameRename && o.zip && o.dryRun && o.quiet && o.recursive &&
                 o.dateSource == transfer::DateSource::Capture && o.folders == "%Y/%m" && o.eject);
-    const std::pair<std::vector<std::string>, transfer::NameOption> naming[] = {
-        {{"--from", "a", "--to", "b"}, transfer::kNameNothing},
-        {{"--nothing", "--from", "a", "--to", "b"}, transfer::kNameNothing},
-        {{"--date", "--from", "a", "--to", "b"}, transfer::kNameDate},
-    };
-    for (const auto& [args, option] : naming) {
-        const auto n = Parse(args);
-        EXPECT_EQ(n.error + std::to_string(n.options.nameOption), std::to_string(option)) << args[0];
-    }
+    EXPECT_EQ(Parse({"--date", "--from", "a", "--to", "b"}).options.nameOption, transfer::kNameDate);
     EXPECT_TRUE(Parse({"-V"}).options.version && Parse({"--help"}).options.help);  // no folders needed
     std::istringstream help(cli::HelpText());  // for a terminal of 80 columns
     for (std::string line; std::getline(help, line);) {
@@ -52,15 +44,12 @@ TEST(CommandLine, UsageErrorsAreOneLine) {
         {{"--from", "a"}, "both --from DIR and --to DIR are needed"},
         {{"--from", "a", "--to", ""}, "the folder after --to is empty"},
         {{"--from", "a", "--from", "b", "--to", "c"}, "--from is given twice"},
-        {{"--from", "a", "--to", "b", "--settings", "x", "--settings=y"}, "--settings is given twice"},
         {{"--from", "a", "--to", "b", "--date", "--nothing"}, "choose only one"},
         {{"--from", "a", "--to", "b", "--number=x"}, "--number=N needs a whole number"},
-        {{"--from", "a", "--to", "b", "--number", "5"}, "unexpected argument \"5\""},
         {{"--from", "a", "--to", "b", "--", "--zip"}, "unexpected argument \"--zip\""},
         {{"--from", "a", "--to", "b", "--rename", "x"}, "--rename needs FIND NEW"},
         {{"-x"}, "unknown option -x"},
         {{"--from", "a", "--to", "b", "--date=1"}, "--date takes no \"=\" value"},
-        {{"--from", "a", "--to", "b", "--settings", ""}, "the file after --settings is empty"},
         {{"--from", "a", "--to", "b", "--move-extensions", ".jpg cr2"}, "\"cr2\" is not an extension"},
         {{"--from", "a", "--to", "b", "--date-from=exif"}, "--date-from takes capture or file"},
         {{"--from", "a", "--to", "b", "--folders", "%Y/.."}, "--folders: its level \"..\""},

@@ -13,6 +13,8 @@
 
 namespace {
 
+QStringList g_asked;  // what the disk service was asked
+
 // The desktop's notification service, as much of it as Tovaro uses.
 class Notifications : public QObject {
     Q_OBJECT
@@ -33,8 +35,8 @@ class Manager : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UDisks2.Manager")
   public slots:
     QList<QDBusObjectPath> ResolveDevice(const QVariantMap& spec, const QVariantMap&) {
-        return {QDBusObjectPath(
-            spec.value("path") == "/dev/sdz1" ? "/org/freedesktop/UDisks2/block_devices/sdz1" : "/none")};
+        return {QDBusObjectPath("/org/freedesktop/UDisks2/block_devices/" +
+                                spec.value("path").toString().mid(5))};
     }
 };
 class Block : public QDBusAbstractAdaptor {
@@ -50,10 +52,9 @@ class Filesystem : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UDisks2.Filesystem")
   public:
     explicit Filesystem(QObject* parent) : QDBusAbstractAdaptor(parent) {}
-    QStringList* asked = nullptr;
   public slots:
     void Unmount(const QVariantMap& options) {
-        *asked << "unmount " + QString(options.value("auth.no_user_interaction").toBool() ? "quietly" : "");
+        g_asked << "unmount " + QString(options.value("auth.no_user_interaction").toBool() ? "quietly" : "");
     }
 };
 class Drive : public QObject {
@@ -62,10 +63,9 @@ class Drive : public QObject {
     Q_PROPERTY(bool Removable READ Yes)
     Q_PROPERTY(bool CanPowerOff READ Yes)
   public:
-    QStringList* asked = nullptr;
     bool Yes() const { return true; }
   public slots:
-    void PowerOff(const QVariantMap&) { *asked << "power off"; }
+    void PowerOff(const QVariantMap&) { g_asked << "power off"; }
 };
 
 TEST(DesktopBus, NotifiesAndEjectsThroughTheServicesOnTheBus) {
@@ -91,10 +91,8 @@ TEST(DesktopBus, NotifiesAndEjectsThroughTheServicesOnTheBus) {
     Manager manager;
     QObject blockDevice;
     Drive drive;
-    QStringList asked;
     new Block(&blockDevice);
-    (new Filesystem(&blockDevice))->asked = &asked;
-    drive.asked = &asked;
+    new Filesystem(&blockDevice);
     const auto all = QDBusConnection::ExportAllContents | QDBusConnection::ExportAdaptors;
     ASSERT_TRUE(services.registerObject("/org/freedesktop/Notifications", &notifications, all) &&
                 services.registerService("org.freedesktop.Notifications") &&
@@ -115,11 +113,11 @@ TEST(DesktopBus, NotifiesAndEjectsThroughTheServicesOnTheBus) {
             disks->PowerOff(*disk);
         }
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return asked.size() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g_asked.size() == 2; }));
     ask.join();
     ASSERT_TRUE(disk) << why;
     EXPECT_TRUE(disk->removable && disk->canPowerOff);
-    EXPECT_EQ(asked, (QStringList{"unmount quietly", "power off"}));
+    EXPECT_EQ(g_asked, (QStringList{"unmount quietly", "power off"}));
     daemon.kill();
     daemon.waitForFinished();
 }

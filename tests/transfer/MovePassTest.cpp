@@ -1,4 +1,5 @@
 #include "transfer/ArchivePass.h"
+#include "transfer/History.h"
 #include "transfer/MovePass.h"
 #include "transfer/PassSettings.h"
 
@@ -169,26 +170,27 @@ TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
     }
 }
 
-// With dated folders each moved file goes into the folder of its date (the capture date here), made as
-// needed; a RAW picture's group stays in one folder; a name taken there is refused. The archive has none.
-TEST_F(MovePassTest, DatedFoldersTakeEachGroupIntoTheFolderOfItsDate) {
+// With dated folders each moved file goes into the folder of its date, made as needed; a RAW picture's group
+// stays in one folder; a name taken there is refused. Undo puts them back and takes away the folders it
+// empties. The archive has none.
+TEST_F(MovePassTest, DatedFoldersTakeEachGroupIntoTheFolderOfItsDateAndUndoEmptiesThem) {
     Put({"IMG_0001.CR2", "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"});
     for (const std::string name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}) {
         WriteFile(m_from + "/" + name, "\xFF\xD8\xFF\xD9");
     }
-    ASSERT_EQ(
-        RunCommand(
-            "cd " + ShellQuote(m_from) +
-            " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 23:59:59' IMG_0001.JPG"
-            " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2020:01:02 00:00:00' IMG_0002.JPG IMG_0003.JPG"),
-        0);
-    MakeFolder(m_to + "/2020");
-    MakeFolder(m_to + "/2020/01");
+    ASSERT_EQ(RunCommand("cd " + ShellQuote(m_from) +
+                         " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 23:59:59' IMG_0001.JPG"
+                         " && exiv2 -M'set Exif.Photo.DateTimeOriginal 2020:01:02 00:00:00' IMG_0002.JPG "
+                         "IMG_0003.JPG && mkdir -p " +
+                         ShellQuote(m_to) + "/2020/01"),
+              0);
     WriteFile(m_to + "/2020/01/IMG_0003.jpg", "already here");
+    auto log = ImportLog::Open(m_dir / "log", nullptr);
     PassOptions options;
     options.moveExtensions = {".jpg", ".cr2"};
     options.dateSource = DateSource::Capture;
     options.folders = "%Y/%m";
+    options.log = &*log;
     Names taken;
     for (const TransferItem& item : Run(kNameNothing, options).items) {
         taken.push_back(item.NewPath() + (item.Done() ? "" : ": " + item.reason));
@@ -197,6 +199,11 @@ TEST_F(MovePassTest, DatedFoldersTakeEachGroupIntoTheFolderOfItsDate) {
                             "2020/01/IMG_0003.jpg: a file with that name already exists"}));
     EXPECT_EQ(ListNames(m_to + "/2021/06"), (Names{"IMG_0001.cr2", "IMG_0001.jpg"}));
     EXPECT_EQ(ListNames(m_from), Names{"IMG_0003.JPG"});
+    log.reset();
+    options.log = nullptr;
+    EXPECT_EQ(UndoLatestTransfer(m_dir / "log").Back(), 3u);
+    EXPECT_EQ(ListNames(m_to), Names{"2020"});
+    EXPECT_EQ(ListNames(m_to + "/2020/01"), Names{"IMG_0003.jpg"});
     EXPECT_NE(ArchivePass(m_from, m_to, kNameNothing, m_inputs, m_settings, options).notice.find("folders="),
               std::string::npos);
 }
