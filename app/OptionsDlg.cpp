@@ -186,6 +186,8 @@ void COptionsDlg::Load() {
     m_folderPattern->setEnabled(!options.folders.empty());
     m_eject->setChecked(options.eject);
     m_compressionFast->setChecked(options.compression == transfer::Compression::Fast);
+    m_moveExtensions->setCursorPosition(0);  // the start of a long list, not its end
+    m_zipExtensions->setCursorPosition(0);
     ShowTodaysFiles();
     ShowFolderExample();
 }

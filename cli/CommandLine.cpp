@@ -153,8 +153,8 @@ const std::array kOptions =
         OptionSpec{"--recursive", Values::None, "",
                    "take the files of the camera folder's subfolders too\n"
                    "(a card's DCIM/100CANON, 101CANON, ...), all into\n"
-                   "the one destination folder (as recurse=1 in the\n"
-                   "settings)",
+                   "the one destination folder or --folders' dated\n"
+                   "folders (as recurse=1 in the settings)",
                    [](Parsing& p, std::span<const std::string>) {
                        p.options.recursive = true;
                        return std::string();

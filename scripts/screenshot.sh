@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes docs/screenshot.png and docs/about.png again: builds Tovaro, opens its window under a virtual X server
+# Makes docs/screenshot.png, docs/about.png and docs/options.png again: builds Tovaro, opens its window under a virtual X server
 # with a camera folder of pictures in a home folder of its own, opens the about box from the window's menu
 # (Shift+F10, A) and takes a picture of it, then ticks "Send Files To Zip", presses OK and takes a picture of
-# the window while the transfer runs. Esc stops the transfer and ends Tovaro.
+# the window while the transfer runs. Esc stops the transfer and ends Tovaro. The Options dialog is drawn
+# offscreen by a small program of its own, over settings of the README's example.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 TOVARO_SETUP_EXTRA="xvfb xauth xdotool imagemagick x11-utils ${TOVARO_SETUP_EXTRA:-}" "$root/scripts/setup.sh"
@@ -59,3 +60,16 @@ shoot='
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$shoot" _ "$work" "$root/docs/screenshot.png" \
   "$root/docs/about.png"
 echo "Wrote $root/docs/screenshot.png and $root/docs/about.png"
+
+cmake --build "$root/build" --target tovaro_options_shot
+cat >>"$work/home/.config/tovaro/tovaro.ini" <<'INI'
+moveextensions=.bmp .gif .jpeg .jpg .avi .mpg .mpeg .wmv .heic .png .arw .cr2 .cr3 .dng .nef .nrw .orf .pef .raf .rw2 .srw .xmp .mp4 .mov .mts
+zipextensions=.bmp .gif .jpeg .jpg .heic .png .arw .cr2 .cr3 .dng .nef .nrw .orf .pef .raf .rw2 .srw .xmp
+recurse=1
+datesource=capture
+folders=%Y/%Y-%m-%d
+eject=1
+INI
+QT_QPA_PLATFORM=offscreen "$root/build/app/tovaro_options_shot" "$work/home/.config/tovaro/tovaro.ini" \
+  "$root/docs/options.png"
+echo "Wrote $root/docs/options.png"
