@@ -164,8 +164,23 @@ void CrossCopyBatch::Add(CrossCopy copy) {
 std::vector<MoveResult> CrossCopyBatch::Complete() {
     std::vector<MoveResult> results(m_copies.size());
     std::vector<bool> placed(m_copies.size(), false);
+    // One flush per file system for all the copies in it. syncfs reports a write-back error of the file
+    // system that happened since the descriptor it is given was opened (Linux 5.8 and later), so it is given
+    // the batch's first copy there; after an error each copy is flushed on its own, which tells the copies
+    // that failed from those that did not.
+    std::vector<std::optional<dev_t>> devices(m_copies.size());
+    std::map<dev_t, bool> fileSystemFlushed;
+    for (size_t i = 0; i < m_copies.size() && m_copies.size() > 1; ++i) {
+        if (const auto info = m_copies[i].Copy().Info()) {
+            devices[i] = info->device;
+            if (!fileSystemFlushed.count(info->device)) {
+                fileSystemFlushed[info->device] = Sys().syncfs(m_copies[i].Copy().Descriptor()) == 0;
+            }
+        }
+    }
     for (size_t i = 0; i < m_copies.size(); ++i) {
-        placed[i] = m_copies[i].Flush(&results[i]) && m_copies[i].PutInPlace(&results[i]);
+        const bool flushed = devices[i] && fileSystemFlushed[*devices[i]];
+        placed[i] = m_copies[i].Flush(&results[i], flushed) && m_copies[i].PutInPlace(&results[i]);
     }
     // One flush per destination folder makes every name in it durable at once.
     std::map<std::string, Status> folderErrors;
@@ -290,8 +305,8 @@ void CrossCopy::Discard() {
     m_file.Close();
 }
 
-bool CrossCopy::Flush(MoveResult* failure) {
-    if (!m_file.Sync()) {
+bool CrossCopy::Flush(MoveResult* failure, bool fileSystemFlushed) {
+    if (!fileSystemFlushed && !m_file.Sync()) {
         *failure = FailedNow("fsync", m_to);
         Discard();
         return false;

@@ -40,6 +40,7 @@ SysCalls RealSysCalls() {
         .pwrite = ::pwrite,
         .lseek = ::lseek,
         .fsync = ::fsync,
+        .syncfs = ::syncfs,
         .ftruncate = ::ftruncate,
         .fadvise = RealFadvise,
         .statx = ::statx,

@@ -25,6 +25,7 @@ struct SysCalls {
     ssize_t (*pwrite)(int fd, const void* buffer, size_t count, off_t offset);
     off_t (*lseek)(int fd, off_t offset, int whence);
     int (*fsync)(int fd);
+    int (*syncfs)(int fd);  // flushes the whole file system that holds fd
     int (*ftruncate)(int fd, off_t length);
     int (*fadvise)(int fd, off_t offset, off_t length, int advice);
     int (*statx)(int dirfd, const char* path, int flags, unsigned int mask, struct statx* out);
