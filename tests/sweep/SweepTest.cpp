@@ -42,6 +42,7 @@ const std::map<std::string, std::vector<int>> kErrors = {
     {"pwrite", {ENOSPC, EIO, kShort, kGarble}},
     {"lseek", {EINVAL}},
     {"fsync", {EIO, ENOSPC}},
+    {"syncfs", {EIO}},
     {"ftruncate", {EIO}},
     {"fadvise", {EINVAL}},
     {"statx", {EACCES, EIO}},
@@ -133,6 +134,14 @@ void Record(const std::string& call, int result, bool existed, const std::vector
         g.ops.push_back({'l', {}, paths[1], g.made[st.st_ino], {}});  // an unnamed file gets its name
     } else if ((call == "rename" || call == "renameat2" || call == "link") && result == 0) {
         g.ops.push_back({call == "link" ? 'l' : 'r', paths[0], paths[1], 0, {}});
+    } else if (call == "syncfs" && result == 0) {
+        for (const auto& [open, tag] :
+             g.fdTags) {  // the data of every file: this file system is all there is
+            if (::fstat(open, &st) == 0 && S_ISREG(st.st_mode)) {
+                g.ops.push_back(
+                    {'f', {}, {}, g.made.count(st.st_ino) ? g.made[st.st_ino] : st.st_ino, ContentOf(open)});
+            }
+        }
     } else if (call == "fsync" && result == 0 && ::fstat(fd, &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             g.ops.push_back({'d', RealPath(fd), {}, 0, {}});
@@ -224,7 +233,8 @@ struct Hook<Field> {
         }
         // Without a power cut what a flush makes durable does not matter, and flushes of a real disk would
         // make the fault sweep slow; the crash sweep runs them.
-        const R result = std::string(name) == "fsync" && !g.recording ? R(0) : std::apply(real, args);
+        const bool flush = std::string(name) == "fsync" || std::string(name) == "syncfs";
+        const R result = flush && !g.recording ? R(0) : std::apply(real, args);
         if constexpr (ArgIs<4, struct statx*, A...>()) {
             std::get<4>(args)->stx_btime = {1600000000, 0, 0};  // Linux can't set one, and archives hold it
         }
@@ -263,6 +273,7 @@ platform::SysCalls Hooked() {
     TOVARO_HOOK(pwrite);
     TOVARO_HOOK(lseek);
     TOVARO_HOOK(fsync);
+    TOVARO_HOOK(syncfs);
     TOVARO_HOOK(ftruncate);
     TOVARO_HOOK(fadvise);
     TOVARO_HOOK(statx);
