@@ -11,7 +11,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <set>
 #include <tuple>
 
@@ -95,7 +94,10 @@ std::string Tag(std::string path) {
             path = label + path.substr(root.size());
         }
     }
-    return std::regex_replace(path, std::regex("/\\.tovaro-[^/]*"), "/.tovaro-*");
+    if (const size_t at = path.find("/.tovaro-"); at != std::string::npos) {
+        path.replace(at, path.find('/', at + 1) - at, "/.tovaro-*");
+    }
+    return path;
 }
 
 std::string RealPath(int fd) {
@@ -293,10 +295,29 @@ platform::SysCalls Hooked() {
 struct PassCase {
     const char* name;
     bool archive, across, unnamed, fast = false;
+    // The calls swept, by the text a point's name holds: a variant of an earlier row sweeps only the calls
+    // on the files where it differs (the destination's; the pictures too when they are compressed another
+    // way); the calls on the settings file and the log go as in that row.
+    std::vector<std::string> sweeps = {" "};
 };
 
+// The settings file with its counter set back to the number the test starts from.
+Bytes CounterAsAtFirst(Bytes settings) {
+    const size_t at = settings.find("counter=");
+    if (at != Bytes::npos) {
+        const size_t end = settings.find_first_not_of("0123456789", at + 8);
+        settings.replace(at + 8, (end == Bytes::npos ? settings.size() : end) - at - 8, "41");
+    }
+    return settings;
+}
+
 Bytes Picture(const std::string& name, size_t size) {
-    Bytes bytes = "\xFF\xD8 " + name;
+    static std::map<std::string, Bytes> made;
+    Bytes& bytes = made[name];
+    if (!bytes.empty() || size == 0) {
+        return bytes.substr(0, size);
+    }
+    bytes = "\xFF\xD8 " + name;
     uint32_t x = static_cast<uint32_t>(std::hash<std::string>{}(name));
     while (bytes.size() < size) {
         bytes.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 24));
@@ -440,8 +461,7 @@ class World {
             EXPECT_TRUE(found.count(bytes)) << "the user's file is gone: " << bytes.substr(0, 24);
         }
         const Bytes settings = ReadFile(m_ini);
-        EXPECT_EQ(std::regex_replace(settings, std::regex("counter=[0-9]+"), "counter=41"), kSettings)
-            << settings;
+        EXPECT_EQ(CounterAsAtFirst(settings), kSettings) << settings;
         std::set<std::string> expected = {m_cam,
                                           m_dst,
                                           m_ini,
@@ -520,9 +540,7 @@ class World {
             EXPECT_TRUE(log.count("plan " + gone)) << "gone without a word in the log: " << Tag(gone);
         }
         const auto ini = names.find(m_ini);
-        EXPECT_TRUE(ini != names.end() &&
-                    std::regex_replace(data.at(ini->second), std::regex("counter=[0-9]+"), "counter=41") ==
-                        kSettings);
+        EXPECT_TRUE(ini != names.end() && CounterAsAtFirst(data.at(ini->second)) == kSettings);
     }
     const std::string& Camera() const { return m_cam; }
     const std::string& Destination() const { return m_dst; }
@@ -618,9 +636,12 @@ TEST_P(SweepTest, EveryFailingCall) {
     size_t points = 0;
     for (const std::string& key : Sample(g.calls)) {
         const std::string call = key.substr(0, key.find(' '));
-        if (const char* only = std::getenv("TOVARO_SWEEP_ONLY");
-            only != nullptr && key.find(only) == std::string::npos) {
-            continue;  // to run again the points of one kind of call on one file
+        const char* only =
+            std::getenv("TOVARO_SWEEP_ONLY");  // to run again the points of one call on one file
+        const auto swept = only != nullptr ? std::vector<std::string>{only} : GetParam().sweeps;
+        if (std::none_of(swept.begin(), swept.end(),
+                         [&](auto& text) { return key.find(text) != key.npos; })) {
+            continue;
         }
         for (const int error : kErrors.at(call)) {
             if ((error == kGarble && key.find(".zip") == std::string::npos) ||
@@ -738,12 +759,13 @@ TEST_P(SweepTest, EveryCrashState) {
     std::printf("%s: %zu crash states checked\n", GetParam().name, states);
 }
 
-INSTANTIATE_TEST_SUITE_P(Passes, SweepTest,
-                         testing::Values(PassCase{"MoveWithinOneFileSystem", false, false, true},
-                                         PassCase{"MoveAcrossFileSystems", false, true, true},
-                                         PassCase{"MoveAcrossNamedTemporaries", false, true, false},
-                                         PassCase{"Archive", true, false, true},
-                                         PassCase{"ArchiveFastToAnotherFileSystem", true, true, true, true}),
-                         [](const auto& pass) { return std::string(pass.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Passes, SweepTest,
+    testing::Values(PassCase{"MoveWithinOneFileSystem", false, false, true},
+                    PassCase{"MoveAcrossFileSystems", false, true, true},
+                    PassCase{"MoveAcrossNamedTemporaries", false, true, false, false, {" D/"}},
+                    PassCase{"Archive", true, false, true},
+                    PassCase{"ArchiveFastToAnotherFileSystem", true, true, true, true, {" D/", "read C/"}}),
+    [](const auto& pass) { return std::string(pass.param.name); });
 
 }  // namespace
