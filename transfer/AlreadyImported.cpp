@@ -1,6 +1,6 @@
 #include "transfer/AlreadyImported.h"
 
-#include <set>
+#include <unordered_set>
 
 #include "platform/File.h"
 #include "platform/Folder.h"
@@ -15,56 +15,68 @@ ImportedFiles::ImportedFiles(std::string toDir, std::string logPath)
 
 void ImportedFiles::Gather() {
     m_gathered = true;
-    std::set<std::string> seen;
-    const auto add = [&](const std::string& path, uint64_t size) {
-        if (seen.insert(path).second) {
-            m_bySize[size].push_back(path);
+    // The names each folder holds now, listed once: a logged file whose name its folder no longer holds is
+    // gone, and costs no look of its own.
+    std::unordered_map<std::string, std::unordered_set<std::string>> held;
+    const auto namesIn = [&](const std::string& folder) -> const std::unordered_set<std::string>& {
+        const auto [names, added] = held.try_emplace(folder);
+        if (added) {
+            for (const platform::FolderEntry& entry : platform::ListFolder(folder).value_or(
+                     std::vector<platform::FolderEntry>())) {
+                if (!entry.isDots && !entry.isDirectory) {
+                    names->second.insert(entry.name);
+                }
+            }
+        }
+        return names->second;
+    };
+    std::unordered_set<std::string> added;
+    const auto addIfRegular = [&](const std::string& path, std::optional<uint64_t> size) {
+        const auto info = platform::InfoOfPath(path, /*followLinks=*/false);
+        if (info && info->IsRegular() && (!size || info->size == *size) && added.insert(path).second) {
+            m_bySize[info->size].push_back(path);
         }
     };
-    if (const auto listing = platform::ListFolder(m_toDir)) {
-        for (const platform::FolderEntry& entry : *listing) {
-            const std::string path = platform::JoinPath(m_toDir, entry.name);
-            const auto info = entry.isDirectory ? std::nullopt : platform::InfoOfPath(path, false);
-            if (info && info->IsRegular()) {
-                add(path, info->size);
-            }
-        }
+    const std::string toDir = AbsolutePath(m_toDir);
+    for (const std::string& name : namesIn(toDir)) {
+        addIfRegular(platform::JoinPath(toDir, name), std::nullopt);
     }
-    // What earlier transfers put below the destination, in folders of their own too. The log's sizes may be
-    // stale: the comparison reads the files as they are now.
-    const auto records = m_logPath.empty() ? std::nullopt : ReadImportLog(m_logPath);
-    const std::string below = AbsolutePath(m_toDir) + "/";
-    for (const LogRecord& r : records.value_or(std::vector<LogRecord>())) {
-        // Only what is still there as it was put there: a log of many transfers into one folder must not
-        // make every file compare with a crowd of names long gone.
-        if (r.event == "done" && r.archive.empty() && r.newPath.starts_with(below) &&
-            !seen.contains(r.newPath)) {
-            const auto info = platform::InfoOfPath(r.newPath, /*followLinks=*/false);
-            if (info && info->IsRegular() && info->size == r.size) {
-                add(r.newPath, r.size);
-            } else {
-                seen.insert(r.newPath);
+    // What earlier transfers put below the destination, in folders of their own too: each path with the size
+    // its latest record gave. Only what is still there as it was put there counts: a log of many transfers
+    // into one folder must not make every file compare with a crowd of names long gone.
+    std::unordered_map<std::string, uint64_t> logged;
+    const std::string below = toDir + "/";
+    if (!m_logPath.empty()) {
+        ForEachLogRecord(m_logPath, "done", [&](LogRecord&& r) {
+            if (r.archive.empty() && r.newPath.starts_with(below)) {
+                logged.insert_or_assign(std::move(r.newPath), r.size);
             }
+        });
+    }
+    for (const auto& [path, size] : logged) {
+        if (namesIn(platform::FolderOf(path)).contains(platform::NameOf(path))) {
+            addIfRegular(path, size);
         }
     }
 }
 
 std::optional<std::string> ImportedFiles::Find(const std::string& source, const std::string& destination) {
-    const auto info = platform::InfoOfPath(source, /*followLinks=*/false);
-    if (!info || !info->IsRegular()) {
-        return std::nullopt;
-    }
     if (!m_gathered) {
         Gather();
     }
-    const auto candidates = m_bySize.find(info->size);
-    if (candidates != m_bySize.end()) {
-        for (const std::string& candidate : candidates->second) {
-            const auto there = platform::InfoOfPath(candidate, /*followLinks=*/false);
-            if (candidate != destination && there && !there->IsSameFile(*info) &&
-                HoldTheSameBytes(source, candidate)) {
-                return candidate;
-            }
+    if (m_bySize.empty()) {
+        return std::nullopt;
+    }
+    const auto info = platform::InfoOfPath(source, /*followLinks=*/false);
+    const auto candidates = info && info->IsRegular() ? m_bySize.find(info->size) : m_bySize.end();
+    if (candidates == m_bySize.end()) {
+        return std::nullopt;
+    }
+    for (const std::string& candidate : candidates->second) {
+        const auto there = platform::InfoOfPath(candidate, /*followLinks=*/false);
+        if (candidate != destination && there && !there->IsSameFile(*info) &&
+            HoldTheSameBytes(source, candidate)) {
+            return candidate;
         }
     }
     return std::nullopt;

@@ -549,9 +549,6 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
             return item.Done();
         }
-        if (recorder) {
-            recorder->Plan(oldPath, newPath);
-        }
         const StepResult step = RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr,
                                               report.items.size() - 1, item.reason, submitted);
         if (!step.IsOk()) {
@@ -561,7 +558,17 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
         memberNames.insert(member);
         return true;
     };
-    RunPassLoop({camera, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report);
+    // Every picture's record is on the disk before it is renamed.
+    const auto planBatch = [&](const std::vector<std::pair<std::string, const TransferItem*>>& files) {
+        if (recorder) {
+            for (const auto& [oldPath, item] : files) {
+                recorder->Plan(oldPath, platform::JoinPath(platform::FolderOf(oldPath), item->newName));
+            }
+            recorder->Flush();
+        }
+    };
+    RunPassLoop({camera, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report,
+                planBatch);
     // With the camera folder as the destination, the listing met this pass's own archive: it is no file the
     // user left behind.
     const auto from = platform::InfoOfPath(camera);
@@ -574,14 +581,11 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     if (pool) {
         pool->Finish();  // also when stopped: the pictures handed over are few, and are finished
         pool.reset();
-        if (recorder) {
-            recorder->Flush();  // every picture's record is on the disk before any picture goes
-        }
         Finish(archive, toFolder, packed, *early, options.workers, report);
     }
     for (const TransferItem& item : report.items) {
         if (recorder) {
-            recorder->Outcome(platform::JoinPath(fromDir, item.oldName), item.Done());
+            recorder->Outcome(platform::JoinPath(camera, item.oldName), item.outcome == Outcome::Done);
         }
         if (options.onItem) {
             options.onItem(item);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 
 #include "platform/Move.h"
@@ -52,6 +53,9 @@ int HexValue(char c) {
 }
 
 std::optional<std::string> Unescaped(std::string_view text) {
+    if (text.find('\\') == std::string_view::npos) {
+        return std::string(text);
+    }
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -137,17 +141,48 @@ bool MakeFolders(const std::string& folder) {
     return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+// The event field of a log line, as written (events need no escapes).
+std::string_view EventOf(std::string_view line) {
+    const size_t first = line.find('\t');
+    const size_t second = first == std::string_view::npos ? first : line.find('\t', first + 1);
+    const size_t third = second == std::string_view::npos ? second : line.find('\t', second + 1);
+    return third == std::string_view::npos ? std::string_view() : line.substr(second + 1, third - second - 1);
+}
+
+// An absolute path without empty and "." segments ("/a//b/./c/" is "/a/b/c"), so that a folder given as
+// "dest/" and as "dest" logs the same paths. ".." stays: past a link only the file system knows where it
+// leads.
+std::string Tidy(std::string_view path) {
+    if (!path.starts_with('/')) {
+        return std::string(path);
+    }
+    std::string out;
+    for (size_t start = 0; start < path.size();) {
+        const size_t slash = std::min(path.find('/', start), path.size());
+        const std::string_view segment = path.substr(start, slash - start);
+        if (!segment.empty() && segment != ".") {
+            out += '/';
+            out += segment;
+        }
+        start = slash + 1;
+    }
+    return out.empty() ? "/" : out;
+}
+
+// Empty when it can't be found out.
+std::string CurrentFolder() {
+    char* here = ::getcwd(nullptr, 0);
+    const std::string folder = here != nullptr ? here : "";
+    std::free(here);
+    return folder;
+}
+
 }  // namespace
 
 // Undo may run from any folder: every path goes into the log as an absolute one.
 std::string AbsolutePath(const std::string& path) {
-    if (path.starts_with('/')) {
-        return path;
-    }
-    char* here = ::getcwd(nullptr, 0);
-    const std::string absolute = here != nullptr ? platform::JoinPath(here, path) : path;
-    std::free(here);
-    return absolute;
+    const std::string here = path.starts_with('/') ? std::string() : CurrentFolder();
+    return Tidy(here.empty() ? path : platform::JoinPath(here, path));
 }
 
 std::string FormatLogRecord(const LogRecord& r) {
@@ -165,32 +200,36 @@ std::string FormatLogRecord(const LogRecord& r) {
 }
 
 std::optional<LogRecord> ParseLogRecord(std::string_view line) {
-    std::vector<std::string> fields;
+    std::string_view fields[kFields];
+    size_t count = 0;
     size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1) {
-        const auto field = Unescaped(line.substr(start, tab - start));
-        if (!field) {
+    for (size_t tab; count + 1 < kFields && (tab = line.find('\t', start)) != std::string_view::npos;
+         start = tab + 1) {
+        fields[count++] = line.substr(start, tab - start);
+    }
+    fields[count++] = line.substr(start);
+    if (count != kFields || fields[kFields - 1].find('\t') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    LogRecord r;
+    std::string* texts[] = {&r.transfer, &r.time,    &r.event,   &r.mode,
+                            &r.oldPath,  &r.newPath, &r.archive, &r.member};
+    for (size_t i = 0; i < std::size(texts); ++i) {
+        auto text = Unescaped(fields[i]);
+        if (!text) {
             return std::nullopt;
         }
-        fields.push_back(*field);
-    }
-    fields.emplace_back(line.substr(start));
-    if (fields.size() != kFields) {
-        return std::nullopt;
+        *texts[i] = std::move(*text);
     }
     const std::string_view when = fields[9];
     const size_t dot = when.find('.');
-    if (dot == std::string_view::npos) {
-        return std::nullopt;
-    }
     const auto size = Number(fields[8]);
-    const auto seconds = Number(when.substr(0, dot));
-    const auto nanos = Number(when.substr(dot + 1));
+    const auto seconds = dot == std::string_view::npos ? std::nullopt : Number(when.substr(0, dot));
+    const auto nanos = dot == std::string_view::npos ? std::nullopt : Number(when.substr(dot + 1));
     if (!size || !seconds || !nanos || *nanos >= 1000000000) {
         return std::nullopt;
     }
-    LogRecord r{fields[0], fields[1], fields[2], fields[3], fields[4],
-                fields[5], fields[6], fields[7], *size,     {}};
+    r.size = *size;
     r.modified = {static_cast<time_t>(*seconds), static_cast<long>(*nanos)};
     return r;
 }
@@ -244,23 +283,52 @@ bool ImportLog::TryHoldForUndo() {
     return platform::Sys().flock(m_file.Descriptor(), LOCK_EX | LOCK_NB) == 0;
 }
 
-std::optional<std::vector<LogRecord>> ReadImportLog(const std::string& path) {
-    const auto text = platform::ReadWholeFile(path);
-    if (!text) {
-        return errno == ENOENT ? std::optional(std::vector<LogRecord>()) : std::nullopt;
+bool ForEachLogRecord(const std::string& path, std::string_view event,
+                      const std::function<void(LogRecord&&)>& visit) {
+    platform::File file = platform::File::OpenForReading(path);
+    if (!file.IsOpen()) {
+        return errno == ENOENT;
     }
-    std::vector<LogRecord> records;
+    // Read a piece at a time: a log that has grown over years need not fit in memory at once, and most of
+    // its lines are passed over by their event alone.
+    constexpr size_t kPiece = 1 << 20;
+    std::string text;
     size_t start = 0;
-    for (size_t end; (end = text->find('\n', start)) != std::string::npos; start = end + 1) {
-        if (auto record = ParseLogRecord(std::string_view(*text).substr(start, end - start))) {
-            records.push_back(std::move(*record));
+    for (;;) {
+        text.erase(0, start);
+        start = 0;
+        const size_t had = text.size();
+        text.resize(had + kPiece);
+        const ssize_t got = file.Read(text.data() + had, kPiece);
+        if (got < 0) {
+            return false;
         }
+        text.resize(had + static_cast<size_t>(got));
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            const std::string_view line = std::string_view(text).substr(start, end - start);
+            if (!event.empty() && EventOf(line) != event) {
+                continue;
+            }
+            if (auto record = ParseLogRecord(line)) {
+                visit(std::move(*record));
+            }
+        }
+        if (got == 0) {
+            return true;  // what is left is the torn end of a log written during a power cut
+        }
+    }
+}
+
+std::optional<std::vector<LogRecord>> ReadImportLog(const std::string& path) {
+    std::vector<LogRecord> records;
+    if (!ForEachLogRecord(path, {}, [&](LogRecord&& r) { records.push_back(std::move(r)); })) {
+        return std::nullopt;
     }
     return records;
 }
 
 TransferRecorder::TransferRecorder(ImportLog& log, bool archive)
-    : m_log(log), m_id(NewTransferId()), m_mode(archive ? "archive" : "move") {}
+    : m_log(log), m_id(NewTransferId()), m_mode(archive ? "archive" : "move"), m_here(CurrentFolder()) {}
 
 LogRecord TransferRecorder::Record(const char* event) const {
     LogRecord record;
@@ -269,6 +337,11 @@ LogRecord TransferRecorder::Record(const char* event) const {
     record.event = event;
     record.mode = m_mode;
     return record;
+}
+
+// As AbsolutePath, without asking the system for the current folder for every file.
+std::string TransferRecorder::Absolute(const std::string& path) const {
+    return Tidy(path.starts_with('/') || m_here.empty() ? path : platform::JoinPath(m_here, path));
 }
 
 void TransferRecorder::Write(std::vector<LogRecord> records, bool flush) {
@@ -284,18 +357,18 @@ bool TransferRecorder::Start(const std::string& fromDir, const std::string& toDi
         return false;
     }
     LogRecord start = Record("start");
-    start.oldPath = AbsolutePath(fromDir);
-    start.newPath = AbsolutePath(toDir);
+    start.oldPath = Absolute(fromDir);
+    start.newPath = Absolute(toDir);
     Write({start}, true);
     return m_problem.empty();
 }
 
 void TransferRecorder::Plan(const std::string& oldPath, const std::string& newPath) {
     LogRecord plan = Record("plan");
-    plan.oldPath = AbsolutePath(oldPath);
-    plan.newPath = AbsolutePath(newPath);
+    plan.oldPath = Absolute(oldPath);
+    plan.newPath = Absolute(newPath);
     if (!m_archive.empty()) {
-        plan.archive = AbsolutePath(m_archive);
+        plan.archive = Absolute(m_archive);
         plan.member = newPath;  // as the archive stores it, every backslash a slash
         std::replace(plan.member.begin(), plan.member.end(), '\\', '/');
     }
@@ -303,14 +376,14 @@ void TransferRecorder::Plan(const std::string& oldPath, const std::string& newPa
         plan.size = info->size;
         plan.modified = info->modified;
     }
-    Write({plan}, false);
+    m_waiting.push_back(plan);
     m_planned[plan.oldPath] = std::move(plan);
 }
 
 void TransferRecorder::Outcome(const std::string& oldPath, bool done) {
-    const auto planned = m_planned.find(AbsolutePath(oldPath));
+    const auto planned = m_planned.find(Absolute(oldPath));
     if (planned == m_planned.end()) {
-        return;  // it stayed before it was planned: an unsafe name, a group that stays together
+        return;  // it stayed before it was planned: an unsafe name, a clash the plan foresaw
     }
     LogRecord outcome = std::move(planned->second);
     m_planned.erase(planned);
@@ -325,6 +398,9 @@ void TransferRecorder::Flush() {
 }
 
 void TransferRecorder::End() {
+    while (!m_planned.empty()) {
+        Outcome(m_planned.begin()->first, /*done=*/false);
+    }
     m_waiting.push_back(Record("end"));
     Flush();
 }

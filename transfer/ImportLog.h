@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/File.h"
@@ -44,7 +45,8 @@ std::string FormatLogRecord(const LogRecord& record);
 // No value for a line that is not a whole record (the torn end of a log written during a power cut).
 std::optional<LogRecord> ParseLogRecord(std::string_view line);
 
-// `path` made absolute against the current folder, as every path of the log is.
+// `path` made absolute against the current folder, as every path of the log is, without empty and "."
+// segments.
 std::string AbsolutePath(const std::string& path);
 
 // The folder of the log: $XDG_STATE_HOME/tovaro when that is an absolute path, else ~/.local/state/tovaro.
@@ -79,10 +81,13 @@ class ImportLog {
 // Every whole record of the log at `path`, in the order written. No value when the log can't be read; an
 // absent log has no records.
 std::optional<std::vector<LogRecord>> ReadImportLog(const std::string& path);
+// The same one record at a time, only those of `event` when it is given: false when the log can't be read.
+bool ForEachLogRecord(const std::string& path, std::string_view event,
+                      const std::function<void(LogRecord&&)>& visit);
 
-// Writes the records of one transfer as it runs: the start, each group of files before it acts, the outcome
-// of each file, the end. The first write happens at Start, which says whether the log can be written; later
-// failures are told by Problem() and do not stop the transfer.
+// Writes the records of one transfer as it runs: the start, the plan of each batch of files before the batch
+// acts, the outcome of each file, the end. The first write happens at Start, which says whether the log can
+// be written; later failures are told by Problem() and do not stop the transfer.
 class TransferRecorder {
   public:
     TransferRecorder(ImportLog& log, bool archive);
@@ -91,14 +96,17 @@ class TransferRecorder {
     bool Start(const std::string& fromDir, const std::string& toDir);
     void SetArchive(const std::string& archivePath) { m_archive = archivePath; }
     // A file about to be acted on: `oldPath` its path now, `newPath` where it goes (for the archive: its
-    // renamed path, which is its member name). Appended at once, so it is in the log before anything acts.
+    // renamed path, which is its member name). Kept with the others until Flush, which must come before any
+    // of them acts.
     void Plan(const std::string& oldPath, const std::string& newPath);
-    // The outcome of the planned file at `oldPath`; nothing for a file never planned. Kept with the others
-    // until Flush.
+    // The outcome of the planned file at `oldPath`: `done` when it went (moved; archived and removed).
+    // Nothing for a file never planned. Kept with the others until Flush.
     void Outcome(const std::string& oldPath, bool done);
-    // Appends the outcomes kept so far and waits until all is on the disk: before a source is removed.
+    // Appends what was kept so far in one write and waits until it is on the disk: once per batch, before
+    // the batch acts.
     void Flush();
-    // The end record, flushed.
+    // The end record, flushed, after a "kept" for every planned file that never came to act (a stopped
+    // transfer).
     void End();
 
     const std::string& Id() const { return m_id; }
@@ -106,14 +114,16 @@ class TransferRecorder {
 
   private:
     LogRecord Record(const char* event) const;
+    std::string Absolute(const std::string& path) const;
     void Write(std::vector<LogRecord> records, bool flush);
 
     ImportLog& m_log;
     std::string m_id;
     std::string m_mode;
     std::string m_archive;
-    std::unordered_map<std::string, LogRecord> m_planned;  // by old path, until its outcome comes
-    std::vector<LogRecord> m_waiting;                      // outcomes not yet appended
+    std::string m_here;                              // the current folder, for paths given relative to it
+    std::map<std::string, LogRecord> m_planned;      // by old path, until its outcome comes
+    std::vector<LogRecord> m_waiting;                // records not yet appended
     std::string m_problem;
 };
 

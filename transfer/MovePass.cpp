@@ -95,9 +95,6 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
     std::vector<size_t> waiting;  // the items of the batch's copies
     size_t reported = 0;          // items before this one have gone to options.onItem
     const auto completeBatch = [&] {
-        if (recorder) {
-            recorder->Flush();  // the batch's records are on the disk before any of its sources goes
-        }
         const std::vector<platform::MoveResult> results = batch.Complete();
         for (size_t i = 0; i < results.size(); ++i) {
             Apply(results[i], toFolder, report.items[waiting[i]]);
@@ -109,7 +106,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
              ++reported) {
             const TransferItem& item = report.items[reported];
             if (recorder) {
-                recorder->Outcome(platform::JoinPath(fromDir, item.oldName), item.Done());
+                recorder->Outcome(platform::JoinPath(fromDir, item.oldName), item.outcome == Outcome::Done);
             }
             if (options.onItem) {
                 options.onItem(item);
@@ -139,19 +136,9 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
             item.reason = made.Reason();
             return false;
         }
-        if (recorder) {
-            recorder->Plan(source, destination);
-            const auto info = platform::InfoOfPath(source, /*followLinks=*/false);
-            if (info && info->IsSymlink()) {
-                recorder->Flush();  // a link to another file system goes within StartMove: its record first
-            }
-        }
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);
         if (started.copy && leadsGroup) {
             // The files that travel with it go only once it is safely in place: its copy is completed alone.
-            if (recorder) {
-                recorder->Flush();  // its record is on the disk before its source goes
-            }
             platform::CrossCopyBatch alone;
             alone.Add(std::move(*started.copy));
             started.result = alone.Complete().front();
@@ -170,6 +157,15 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         item.reason = "not yet on the disk";         // replaced when the batch is complete
         return true;
     };
+    // Every file's record is on the disk before it moves: a crash never leaves a moved file unrecorded.
+    const auto planBatch = [&](const std::vector<std::pair<std::string, const TransferItem*>>& files) {
+        if (recorder) {
+            for (const auto& [source, item] : files) {
+                recorder->Plan(source, platform::JoinPath(DestinationFolder(toFolder, *item), item->newName));
+            }
+            recorder->Flush();
+        }
+    };
     const size_t batchFiles = BatchFiles();
     const auto afterEachFile = [&] {
         if (batch.Size() >= batchFiles || batch.Bytes() >= kBatchBytes) {
@@ -177,7 +173,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         }
         reportFinal();
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Move, move, report,
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Move, move, report, planBatch,
                 afterEachFile);
     completeBatch();  // also when the pass was cancelled: these copies are whole
     reportFinal();

@@ -41,7 +41,7 @@ void KeepToListed(const std::set<std::string>& listed, TransferPlan& plan,
 }  // namespace
 
 void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step, TransferReport& report,
-                 const std::function<void()>& afterEachFile) {
+                 const BatchStep& beforeBatch, const std::function<void()>& afterEachFile) {
     const PassOptions& options = request.options;
     TransferPlan plan = ListTransfer(request, kind);
     std::vector<TransferItem> appeared;
@@ -100,12 +100,25 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
         }
     }
     bool leadWent = false;
-    for (size_t i = 0; i < plan.files.size(); ++i) {
+    for (size_t i = 0, batchEnd = 0; i < plan.files.size(); ++i) {
         const PlannedFile& planned = plan.files[i];
         const bool leads = planned.lead == i;
         if (leads && options.cancel != nullptr && options.cancel->load()) {
             report.cancelled = true;
             break;
+        }
+        if (i == batchEnd) {
+            batchEnd = std::min(i + kPlanBatchFiles, plan.files.size());
+            std::vector<std::pair<std::string, const TransferItem*>> going;
+            for (size_t j = i; j < batchEnd && beforeBatch; ++j) {
+                if (plan.files[j].item.outcome == Outcome::Done) {
+                    going.emplace_back(platform::JoinPath(request.fromDir, plan.files[j].item.oldName),
+                                       &plan.files[j].item);
+                }
+            }
+            if (!going.empty()) {
+                beforeBatch(going);
+            }
         }
         // The item has its place in the report before its step runs: a step may hand the file on to work that
         // reports on it by its index, even while the step is still running.
