@@ -21,8 +21,8 @@ void ImportedFiles::Gather() {
     const auto namesIn = [&](const std::string& folder) -> const std::unordered_set<std::string>& {
         const auto [names, added] = held.try_emplace(folder);
         if (added) {
-            for (const platform::FolderEntry& entry : platform::ListFolder(folder).value_or(
-                     std::vector<platform::FolderEntry>())) {
+            for (const platform::FolderEntry& entry :
+                 platform::ListFolder(folder).value_or(std::vector<platform::FolderEntry>())) {
                 if (!entry.isDots && !entry.isDirectory) {
                     names->second.insert(entry.name);
                 }

@@ -121,9 +121,9 @@ class TransferRecorder {
     std::string m_id;
     std::string m_mode;
     std::string m_archive;
-    std::string m_here;                              // the current folder, for paths given relative to it
-    std::map<std::string, LogRecord> m_planned;      // by old path, until its outcome comes
-    std::vector<LogRecord> m_waiting;                // records not yet appended
+    std::string m_here;                          // the current folder, for paths given relative to it
+    std::map<std::string, LogRecord> m_planned;  // by old path, until its outcome comes
+    std::vector<LogRecord> m_waiting;            // records not yet appended
     std::string m_problem;
 };
 

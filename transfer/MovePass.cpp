@@ -173,8 +173,8 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
         }
         reportFinal();
     };
-    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Move, move, report, planBatch,
-                afterEachFile);
+    RunPassLoop({fromDir, toFolder, option, inputs, settings, options}, PassKind::Move, move, report,
+                planBatch, afterEachFile);
     completeBatch();  // also when the pass was cancelled: these copies are whole
     reportFinal();
     EndRecording(recorder, report);

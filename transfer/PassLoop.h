@@ -33,9 +33,9 @@ using BatchStep = std::function<void(const std::vector<std::pair<std::string, co
 //
 // Under Number every taken entry uses up its number, whatever became of it, and the counter is kept after
 // each (not in a dry run). `beforeBatch` (when given) runs before each batch of up to kPlanBatchFiles files,
-// first thing for its first file. Progress goes to options.onProgress, then `afterEachFile` runs (when given),
-// with the file's item last in the report. The cancel flag is looked at before each file, or group of files that
-// travel together. Final outcomes (options.onItem) are the pass's to report.
+// first thing for its first file. Progress goes to options.onProgress, then `afterEachFile` runs (when
+// given), with the file's item last in the report. The cancel flag is looked at before each file, or group of
+// files that travel together. Final outcomes (options.onItem) are the pass's to report.
 void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step, TransferReport& report,
                  const BatchStep& beforeBatch = {}, const std::function<void()>& afterEachFile = {});
 
