@@ -79,6 +79,13 @@ HistoryMenu::HistoryMenu(QMenu& menu, QWidget& owner, UserPrompts& prompts, std:
     m_undo = menu.addAction(QStringLiteral("Undo the last transfer..."));
     m_undo->setObjectName(QStringLiteral("undoLastTransfer"));
     connect(m_undo, &QAction::triggered, this, &HistoryMenu::UndoLastTransfer);
+    connect(this, &HistoryMenu::undoFinished, this, &HistoryMenu::OnUndoFinished, Qt::QueuedConnection);
+}
+
+HistoryMenu::~HistoryMenu() {
+    if (m_undoThread.joinable()) {
+        m_undoThread.join();
+    }
 }
 
 void HistoryMenu::SetEnabled(bool enabled) {
@@ -108,6 +115,10 @@ void HistoryMenu::UndoLastTransfer() {
         Tell(problem.empty() ? "There is no transfer to undo." : problem, !problem.empty());
         return;
     }
+    if (transfer::AnyTransferRuns(transfer::ImportLogFolder())) {
+        Tell("A transfer is running: undo once it has finished.", true);
+        return;
+    }
     const std::string question = "Undo the transfer of " + latest->time + "?\n\n" +
                                  Files(latest->files.size()) + (latest->files.size() == 1 ? " goes" : " go") +
                                  " back from " + (latest->archive ? "the archive in " : "") + latest->toDir +
@@ -115,7 +126,19 @@ void HistoryMenu::UndoLastTransfer() {
     if (m_prompts.MessageBox(&m_owner, question, m_caption, kBoxYesNo | kBoxIconQuestion) != kAnswerYes) {
         return;
     }
-    const transfer::UndoReport report = transfer::UndoLatestTransfer(transfer::ImportLogFolder());
+    SetEnabled(false);
+    emit undoRunning(true);
+    m_undoThread = std::thread([this, folder = transfer::ImportLogFolder()] {
+        m_undoReport = transfer::UndoLatestTransfer(folder);
+        emit undoFinished();
+    });
+}
+
+void HistoryMenu::OnUndoFinished() {
+    m_undoThread.join();
+    SetEnabled(true);
+    emit undoRunning(false);
+    const transfer::UndoReport& report = m_undoReport;
     if (report.transfer.empty()) {
         Tell("Nothing was undone: " + report.problem + ".", true);
         return;

@@ -181,6 +181,14 @@ void CPhotoMoverDlg::CreateSystemMenu() {
     m_previewEntry->setShortcut(QKeySequence(Qt::Key_F5));  // shown in the menu; the window takes the key
     connect(m_previewEntry, &QAction::triggered, this, &CPhotoMoverDlg::OnPreview);
     m_history = new HistoryMenu(*m_systemMenu, *this, *m_prompts, m_appName);
+    // An undo runs off the window's thread, the form kept still meanwhile as during a transfer.
+    connect(m_history, &HistoryMenu::undoRunning, this, [this, before = std::string()](bool running) mutable {
+        LockForm(running);
+        if (running) {
+            before = m_strStatus;
+        }
+        SetStatus(running ? "Status: Undoing the last transfer..." : before);
+    });
     connect(m_systemMenu, &QMenu::triggered, this,
             [this](QAction* entry) { OnSysCommand(entry->data().toUInt(), 0); });
 }

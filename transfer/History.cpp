@@ -194,6 +194,12 @@ size_t UndoReport::Back() const {
         std::count_if(items.begin(), items.end(), [](const UndoItem& i) { return i.back; }));
 }
 
+bool AnyTransferRuns(const std::string& logFolder) {
+    std::string problem;
+    std::optional<ImportLog> log = ImportLog::Open(logFolder, &problem);
+    return log && !log->TryHoldForUndo();  // given up again as the log closes
+}
+
 UndoReport UndoLatestTransfer(const std::string& logFolder) {
     UndoReport report;
     std::optional<ImportLog> log = ImportLog::Open(logFolder, &report.problem);

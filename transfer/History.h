@@ -53,4 +53,8 @@ struct UndoReport {
 // transfer is marked undone in the log, whatever stayed. The running number is not wound back.
 UndoReport UndoLatestTransfer(const std::string& logFolder);
 
+// Whether a transfer of any copy of the program records into the log in `logFolder` right now, so that undo
+// would be refused.
+bool AnyTransferRuns(const std::string& logFolder);
+
 }  // namespace transfer

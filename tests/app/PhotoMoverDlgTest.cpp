@@ -17,6 +17,7 @@
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ArchivePass.h"
+#include "transfer/ImportLog.h"
 #include "transfer/MovePass.h"
 
 using namespace testsupport;
@@ -408,16 +409,25 @@ TEST_F(WindowTest, PreviewListsWhatOkWouldDoItsOkRunsJustThatAndTheMenuUndoesIt)
 
     const auto entry = [&](const char* name) { return window->findChild<QAction*>(name); };
     entry("showLastTransfer")->trigger();
+    std::string problem;
+    auto running = transfer::ImportLog::Open(transfer::ImportLogFolder(), &problem);  // another's transfer
+    ASSERT_TRUE(running->TryHoldForTransfer());
+    entry("undoLastTransfer")->trigger();
+    running.reset();
     entry("undoLastTransfer")->trigger();
     prompts.answer = "yes";
-    entry("undoLastTransfer")->trigger();
+    entry("undoLastTransfer")->trigger();  // off the window's thread, the form kept still meanwhile
+    EXPECT_EQ(MenuEntriesOn() + Text("IDC_STATUS"), "Status: Undoing the last transfer...");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entry("undoLastTransfer")->isEnabled(); }));
     entry("undoLastTransfer")->trigger();
     const QRegularExpression time("[-0-9]{10}T[:0-9]{8}Z");
     const std::string undo = "Undo the transfer of T?\n\n2 files go back from " + dir / "to to " +
                              dir / "cam" + ", where their old names are free.?\n";
     EXPECT_EQ(QString::fromStdString(prompts.Asked()).replace(time, "T").toStdString(),
               "The transfer of T moved 2 of 2 files from " + dir / "cam to " + dir / "to" +
-                  ".\n\nA.JPG -> A -41.jpg\nB.JPG -> B -42.jpg\n" + undo + undo +
+                  ".\n\nA.JPG -> A -41.jpg\nB.JPG -> B -42.jpg\nA transfer is running: undo once it has "
+                  "finished.\n" +
+                  undo + undo +
                   "2 of 2 files went back to their old names.\n\nThe running number is not wound back.\n"
                   "There is no transfer to undo.\n");
     EXPECT_EQ(ListNames(dir / "cam"), (std::vector<std::string>{"0.JPG", "A.JPG", "B.JPG"}));

@@ -43,7 +43,8 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
         // Killed (SIGKILL) once the first picture has left the camera folder, moving and archiving fast.
         {"for z in '' '--zip --compression=fast'; do for i in $(seq 1000 1299); do echo $i >cam/P$i.JPG; "
          "done; $CLI --from cam --to dest $z --number=1 --settings s.ini >/dev/null & p=$!; until [ ! -e "
-         "cam/P1000.JPG -a ! -e 'cam/P1000 -1.jpg' ] || ! kill -0 $p; do :; done; kill -9 $p; wait $p "
+         "cam/P1000.JPG -a ! -e 'cam/P1000 -1.jpg' ] || ! kill -0 $p; do :; done; kill -9 $p 2>/dev/null; "
+         "wait $p "
          "2>/dev/null; u | tail -1; cat cam/* | cmp - <(seq 1000 1299) && ls dest | wc -l; done; "
          "tovaro-cli --log | grep -o 'dest (undone)'",
          "status 0\n0\nstatus 0\n1\ndest (undone)\ndest (undone)\n"},
