@@ -426,7 +426,7 @@ TEST_F(WindowTest, PreviewListsWhatOkWouldDoItsOkRunsJustThatAndTheMenuUndoesIt)
     EXPECT_EQ(QString::fromStdString(prompts.Asked()).replace(time, "T").toStdString(),
               "The transfer of T moved 2 of 2 files from " + dir / "cam to " + dir / "to" +
                   ".\n\nA.JPG -> A -41.jpg\nB.JPG -> B -42.jpg\nA transfer is running: undo once it has "
-                  "finished.\n" +
+                  "finished.!\n" +
                   undo + undo +
                   "2 of 2 files went back to their old names.\n\nThe running number is not wound back.\n"
                   "There is no transfer to undo.\n");
