@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tovaro and runs the whole test suite: once as a normal build, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the ZIP reader's fuzz target for a bounded time.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets for a bounded time each.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" test
@@ -22,6 +22,6 @@ echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer ==
   ctest --output-on-failure -j "$jobs")
 
 if [ -x "$root/scripts/fuzz.sh" ]; then
-  echo "== Fuzz the ZIP reader =="
-  "$root/scripts/fuzz.sh" "${TOVARO_FUZZ_SECONDS:-60}"
+  echo "== Fuzz the ZIP reader, the capture-date reader, the settings file and the naming =="
+  "$root/scripts/fuzz.sh" "${TOVARO_FUZZ_SECONDS:-15}"
 fi

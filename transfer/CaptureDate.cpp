@@ -123,16 +123,18 @@ CaptureRead FromExif(const Exiv2::ExifData& exif) {
     return Status(CaptureStatus::None);
 }
 
-// What Exiv2 makes of the picture that `open` gives, when `type` (what its first bytes are) is one of the
-// kind's. A JPEG's head that ends inside a later segment fails the read, but only after the Exif segment
-// has been decoded: what was read by then counts.
-template <typename Open>
-CaptureRead ReadWith(const Kind& kind, int type, const Open& open) {
-    if (std::find(kind.types.begin(), kind.types.end(), type) == kind.types.end()) {
-        return Status(CaptureStatus::WrongKind);
-    }
+// What Exiv2 makes of the picture that `open` gives, when its first bytes are, by `typeOf`, of one of the
+// kind's types. A JPEG's head that ends inside a later segment fails the read, but only after the Exif
+// segment has been decoded: what was read by then counts.
+template <typename TypeOf, typename Open>
+CaptureRead ReadWith(const Kind& kind, const TypeOf& typeOf, const Open& open) {
     Exiv2::Image::AutoPtr image;
     try {
+        // Even telling the type can throw, on a file that starts like one kind and goes on like none.
+        const int type = typeOf();
+        if (std::find(kind.types.begin(), kind.types.end(), type) == kind.types.end()) {
+            return Status(CaptureStatus::WrongKind);
+        }
         image = open();
         if (image.get() == nullptr || image->imageType() != type) {
             return Status(CaptureStatus::WrongKind);
@@ -296,8 +298,9 @@ CaptureRead CaptureTimeOfBytes(const uint8_t* data, size_t size, std::string_vie
         return Status(CaptureStatus::None);
     }
     const auto length = static_cast<long>(size);
-    return ReadWith(*kind, Exiv2::ImageFactory::getType(data, length),
-                    [&] { return Exiv2::ImageFactory::open(data, length); });
+    return ReadWith(
+        *kind, [&] { return Exiv2::ImageFactory::getType(data, length); },
+        [&] { return Exiv2::ImageFactory::open(data, length); });
 }
 
 CaptureRead ReadCaptureTime(const std::string& path) {
@@ -335,8 +338,9 @@ CaptureRead ReadCaptureTime(const std::string& path) {
             return read;
         }
     }
-    return ReadWith(*kind, Exiv2::ImageFactory::getType(path),
-                    [&] { return Exiv2::ImageFactory::open(path); });
+    return ReadWith(
+        *kind, [&] { return Exiv2::ImageFactory::getType(path); },
+        [&] { return Exiv2::ImageFactory::open(path); });
 }
 
 }  // namespace transfer

@@ -15,6 +15,8 @@ namespace {
 
 const std::string kBom = "\xEF\xBB\xBF";
 
+// Where a new key goes (that every other byte stays, and a value reads back as written, the settings file's
+// fuzz target checks for any file).
 TEST(SettingsFile, AWriteChangesOnlyTheKeysLine) {
     const struct {
         const char* what;
@@ -25,21 +27,12 @@ TEST(SettingsFile, AWriteChangesOnlyTheKeysLine) {
         {"NoFileYet", std::nullopt, "todir", "/home/me/Pictures", "[settings]\ntodir=/home/me/Pictures\n"},
         {"SecondKeyGoesAfterTheFirst", "[settings]\ntodir=/a\n", "fromdir", "/b",
          "[settings]\ntodir=/a\nfromdir=/b\n"},
-        {"ValueReplacedNeverDoubled", "[settings]\ncounter=7\n", "counter", "8", "[settings]\ncounter=8\n"},
-        {"UsersSpellingAndBlanksKept", "[ Settings ]\n  COUNTER =  7  \n", "counter", "8",
-         "[ Settings ]\n  COUNTER =  8\n"},
         {"NewKeyStaysInsideItsSection", "[other]\ncounter=5\n[settings]\ntodir=/a\n\n[more]\nb=2\n",
          "counter", "1", "[other]\ncounter=5\n[settings]\ntodir=/a\ncounter=1\n\n[more]\nb=2\n"},
         {"NewSectionAtTheEndOfAnUnfinishedLine", "[other]\na=1", "counter", "1",
          "[other]\na=1\n[settings]\ncounter=1\n"},
-        {"CommentsAndStrayLinesKept", "; mine\n[settings]\n# x=1\ntodir=/a\nstray line\n", "fromdir", "/b",
-         "; mine\n[settings]\n# x=1\ntodir=/a\nfromdir=/b\nstray line\n"},
         {"WindowsLineBreaksKeptAndUsed", "[settings]\r\ntodir=/a\r\n", "counter", "3",
          "[settings]\r\ntodir=/a\r\ncounter=3\r\n"},
-        {"ByteOrderMarkKept", kBom + "[settings]\ncounter=7\n", "counter", "8",
-         kBom + "[settings]\ncounter=8\n"},
-        {"LongValueStoredWhole", "", "todir", std::string(300, 'p'),
-         "[settings]\ntodir=" + std::string(300, 'p') + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -261,8 +261,8 @@ TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
 }
 
 // The helper that reads capture dates is killed when it takes too long or the pass stops, and started afresh
-// after it died; a helper that can't be started gives no date and says why. Here a stand-in answers 1 January
-// 1970, 1 day, for any file but "hang" and "crash".
+// after it died; one that can't be started gives no date. Here a stand-in answers 1 day after 1970 for any
+// file but "hang" and "crash".
 TEST(CaptureDateReader, OutlivesAHelperThatHangsOrDies) {
     TempDir dir;
     WriteFile(dir / "helper",
@@ -271,22 +271,16 @@ TEST(CaptureDateReader, OutlivesAHelperThatHangsOrDies) {
     ASSERT_EQ(RunCommand("chmod +x " + ShellQuote(dir / "helper")), 0);
     CancelFlag cancel{false};
     CaptureDateReader reader(&cancel, dir / "helper", 1);
-    std::vector<std::pair<CaptureStatus, time_t>> got;
+    std::vector<time_t> got;
     for (const std::string file : {"a", "hang", "b", "crash", "c"}) {
         const CaptureRead read = reader.Read(file);
-        got.emplace_back(read.status, read.time);
+        got.push_back(read.status == CaptureStatus::Found ? read.time : -static_cast<int>(read.status));
     }
     cancel = true;
-    got.emplace_back(reader.Read("hang").status, 0);
-    got.emplace_back(CaptureDateReader(&cancel, dir / "none").Read("a").status, 0);
-    using enum CaptureStatus;
-    EXPECT_EQ(got, (std::vector<std::pair<CaptureStatus, time_t>>{{Found, 86400},
-                                                                  {TimedOut, 0},
-                                                                  {Found, 86400},
-                                                                  {ReaderFailed, 0},
-                                                                  {Found, 86400},
-                                                                  {Cancelled, 0},
-                                                                  {Unavailable, 0}}));
+    got.push_back(-static_cast<int>(reader.Read("hang").status));
+    got.push_back(-static_cast<int>(CaptureDateReader(&cancel, dir / "none").Read("a").status));
+    EXPECT_EQ(got,
+              (std::vector<time_t>{86400, -4, 86400, -5, 86400, -7, -6}));  // TimedOut, ReaderFailed, ...
 }
 
 // Asked to stop, the pass ends after the file in hand and completes the copies it made; a folder it can't
