@@ -39,7 +39,7 @@ for target in "${targets[@]}"; do
   echo "Building the fuzz target $target..."
   # shellcheck disable=SC2086 # the lists are words
   clang++ -std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
-    -fno-sanitize-recover=undefined -I"$root" ${sources[$target]} "${platform[@]}" -lz -lpthread -o "$target"_fuzz
+    -fno-sanitize-recover=undefined -I"$root" ${sources[$target]} "${platform[@]}" -lz -lisal -lpthread -o "$target"_fuzz
   corpus="$root/tests/fuzz/corpus-$target"  # grows from run to run; not committed
   mkdir -p "$corpus"
   rm -rf "seeds-$target"
