@@ -16,6 +16,10 @@ read -r -a targets <<<"${targets[*]}"
 out="$root/build-fuzz"
 mkdir -p "$out"
 cd "$out"
+# What the targets write goes here, and goes when the script ends, however it ends.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tovaro-fuzz-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export TOVARO_FUZZ_SCRATCH="$scratch"
 
 platform=("$root"/platform/*.cpp)
 transfer=()  # the transfer engine without the capture-date parser and its helper program, which need Exiv2

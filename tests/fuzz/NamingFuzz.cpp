@@ -4,6 +4,7 @@
 // settings file's folder), never an empty one, "." or "..".
 #include <fcntl.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include "platform/Folder.h"
 #include "platform/Path.h"
@@ -25,8 +26,10 @@ const char* Checked(const char* made) {
 }
 
 platform::SysCalls CheckingCalls() {
-    char root[] = "/dev/shm/tovaro-naming-fuzz-XXXXXX";
-    g_camera = ::mkdtemp(root) + std::string("/camera");
+    // In the scratch folder that scripts/fuzz.sh removes whatever way the run ends.
+    const char* scratch = std::getenv("TOVARO_FUZZ_SCRATCH");
+    std::string root = std::string(scratch != nullptr ? scratch : "/tmp") + "/naming-XXXXXX";
+    g_camera = ::mkdtemp(root.data()) + std::string("/camera");
     g_destination = root + std::string("/computer");
     g_settings = root + std::string("/settings");
     for (const std::string& folder : {g_camera, g_destination, g_settings}) {

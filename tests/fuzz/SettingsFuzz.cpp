@@ -41,8 +41,9 @@ bool IsOldWithLineAdded(std::string now, const std::string& key, const std::stri
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = [] {
-        char folder[] = "/dev/shm/tovaro-settings-fuzz-XXXXXX";
-        return ::mkdtemp(folder) + std::string("/tovaro.ini");
+        const char* scratch = std::getenv("TOVARO_FUZZ_SCRATCH");  // removed by scripts/fuzz.sh
+        std::string folder = std::string(scratch != nullptr ? scratch : "/tmp") + "/settings-XXXXXX";
+        return ::mkdtemp(folder.data()) + std::string("/tovaro.ini");
     }();
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t keyEnd = input.find('\0'), valueEnd = input.find('\0', keyEnd + 1);
