@@ -566,6 +566,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
             recorder->Flush();
         }
+        return !recorder || recorder->Problem().empty();
     };
     RunPassLoop({camera, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report,
                 planBatch);

@@ -87,7 +87,7 @@ bool ForEachLogRecord(const std::string& path, std::string_view event,
 
 // Writes the records of one transfer as it runs: the start, the plan of each batch of files before the batch
 // acts, the outcome of each file, the end. The first write happens at Start, which says whether the log can
-// be written; later failures are told by Problem() and do not stop the transfer.
+// be written; later failures are told by Problem(), and a pass then stops before its next batch acts.
 class TransferRecorder {
   public:
     TransferRecorder(ImportLog& log, bool archive);

@@ -165,6 +165,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
             }
             recorder->Flush();
         }
+        return !recorder || recorder->Problem().empty();
     };
     const size_t batchFiles = BatchFiles();
     const auto afterEachFile = [&] {

@@ -116,8 +116,9 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
                                        &plan.files[j].item);
                 }
             }
-            if (!going.empty()) {
-                beforeBatch(going);
+            if (!going.empty() && !beforeBatch(going)) {
+                report.cancelled = true;
+                break;
             }
         }
         // The item has its place in the report before its step runs: a step may hand the file on to work that

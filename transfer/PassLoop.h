@@ -22,8 +22,9 @@ using FileStep = std::function<bool(const std::string& source, TransferItem& ite
 
 // Runs before a batch of files acts, with each file of the batch that the plan sends to the step (its path in
 // the camera folder and its item): the pass records them all and waits once for the records to be on the
-// disk, so that no file acts before its record is safe.
-using BatchStep = std::function<void(const std::vector<std::pair<std::string, const TransferItem*>>& files)>;
+// disk, so that no file acts before its record is safe. False when the records could not be made safe: then
+// no file of the batch, nor any after it, acts, and the pass ends as a stopped one does.
+using BatchStep = std::function<bool(const std::vector<std::pair<std::string, const TransferItem*>>& files)>;
 
 // Plans the transfer (ListTransfer; under Number, once no other pass uses the counter, NameTransfer) and
 // runs `step` on every file the plan sends, in its order, filling `report`: one item per taken entry

@@ -87,15 +87,19 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
     }
 }
 
-// A crash at any rename or removal of a camera file leaves it recorded: one flush per batch of 1024 files.
+// A crash at any rename or removal of a camera file leaves it recorded: one flush per batch of 1024 files. A
+// batch whose records can't be flushed does not act, nor does any after it.
 std::string g_log, g_camera, g_flushed;
-int g_flushes, g_acts, g_unrecorded;
+int g_flushes, g_acts, g_unrecorded, g_failingFlush;
 
 int Fsync(int fd) {
     char target[4096] = {};
     if (::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1) > 0 &&
         target == g_log) {
-        ++g_flushes;
+        if (++g_flushes == g_failingFlush) {
+            errno = EIO;
+            return -1;
+        }
         g_flushed = ReadFile(g_log);
     }
     return platform::RealSysCalls().fsync(fd);
@@ -121,8 +125,12 @@ TEST(CliHistory, EveryFileIsOnTheDiskInTheLogBeforeItActs) {
     };
     const struct {
         bool zip, across;
-        int files, flushes;
-    } rows[] = {{false, false, 1030, 4}, {false, true, 1030, 4}, {true, false, 3, 3}};
+        int files, flushes, failingFlush = 0, left = 0;
+    } rows[] = {{false, false, 1030, 4},
+                {false, true, 1030, 4},
+                {true, false, 3, 3},
+                {false, false, 1030, 4, 3, 6},
+                {true, false, 3, 3, 2, 3}};
     for (const auto& row : rows) {
         const std::string at = dir / std::to_string(&row - rows);
         cli::CliOptions options;
@@ -137,12 +145,14 @@ TEST(CliHistory, EveryFileIsOnTheDiskInTheLogBeforeItActs) {
         ::setenv("XDG_STATE_HOME", at.c_str(), 1);
         g_log = at + "/tovaro/imports.log";
         g_flushes = g_acts = g_unrecorded = 0;
+        g_failingFlush = row.failingFlush;
         std::ostringstream out;
         {
             platform::ScopedSysCalls scoped(calls);
-            EXPECT_EQ(cli::RunTransfer(options, out, out, false), 0) << out.str();
+            EXPECT_EQ(cli::RunTransfer(options, out, out, false), row.left > 0) << out.str();
         }
-        EXPECT_TRUE(g_unrecorded == 0 && g_acts >= row.files && g_flushes == row.flushes);
+        EXPECT_TRUE(g_unrecorded == 0 && g_acts >= row.files - row.left && g_flushes == row.flushes);
+        EXPECT_EQ(ListNames(options.fromDir).size(), size_t(row.left)) << out.str();
     }
     ::unsetenv("XDG_STATE_HOME");
 }
