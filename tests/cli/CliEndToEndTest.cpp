@@ -46,7 +46,6 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
         int status;
         std::string out, err;
     } runs[] = {
-        {"tovaro-cli --version", 0, cli::VersionText(), ""},
         {"tovaro-cli -h", 0, cli::HelpText(), ""},
         {"tovaro-cli --bogus", 2, "", "tovaro-cli: unknown option --bogus (see tovaro-cli --help)\n"},
         {"HOME=$PWD tovaro-cli --from=~ --to computer", 1, "",  // a lone "~" is not the home folder
@@ -99,10 +98,31 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          1, "", "tovaro-cli: the report could not be written to standard output\n"},
         {"ls camera", 0, "B.JPG\na.txt\n", ""},
         // A relative camera folder still names the members by its absolute path.
-        {"mkdir rel; touch rel/a.jpg; tovaro-cli --from rel --to computer --zip --compression=fast "
-         "--settings s.ini "
-         "&& unzip -Z1 computer/ArchivePics.zip",
-         0, "a.jpg -> a.jpg\nArchived 1 of 1 file.\n" + dir / "rel/a.jpg\n", ""},
+        // A line a file, whatever its name.
+        {"mkdir rel; touch rel/a.jpg 'rel/b\n.jpg'; tovaro-cli --from rel --to computer --zip "
+         "--compression=fast "
+         "--settings s.ini && unzip -Z1 computer/ArchivePics.zip",
+         0,
+         "a.jpg -> a.jpg\nb\\n.jpg -> b\\n.jpg\nArchived 2 of 2 files.\n" + dir / "rel/a.jpg\n" +
+             dir / "rel/b^J.jpg\n",
+         ""},
+        // Two runs at once never hand out a number twice.
+        {"mkdir a b n; for i in $(seq 300); do : >a/$i.JPG; : >b/$i.JPG; done; printf "
+         "'[settings]\\ncounter=1000\\n' >n.ini; "
+         "tovaro-cli --from a --to n --settings n.ini --number --quiet 2>/dev/null & tovaro-cli --from b "
+         "--to n "
+         "--settings "
+         "n.ini --number --quiet 2>/dev/null && wait $! && ls n | sed 's/.* -//; s/[.].*//' | sort -un | sed "
+         "-n "
+         "'1p;$p;$='; "
+         "cat n.ini",
+         0, "1000\n1599\n600\n[settings]\ncounter=1600\n", ""},
+        // Ctrl-C during --zip: the archive holds what was packed, whole; the rest stays.
+        {"mkdir big z; for i in $(seq 40); do head -c 1M /dev/urandom >big/$i.JPG; done; tovaro-cli --zip "
+         "--from big --to z --settings s.ini >o & until [ -s z/ArchivePics.zip ]; do sleep 0.01; done; "
+         "kill -INT $!; wait $!; echo $? $(grep -c 'Stopped on request' o); unzip -tq z/* >/dev/null && "
+         "{ unzip -Z1 z/*; ls big; } | wc -l",
+         0, "130 1\n40\n", ""},
         // A camera still writing a clip, with a pause: it stays, whole once the writer is done, to another
         // file system (from /dev/shm) and into the archive alike.
         {"c=$(mktemp -d /dev/shm/cam.XXXXXX); mkdir clip; for zip in '' --zip; do rm -f w; { echo 1; "

@@ -40,24 +40,30 @@ TEST(CommandLine, ReadsTheOptions) {
 }
 
 TEST(CommandLine, UsageErrorsAreOneLine) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--from", "a"}, "both --from DIR and --to DIR are needed"},
-        {{"--from", "a", "--to", ""}, "the folder after --to is empty"},
-        {{"--from", "a", "--from", "b", "--to", "c"}, "--from is given twice"},
-        {{"--from", "a", "--to", "b", "--date", "--nothing"}, "choose only one"},
-        {{"--from", "a", "--to", "b", "--number=x"}, "--number=N needs a whole number"},
-        {{"--from", "a", "--to", "b", "--", "--zip"}, "unexpected argument \"--zip\""},
-        {{"--from", "a", "--to", "b", "--rename", "x"}, "--rename needs FIND NEW"},
-        {{"-x"}, "unknown option -x"},
-        {{"--from", "a", "--to", "b", "--date=1"}, "--date takes no \"=\" value"},
-        {{"--from", "a", "--to", "b", "--move-extensions", ".jpg cr2"}, "\"cr2\" is not an extension"},
-        {{"--from", "a", "--to", "b", "--date-from=exif"}, "--date-from takes capture or file"},
-        {{"--from", "a", "--to", "b", "--folders", "%Y/.."}, "--folders: its level \"..\""},
+    // The arguments, split at blanks, after "--from a --to b" where they start with "+"; the error.
+    const std::pair<std::string, std::string> cases[] = {
+        {"--from a", "both --from DIR and --to DIR are needed"},
+        {"--from a --to=", "the folder after --to is empty"},
+        {"--from a --from b --to c", "--from is given twice"},
+        {"+--date --nothing", "choose only one"},
+        {"+--number=x", "--number=N needs a whole number"},
+        {"+-- --zip", "unexpected argument \"--zip\""},
+        {"+--rename x", "--rename needs FIND NEW"},
+        {"-x", "unknown option -x"},
+        {"+--date=1", "--date takes no \"=\" value"},
+        {"+--move-extensions=.jpg,cr2", "\"cr2\" is not an extension"},
+        {"+--date-from=exif", "--date-from takes capture or file"},
+        {"+--folders %Y/..", "--folders: its level \"..\""},
     };
-    for (const auto& [args, expected] : cases) {
+    for (const auto& [line, expected] : cases) {
+        std::vector<std::string> args;
+        std::istringstream words(line.starts_with('+') ? "--from a --to b " + line.substr(1) : line);
+        for (std::string word; words >> word;) {
+            args.push_back(word);
+        }
         const std::string error = Parse(args).error;
-        EXPECT_NE(error.find(expected), std::string::npos) << testing::PrintToString(args) << ": " << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_TRUE(error.find(expected) != std::string::npos && error.find('\n') == std::string::npos)
+            << line << ": " << error;
     }
 }
 
@@ -92,8 +98,6 @@ TEST(RunTransfer, ShowsProgressAndTellsOfAFolderThatCantBeRead) {
     EXPECT_EQ(quiet.str() + problems.str(),
               "tovaro-cli: the folder " + dir / "camera/sub" +
                   " can't be read (Input/output error), so what it holds stays where it is\n");
-    EXPECT_NE(cli::HelpText().find("130 when stopped by Ctrl-C"), std::string::npos);
-    EXPECT_NE(cli::HelpText().find("0\ndoes not mean it is empty"), std::string::npos);
 }
 
 }  // namespace

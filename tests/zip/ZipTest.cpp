@@ -18,10 +18,6 @@
 
 namespace zip {
 
-void PrintTo(ZipStatus status, std::ostream* os) {
-    *os << ZipStatusName(status);
-}
-
 namespace {
 
 using namespace testsupport;
@@ -207,29 +203,25 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
 // write 1 is its local header, 2 its data, 3 the header's rewrite; seek 1 goes back to the header; read 1
 // tests whether it is a program, read 2 takes the data. link.jpg is a link to the archive.
 TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
-    const struct {
-        const char *what, *file;  // the failing member's source
-        bool pooled;
-        Call call;
-        int failAt;
-        ZipStatus want;  // SeekFailed latches: later members come back AlreadyFailed
-    } cases[] = {
-        {"local header cut short", "failing.jpg", false, kWrites, 1, kWrite},
-        {"deflated data cut short", "failing.jpg", false, kWrites, 2, kWrite},
-        {"stored data cut short", "failing.zip", false, kWrites, 2, kWrite},
-        {"local header rewrite cut short", "failing.jpg", false, kWrites, 3, kWrite},
-        {"no way back to the local header", "failing.jpg", false, kSeeks, 1, ZipStatus::SeekFailed},
-        {"source read fails part-way", "failing.jpg", false, kReads, 2, kWrite},
-        {"missing source", "missing.jpg", false, kNone, 0, kOpen},
-        {"source is a link to the archive", "link.jpg", false, kNone, 0, kOpen},
-        {"pooled data cut short", "failing.jpg", true, kWrites, 2, kWrite},
+    // The failing member's source, whether it goes through the pool, the call that fails and which one, the
+    // status, the call and the errno reported. SeekFailed latches: later members come back AlreadyFailed.
+    const std::tuple<const char*, bool, Call, int, ZipStatus, const char*, int> cases[] = {
+        {"failing.jpg", false, kWrites, 1, kWrite, "write", ENOSPC},  // the local header cut short
+        {"failing.jpg", false, kWrites, 2, kWrite, "write", ENOSPC},  // the deflated data
+        {"failing.zip", false, kWrites, 2, kWrite, "write", ENOSPC},  // the stored data
+        {"failing.jpg", false, kWrites, 3, kWrite, "write", ENOSPC},  // the header's rewrite
+        {"failing.jpg", false, kSeeks, 1, ZipStatus::SeekFailed, "lseek", EIO},
+        {"failing.jpg", false, kReads, 2, kWrite, "read", EIO},  // the source, part-way
+        {"missing.jpg", false, kNone, 0, kOpen, "open", ENOENT},
+        {"link.jpg", false, kNone, 0, kOpen, "-", 0},  // a link to the archive
+        {"failing.jpg", true, kWrites, 2, kWrite, "write", ENOSPC},
     };
-    for (const auto& c : cases) {
+    for (const auto& [file, pooled, call, failAt, want, failed, errorNumber] : cases) {
         for (const Compression mode : {Compression::Standard, Compression::Fast}) {
-            SCOPED_TRACE(c.what + std::string(mode == Compression::Fast ? ", fast" : ""));
-            const bool latches = c.want == ZipStatus::SeekFailed;
+            SCOPED_TRACE(file + std::to_string(pooled) + std::to_string(call) + std::to_string(failAt));
+            const bool latches = want == ZipStatus::SeekFailed;
             TempDir dir;
-            const std::string before = dir / "before.jpg", after = dir / "after.jpg";
+            const std::string before = dir / "before.jpg", after = dir / "after.jpg", source = dir / file;
             WriteSource(before, std::string(3000, 'b'));
             WriteSource(after, PhotoLikeBytes(50000, 8));
             WriteSource(dir / "failing.jpg", PhotoLikeBytes(1000, 9));
@@ -240,26 +232,20 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
                 EXPECT_EQ(writer.AddFile(before, before), kOk);
                 if (withTheFailing) {
                     EXPECT_EQ(::link(archive.c_str(), (dir / "link.jpg").c_str()), 0);
-                    platform::ScopedSysCalls seam(Faulty(c.call, c.failAt));
+                    platform::ScopedSysCalls seam(Faulty(call, failAt));
                     SystemError error;
                     ZipStatus status = kOk;
-                    if (c.pooled) {
+                    if (pooled) {
                         CompressorPool pool(
                             writer, [&](const auto& o) { error = o.error, status = o.status; }, 1);
-                        pool.Submit(dir / c.file, platform::File::OpenRegularForReading(dir / c.file));
+                        pool.Submit(source, platform::File::OpenRegularForReading(source));
                         pool.Finish();
                     } else {
-                        status = writer.AddFile(dir / c.file, dir / c.file);
+                        status = writer.AddFile(source, source);
                         error = writer.LastError();
                     }
-                    const bool missing = std::string(c.file) == "missing.jpg";
-                    const char* calls[] = {missing ? "open" : "-", "write", "lseek", "read"};
                     EXPECT_EQ(std::tuple(status, std::string(error.call ? error.call : "-"), error.error),
-                              std::tuple(c.want, calls[c.call],
-                                         c.call == kWrites ? ENOSPC
-                                         : c.call != kNone ? EIO
-                                         : missing         ? ENOENT
-                                                           : 0));
+                              std::tuple(want, failed, errorNumber));
                 }
                 if (!latches || withTheFailing) {
                     EXPECT_EQ(writer.AddFile(after, after), latches ? ZipStatus::AlreadyFailed : kOk);
