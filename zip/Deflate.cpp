@@ -4,6 +4,8 @@
 #include <isa-l/igzip_lib.h>
 #include <zlib.h>
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 
 namespace zip {
@@ -30,6 +32,37 @@ constexpr size_t kFastPieceOutputSize = kPieceSize + 2 * kFastOutputSize;
 constexpr size_t kStoredBlockSize = 65535;
 constexpr size_t kStoredHeaderSize = 5;
 
+// Fast: a piece whose bytes are spread so evenly that no code for single bytes could make it smaller by a
+// thousandth goes in stored without being compressed at all. That is the noise that most of a photo or a
+// video is: the compressor would find no matches there either, and would only spend the time of finding
+// none. Counting the bytes costs a small part of compressing them.
+constexpr double kLeastWorthwhileSaving = 1.0 / 1024;
+
+// Whether `piece` can be worth compressing: the bits its bytes' order-0 entropy leaves unused.
+bool MayCompress(std::span<const uint8_t> piece) {
+    if (piece.size() < kDictionarySize) {
+        return true;  // too few bytes for their spread to say much
+    }
+    std::array<std::array<uint32_t, 256>, 4> counts{};  // four tables, so that the increments don't wait
+    size_t i = 0;                                        // on one another
+    for (; i + 4 <= piece.size(); i += 4) {
+        ++counts[0][piece[i]];
+        ++counts[1][piece[i + 1]];
+        ++counts[2][piece[i + 2]];
+        ++counts[3][piece[i + 3]];
+    }
+    for (; i < piece.size(); ++i) {
+        ++counts[0][piece[i]];
+    }
+    const double total = static_cast<double>(piece.size());
+    double bits = 0;
+    for (int b = 0; b < 256; ++b) {
+        const double count = counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b];
+        bits += count > 0 ? -count * std::log2(count / total) : 0;
+    }
+    return bits < total * 8 * (1 - kLeastWorthwhileSaving);
+}
+
 // The size of `size` bytes as stored blocks.
 size_t StoredSize(size_t size) {
     return size + kStoredHeaderSize * ((size + kStoredBlockSize - 1) / kStoredBlockSize);
@@ -47,6 +80,10 @@ struct Deflater::Backend {
     std::vector<uint8_t> isalLevelBuffer;
     std::vector<uint8_t> isalOutput;
     std::vector<uint8_t> pieceOutput;
+    // After a piece that went in stored without passing through ISA-L, the compressor's history lacks it:
+    // the next piece starts it afresh, primed with the 32 KiB that piece ended with.
+    std::vector<uint8_t> skippedTail;
+    bool stale = false;
 
     explicit Backend(Compression m) : mode(m) {
         if (mode == Compression::Fast) {
@@ -62,6 +99,7 @@ struct Deflater::Backend {
     }
 
     bool Begin(std::span<const uint8_t> dictionary) {
+        stale = false;
         if (mode == Compression::Fast) {
             isal_deflate_init(&isal);
             isal.level = kFastLevel;
@@ -135,8 +173,18 @@ ZipStatus Deflater::Feed(std::span<const uint8_t> piece) {
     if (m_backend->mode != Compression::Fast) {
         return Run(piece, kNoFlush);
     }
+    Backend& backend = *m_backend;
+    if (!MayCompress(piece)) {
+        const std::span<const uint8_t> tail = piece.last(std::min(piece.size(), kDictionarySize));
+        backend.skippedTail.assign(tail.begin(), tail.end());
+        backend.stale = true;
+        return PutStored(piece);
+    }
+    if (backend.stale && !backend.Begin(backend.skippedTail)) {
+        return ZipStatus::CompressorFailed;
+    }
     const std::span<const uint8_t> whole = piece;
-    std::span<uint8_t> held(m_backend->pieceOutput);
+    std::span<uint8_t> held(backend.pieceOutput);
     size_t made = 0;
     bool fits = true;  // all of the output is held; else it is larger than the piece stored anyway
     for (bool done = false; !done;) {

@@ -26,11 +26,17 @@ constexpr ZipStatus kOk = ZipStatus::Ok, kWrite = ZipStatus::WriteFailed, kOpen 
 // Name in the archive, and the file that holds the member's bytes.
 using Members = std::vector<std::pair<std::string, std::string>>;
 
-// `size` bytes of noise that does not compress, as the data of a JPEG.
+// `size` bytes of noise that does not compress, as most of a JPEG's data is; but the second and the fourth
+// MiB compress a little, and the fourth begins with the end of the second, one MiB of noise away.
 std::string PhotoLikeBytes(size_t size, uint32_t seed) {
     std::independent_bits_engine<std::mt19937, 8, unsigned> noise(seed);
     std::string bytes(size, '\0');
-    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(noise()); });
+    for (size_t i = 0; i < size; ++i) {
+        const size_t mebibyte = i >> 20;
+        bytes[i] = static_cast<char>(mebibyte % 2 == 0 || mebibyte > 3       ? noise()
+                                     : mebibyte == 3 && (i & 0xFFFFF) < 4096 ? bytes[i - (1 << 20) - 4096]
+                                                                             : noise() % 200);
+    }
     return bytes;
 }
 
