@@ -3,8 +3,9 @@
 //
 //   zip_bench [MEGABYTES] [WORKERS] [LARGE_MEGABYTES]
 //
-// Generates a folder of photo-like files (JPEG-like starts and ends around noise that does not compress;
-// MEGABYTES in all, 300 by default) in a temporary folder, then, in the same run and over the same files:
+// Generates a folder of photo-like files (JPEG-like starts and ends around scan-like data that deflate
+// shrinks by about 0.7 %; MEGABYTES in all, 300 by default) in a temporary folder, then, in the same run and
+// over the same files:
 //   1. Five rounds, the order turned each round, of
 //      - the bare loop of the same zlib calls on one thread: read 16 KiB, crc32, raw deflate at level 8,
 //        write when 16 KiB of output have collected; one stream per file, all into one output file;

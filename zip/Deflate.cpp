@@ -43,8 +43,9 @@ bool MayCompress(std::span<const uint8_t> piece) {
     if (piece.size() < kDictionarySize) {
         return true;  // too few bytes for their spread to say much
     }
-    std::array<std::array<uint32_t, 256>, 4> counts{};  // four tables, so that the increments don't wait
-    size_t i = 0;                                        // on one another
+    // Four tables, so that the increments don't wait on one another.
+    std::array<std::array<uint32_t, 256>, 4> counts{};
+    size_t i = 0;
     for (; i + 4 <= piece.size(); i += 4) {
         ++counts[0][piece[i]];
         ++counts[1][piece[i + 1]];
