@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +13,7 @@
 
 #include "app/DialogForm.h"
 #include "desktop/DesktopBus.h"
+#include "resources/Forms.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ArchivePass.h"
@@ -48,9 +48,8 @@ struct WindowTest : ::testing::Test {
 
     TransferPasses::Pass Fake(const std::string& name) {
         return [this, name](auto& from, auto& to, auto option, auto& in, auto&, auto& options) {
-            calls.push_back(name + " " + from + " " + to + " " + std::to_string(option) + " " + in.Text() +
-                            "|" + in.NumberText() + "|" + in.RenameFind() + "|" + in.RenameNew() +
-                            (in.IsNumberChecked() ? "|#" : ""));
+            calls.push_back(name + " " + from + " " + to + " " + std::to_string(option) + " " +
+                            in.NumberText() + (in.IsNumberChecked() ? "#" : ""));
             // Each file as soon as it is released; a cancel is seen between files. A pass on the window's
             // thread would wait in vain, as the test can't release it: it gives up after ten seconds.
             for (int file = 0, tries = 0; file < 3 && !*options.cancel && ++tries < 10000; QTest::qSleep(1)) {
@@ -89,32 +88,30 @@ struct WindowTest : ::testing::Test {
     }
 };
 
-// Positions are dialog units of the window's font, rounded to the nearest pixel, halves up; the controls are
-// in tab order.
+// The widgets are the form table's: of its kinds, at its positions in dialog units of the window's font
+// (rounded to the nearest pixel, halves up), in its order for Tab. The texts are the window's own.
 TEST_F(WindowTest, EveryControlIsWhereTheFormPutsIt) {
-    const std::tuple<const char*, const char*, const char*, QRect> controls[] = {
-        {"IDOK", "QPushButton", "&OK", {262, 34, 50, 14}},
-        {"IDCANCEL", "QPushButton", "&Cancel", {262, 52, 50, 14}},
-        {"IDC_STATUS", "QLabel", "Status: Tovaro Utility", {7, 2, 305, 16}},
-        {"labelFrom", "QLabel", "&From (Camera Folder)", {7, 23, 120, 8}},
-        {"IDC_FROMDIR", "QLineEdit", "~", {7, 34, 233, 13}},
-        {"IDC_BROWSE_FROM", "QPushButton", "...", {244, 34, 11, 12}},
-        {"labelTo", "QLabel", "&To (Folder On Your Computer)", {7, 55, 120, 8}},
-        {"IDC_TODIR", "QLineEdit", "~", {7, 66, 233, 12}},
-        {"IDC_BROWSE_TO", "QPushButton", "...", {244, 66, 11, 12}},
-        {"IDC_APPEND_GROUP", "QGroupBox", "Append To File Name:", {7, 85, 172, 85}},
-        {"IDC_APPEND_NOTHING", "QRadioButton", "&Nothing:", {13, 98, 43, 10}},
-        {"IDC_APPEND_TEXT", "QRadioButton", "Te&xt:", {13, 111, 32, 10}},
-        {"IDC_TEXT", "QLineEdit", "", {54, 110, 117, 12}},
-        {"IDC_APPEND_DATE", "QRadioButton", "Date of &Photo:", {13, 124, 62, 10}},
-        {"IDC_APPEND_NUMBER", "QRadioButton", "Nu&mber:", {13, 138, 41, 10}},
-        {"IDC_NUMBER", "QLineEdit", "", {55, 138, 117, 12}},
-        {"IDC_APPEND_RENAME", "QRadioButton", "&Rename:", {13, 153, 41, 10}},
-        {"IDC_RENAME_FIND", "QLineEdit", "", {55, 153, 48, 12}},
-        {"labelRenameNew", "QLabel", "Ne&w", {107, 153, 16, 8}},
-        {"IDC_RENAME_NEW", "QLineEdit", "", {125, 153, 47, 12}},
-        {"IDC_SEND_TO_ZIP", "QCheckBox", "&Send Files To Zip:", {187, 89, 75, 12}},
-        {"ID_HELP", "QPushButton", "&Help", {262, 160, 50, 14}},
+    const char* const kinds[] = {"QPushButton", "QLabel",       "QLabel",   "QGroupBox",
+                                 "QLineEdit",   "QRadioButton", "QCheckBox"};  // by resources::ControlKind
+    const std::pair<const char*, const char*> texts[] = {
+        {"IDOK", "&OK"},
+        {"IDCANCEL", "&Cancel"},
+        {"IDC_STATUS", "Status: Tovaro Utility"},
+        {"labelFrom", "&From (Camera Folder)"},
+        {"IDC_FROMDIR", "~"},
+        {"IDC_BROWSE_FROM", "..."},
+        {"labelTo", "&To (Folder On Your Computer)"},
+        {"IDC_TODIR", "~"},
+        {"IDC_BROWSE_TO", "..."},
+        {"IDC_APPEND_GROUP", "Append To File Name:"},
+        {"IDC_APPEND_NOTHING", "&Nothing:"},
+        {"IDC_APPEND_TEXT", "Te&xt:"},
+        {"IDC_APPEND_DATE", "Date of &Photo:"},
+        {"IDC_APPEND_NUMBER", "Nu&mber:"},
+        {"IDC_APPEND_RENAME", "&Rename:"},
+        {"labelRenameNew", "Ne&w"},
+        {"IDC_SEND_TO_ZIP", "&Send Files To Zip:"},
+        {"ID_HELP", "&Help"},
     };
     // 87.5 and 22.5 pixels: halves round up
     EXPECT_EQ(std::pair(DialogUnits({7, 15}).X(50), DialogUnits({7, 15}).Y(12)), std::pair(88, 23));
@@ -126,14 +123,17 @@ TEST_F(WindowTest, EveryControlIsWhereTheFormPutsIt) {
     for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain()) {
         tabs += w->parent() == window.get() && w->focusPolicy() != Qt::NoFocus ? w->objectName() + ' ' : "";
     }
-    for (const auto& [name, kind, text, r] : controls) {
-        QWidget* w = W(name);
-        ASSERT_TRUE(w != nullptr && w->inherits(kind)) << name;
-        EXPECT_EQ(w->property(w->inherits("QGroupBox") ? "title" : "text").toString(), text);
-        EXPECT_EQ(w->geometry(), QRect(u.X(r.x()), u.Y(r.y()), u.X(r.width()), u.Y(r.height()))) << name;
-        expected += w->focusPolicy() == Qt::NoFocus ? "" : QString(name) + ' ';
+    for (const resources::ControlTemplate& t : resources::MainForm().controls) {
+        QWidget* w = W(t.name);
+        ASSERT_TRUE(w != nullptr && w->inherits(kinds[int(t.kind)])) << t.name;
+        EXPECT_EQ(w->geometry(), QRect(u.X(t.x), u.Y(t.y), u.X(t.width), u.Y(t.height))) << t.name;
+        expected += w->focusPolicy() == Qt::NoFocus ? "" : QString(t.name) + ' ';
     }
     EXPECT_EQ(tabs, expected);
+    for (const auto& [name, text] : texts) {
+        EXPECT_EQ(W(name)->property(W(name)->inherits("QGroupBox") ? "title" : "text").toString(), text)
+            << name;
+    }
     EXPECT_TRUE(Checked("IDC_APPEND_NOTHING") && !Checked("IDC_SEND_TO_ZIP") && W("IDOK")->hasFocus());
 }
 
@@ -191,7 +191,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     released = 2;  // the event loop runs: the status line follows the pass
     ASSERT_TRUE(StatusBecomes("Status: Working... 2 of 3"));
     // A lone "~" goes to the pass as it is: no folder, and not the home folder (see the tovaro-cli runs).
-    EXPECT_EQ(calls.at(0), "move ~ " + qgetenv("HOME").toStdString() + "/Pictures 3 |41|||#");
+    EXPECT_EQ(calls.at(0), "move ~ " + qgetenv("HOME").toStdString() + "/Pictures 3 41#");
     released = 3;
     EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
     EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_NUMBER"), "~3");  // the box keeps what was typed
@@ -290,7 +290,7 @@ TEST_F(WindowTest, OptionsShowAndStoreEveryKeyAndRefuseWhatATransferCantUse) {
         window->findChild<QAction*>("optionsEntry")->trigger();
         return ReadFile(settingsPath);
     };
-    const auto Press = [this](const char* name) { qobject_cast<QAbstractButton*>(W(name))->click(); };
+    const auto Press = [this](const char* name) { QMetaObject::invokeMethod(W(name), "click"); };
     QString shown;
     EXPECT_EQ(
         options([&](QDialog& d) {

@@ -35,11 +35,6 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
               0);
     std::string made = platform::LocalDateMMDDYY(platform::InfoOfPath(dir / "damaged/1.AVI")->born.tv_sec);
     made.erase(2, 1).erase(4, 1);
-    const std::string clash =
-        "IMG_0001.JPG -> IMG_0001 -trip.jpg: not moved: a file with that name already exists\n";
-    const std::string ownClash = "moved: another file of this transfer, 100/I.JPG, gets that name first\n";
-    const std::string dryRun = "Dry run: 1 of 2 files would be moved",
-                      moved = "Moved 1 of 2 files. 1 not moved. ";
     const std::string left = "1 other file stays in the camera folder (.txt).\n";
     const struct {
         std::string command;  // a line of a script run in the test's folder; tovaro-cli is the built one
@@ -52,8 +47,8 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "tovaro-cli: cannot read the camera folder ~: the file or folder does not exist\n"},
         {"HOME=$PWD tovaro-cli --from=~/camera --to=~/computer --settings s.ini --dry-run", 0,
          "IMG_0001.JPG -> IMG_0001.jpg\nDry run: 1 of 1 file would be moved; nothing was changed.\n", ""},
-        {folders + "--text trip", 1, clash + "Moved 0 of 1 file. 1 not moved.\n", ""},
-        {folders + "--text trip --quiet", 1, clash, ""},
+        {folders + "--text trip --quiet", 1,
+         "IMG_0001.JPG -> IMG_0001 -trip.jpg: not moved: a file with that name already exists\n", ""},
         {folders + "--number=7", 0, "IMG_0001.JPG -> IMG_0001 -7.jpg\nMoved 1 of 1 file.\n", ""},
         {"touch camera/IMG_0002.JPG; tovaro-cli --from camera --to computer --number=3 --settings "
          "gone/tovaro.ini",
@@ -70,12 +65,12 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
              "extension names).\nMoved 4 of 4 files.\n",
          ""},
         {"mkdir -p camera/100 camera/101; touch camera/100/I.JPG camera/101/I.JPG camera/a.txt; " + folders +
-             "--recursive --dry-run",
+             "--recursive",
          1,
-         "100/I.JPG -> I.jpg\n101/I.JPG -> I.jpg: would not be " + ownClash + dryRun +
-             "; nothing was changed. " + left,
-         ""},
-        {folders + "--recursive", 1, "100/I.JPG -> I.jpg\n101/I.JPG -> I.jpg: not " + ownClash + moved + left,
+         "100/I.JPG -> I.jpg\n101/I.JPG -> I.jpg: not moved: another file of this transfer, 100/I.JPG, gets "
+         "that "
+         "name first\nMoved 1 of 2 files. 1 not moved. " +
+             left,
          ""},
         {"tovaro-cli --from camera --to none --recursive --dry-run", 1,
          "101/I.JPG -> I.jpg: would not be moved: the destination folder does not exist\n"
