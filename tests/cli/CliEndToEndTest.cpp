@@ -20,19 +20,11 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
     WriteFile(dir / "camera/IMG_0001.JPG", "1");
     WriteFile(dir / "computer/IMG_0001 -trip.jpg", "already here");
     const std::string folders = "tovaro-cli --from camera --to computer --settings s.ini ";
-    // Files that hang, stall or abort a metadata parser, and a picture that records its capture date.
+    // Files that hang or abort a metadata parser: the helper program that reads capture dates takes the risk.
     MakeFolder(dir / "damaged");
     WriteFile(dir / "damaged/1.AVI",
               std::string("RIFF\xA0\x86\1\0AVI LIST\x88\x13\0\0hdrlavih8\0\0\0", 32) + std::string(48, '\0'));
-    WriteFile(dir / "damaged/2.MOV", std::string("\xFF\xFF\xFF\xF0"
-                                                 "ftypqt  ",
-                                                 12) +
-                                         std::string(128, '\0'));
     WriteFile(dir / "damaged/3.JPG", std::string("\x1A\x45\xDF\xA3", 4) + std::string(100, '\0'));
-    WriteFile(dir / "damaged/4.JPG", "\xFF\xD8\xFF\xD9");
-    ASSERT_EQ(RunCommand("exiv2 -M'set Exif.Photo.DateTimeOriginal 2021:06:15 12:00:00' " +
-                         ShellQuote(dir / "damaged/4.JPG")),
-              0);
     std::string made = platform::LocalDateMMDDYY(platform::InfoOfPath(dir / "damaged/1.AVI")->born.tv_sec);
     made.erase(2, 1).erase(4, 1);
     const std::string left = "1 other file stays in the camera folder (.txt).\n";
@@ -54,15 +46,11 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "gone/tovaro.ini",
          1, "IMG_0002.JPG -> IMG_0002 -3.jpg\nMoved 1 of 1 file.\n",
          "tovaro-cli: warning: the running number could not be saved in gone/tovaro.ini\n"},
-        {"tovaro-cli --from damaged --to computer --date --date-from capture --move-extensions '.avi .mov "
-         ".jpg'",
-         0,
-         "1.AVI -> 1 -" + made + ".avi\n2.MOV -> 2 -" + made + ".mov\n3.JPG -> 3 -" + made +
-             ".jpg\n4.JPG -> 4 -061521.jpg\nDate of Photo used the file's own day where the capture date "
-             "could "
-             "not be read: 1.AVI (it is damaged); 2.MOV (it is damaged); 3.JPG (its contents are not what "
-             "its "
-             "extension names).\nMoved 4 of 4 files.\n",
+        {"tovaro-cli --from damaged --to computer --date --date-from capture --move-extensions .avi,.jpg", 0,
+         "1.AVI -> 1 -" + made + ".avi\n3.JPG -> 3 -" + made +
+             ".jpg\nDate of Photo used the file's own day where the capture date could not be read: 1.AVI "
+             "(it "
+             "is damaged); 3.JPG (its contents are not what its extension names).\nMoved 2 of 2 files.\n",
          ""},
         {"mkdir -p camera/100 camera/101; touch camera/100/I.JPG camera/101/I.JPG camera/a.txt; " + folders +
              "--recursive",
