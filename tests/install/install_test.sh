@@ -67,7 +67,7 @@ check_install() {
 }
 
 # What bash completion offers for the words of $1, the last one being typed, in a folder with a DCIM
-# folder and a Diary.txt file.
+# folder and a Diary.txt file; completes WORDS OFFER checks it.
 completions() {
     mkdir -p "$work/pick/DCIM" && touch "$work/pick/Diary.txt"
     (cd "$work/pick" && BASH_COMPLETION_USER_DIR=$prefix/share/bash-completion PATH=$bin:$PATH bash -c '
@@ -76,6 +76,11 @@ completions() {
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$1 COMP_POINT=${#1}
         $(complete -p tovaro-cli | sed "s/.*-F \([^ ]*\).*/\1/") tovaro-cli "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
         echo "${COMPREPLY[@]}"' _ "$1")
+}
+completes() {
+    local got
+    got=$(completions "tovaro-cli $1")
+    [ "$got" = "$2" ] || fail "tovaro-cli $1<Tab> gives \"$got\", not $2"
 }
 
 # What a user and a desktop find of the programs installed under $prefix.
@@ -87,15 +92,15 @@ check_files() {
         rendered=$(LC_ALL=C MANWIDTH=200 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>"$work/man.err")
         [ -s "$work/man.err" ] && fail "$page(1) renders with warnings: $(cat "$work/man.err")"
         [ "$(grep -cxE 'NAME|SYNOPSIS|OPTIONS|NAMING|ARCHIVE|FILES|EXIT STATUS|EXAMPLES' <<<"$rendered")" = 8 ] ||
-            fail "$page(1) lacks one of NAME, SYNOPSIS, OPTIONS, NAMING, ARCHIVE, FILES, EXIT STATUS, EXAMPLES"
+            fail "$page(1) lacks one of those eight sections"
     done
     for option in $("$bin/tovaro-cli" --help | grep -oE '^ +(-[a-zA-Z], )?--[a-z-]+' | grep -oE -- '-[a-zA-Z-]+'); do
         grep -qE -- "(^|[^a-z-])$option([^a-z-]|$)" <<<"$rendered" || fail "tovaro-cli(1) does not describe $option"
     done
 
-    [ "$(completions 'tovaro-cli --ver')" = --version ] || fail "completion of --ver: $(completions 'tovaro-cli --ver')"
-    [ "$(completions 'tovaro-cli --from D')" = DCIM ] || fail "completion after --from: $(completions 'tovaro-cli --from D')"
-    [ "$(completions 'tovaro-cli --date-from c')" = capture ] || fail "completion after --date-from"
+    completes --ver --version
+    completes '--from D' DCIM
+    completes '--date-from c' capture
 
     [ -n "$gui" ] || return 0
     appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >"$work/as.out" ||
