@@ -35,6 +35,9 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 // The members of an archive (name -> bytes) that both Python's zipfile and `unzip -t` read whole; with
 // `whole`, none unless they read every member whole.
 std::optional<std::map<std::string, std::string>> ReadArchive(const std::string& path, bool whole = true);
+// `size` bytes that begin as a JPEG does and with `name`, then are noise that does not compress: distinct
+// for each name, so that a mix-up of two pictures can't go unseen.
+std::string Noise(const std::string& name, size_t size);
 // Single-quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
 

@@ -57,16 +57,9 @@ class ArchivePassTest : public testing::TestWithParam<const char*> {
         }
     }
 
-    // Distinct, partly incompressible contents, so that a mix-up of two pictures can't go unseen.
     void Put(const Names& names) {
         for (const std::string& name : names) {
-            std::string bytes = "\xFF\xD8\xFF\xE0 " + name + " ";
-            uint32_t x = static_cast<uint32_t>(std::hash<std::string>{}(name));
-            for (int i = 0; i < 3000; ++i) {
-                bytes.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 24));
-            }
-            WriteFile(m_from + "/" + name, bytes);
-            m_put[name] = bytes;
+            WriteFile(m_from + "/" + name, m_put[name] = Noise(name, 3000));
         }
     }
     TransferReport Run(NameOption option, PassOptions options = {}) {
