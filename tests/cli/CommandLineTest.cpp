@@ -49,7 +49,6 @@ TEST(CommandLine, UsageErrorsAreOneLine) {
         {"+--number=x", "--number=N needs a whole number"},
         {"+-- --zip", "unexpected argument \"--zip\""},
         {"+--rename x", "--rename needs FIND NEW"},
-        {"-x", "unknown option -x"},
         {"+--date=1", "--date takes no \"=\" value"},
         {"+--move-extensions=.jpg,cr2", "\"cr2\" is not an extension"},
         {"+--date-from=exif", "--date-from takes capture or file"},
