@@ -71,7 +71,7 @@ struct WindowTest : ::testing::Test {
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-    bool StatusBecomes(const char* text) {
+    bool StatusBecomes(const char* text = "Status: Finished Moving Files!") {
         return QTest::qWaitFor([&] { return Text("IDC_STATUS") == text; });
     }
     QWidget* W(const char* name) const { return window->findChild<QWidget*>(name); }
@@ -193,7 +193,7 @@ TEST_F(WindowTest, OkChecksTheFoldersThenRunsOnePassOffTheWindowsThread) {
     // A lone "~" goes to the pass as it is: no folder, and not the home folder (see the tovaro-cli runs).
     EXPECT_EQ(calls.at(0), "move ~ " + qgetenv("HOME").toStdString() + "/Pictures 3 41#");
     released = 3;
-    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_TRUE(StatusBecomes());
     EXPECT_EQ(Text("IDC_FROMDIR") + Text("IDC_NUMBER"), "~3");  // the box keeps what was typed
     EXPECT_TRUE(Checked("IDC_APPEND_NUMBER") && !Checked("IDC_SEND_TO_ZIP") && prompts.Asked().empty());
     EXPECT_TRUE(W("IDOK")->isEnabled() && W("IDC_NUMBER")->isEnabled() && !W("IDC_TEXT")->isEnabled());
@@ -257,7 +257,7 @@ TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
         Open();
         W("IDC_SEND_TO_ZIP")->setProperty("checked", archive);
         Click("IDOK");
-        EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+        EXPECT_TRUE(StatusBecomes());
         EXPECT_EQ(calls.back().substr(0, 4) + " " + prompts.Asked(), (archive ? "arch " : "move ") + asked);
     }
     // The card is ejected as the settings ask (when, and what the box then says: the eject rule's own test);
@@ -268,7 +268,7 @@ TEST_F(WindowTest, AfterThePassOneBoxTellsWhatWentWrongAndWhatStayedBehind) {
     elsewhere.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
     Click("IDOK");
-    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_TRUE(StatusBecomes());
     EXPECT_EQ(desktop.asked,
               "unmount\nunmount\nTovaro: transfer finished: Moved 1 of 1 file. You can remove the "
               "card.\n");
@@ -387,7 +387,7 @@ TEST_F(WindowTest, PreviewListsWhatOkWouldDoItsOkRunsJustThatAndTheMenuUndoesIt)
     EXPECT_EQ(listed(), "A.JPG A -41.jpg moved|B.JPG B -42.jpg moved|2 of 2 files would be moved.");
     WriteFile(dir / "cam/0.JPG", "came later, first in name order");
     Click("previewOk");
-    EXPECT_TRUE(StatusBecomes("Status: Finished Moving Files!"));
+    EXPECT_TRUE(StatusBecomes());
     EXPECT_EQ(ListNames(dir / "to"), (std::vector<std::string>{"A -41.jpg", "B -42.jpg", "B.jpg"}));
     EXPECT_EQ(ListNames(dir / "cam"), std::vector<std::string>{"0.JPG"});
     EXPECT_NE(prompts.Asked().find("0.JPG: it appeared after the preview, so it was not taken"),

@@ -14,6 +14,7 @@
 namespace {
 
 QStringList g_asked;  // what the disk service was asked
+const QString kDisks = "/org/freedesktop/UDisks2/";
 
 // The desktop's notification service, as much of it as Tovaro uses.
 class Notifications : public QObject {
@@ -35,8 +36,7 @@ class Manager : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.UDisks2.Manager")
   public slots:
     QList<QDBusObjectPath> ResolveDevice(const QVariantMap& spec, const QVariantMap&) {
-        return {QDBusObjectPath("/org/freedesktop/UDisks2/block_devices/" +
-                                spec.value("path").toString().mid(5))};
+        return {QDBusObjectPath(kDisks + "block_devices/" + spec.value("path").toString().mid(5))};
     }
 };
 class Block : public QDBusAbstractAdaptor {
@@ -45,7 +45,7 @@ class Block : public QDBusAbstractAdaptor {
     Q_PROPERTY(QDBusObjectPath Drive READ Drive)
   public:
     explicit Block(QObject* parent) : QDBusAbstractAdaptor(parent) {}
-    QDBusObjectPath Drive() const { return QDBusObjectPath("/org/freedesktop/UDisks2/drives/reader"); }
+    QDBusObjectPath Drive() const { return QDBusObjectPath(kDisks + "drives/reader"); }
 };
 class Filesystem : public QDBusAbstractAdaptor {
     Q_OBJECT
@@ -96,9 +96,9 @@ TEST(DesktopBus, NotifiesAndEjectsThroughTheServicesOnTheBus) {
     const auto all = QDBusConnection::ExportAllContents | QDBusConnection::ExportAdaptors;
     ASSERT_TRUE(services.registerObject("/org/freedesktop/Notifications", &notifications, all) &&
                 services.registerService("org.freedesktop.Notifications") &&
-                services.registerObject("/org/freedesktop/UDisks2/Manager", &manager, all) &&
-                services.registerObject("/org/freedesktop/UDisks2/block_devices/sdz1", &blockDevice, all) &&
-                services.registerObject("/org/freedesktop/UDisks2/drives/reader", &drive, all) &&
+                services.registerObject(kDisks + "Manager", &manager, all) &&
+                services.registerObject(kDisks + "block_devices/sdz1", &blockDevice, all) &&
+                services.registerObject(kDisks + "drives/reader", &drive, all) &&
                 services.registerService("org.freedesktop.UDisks2"));
     notifier->Notify("Tovaro: transfer finished", "Moved 3 of 3 files.");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !notifications.shown.isEmpty(); }));
