@@ -49,12 +49,6 @@ std::string g_source;
 std::atomic<bool> g_cancel{false};
 platform::File g_writer;
 
-// Pretends every rename but our own temporary file's crosses file systems, where there is no second one.
-int RenameAcrossFileSystems(const char* from, const char* to, unsigned flags) {
-    return std::strstr(from, "/.tovaro-") == nullptr ? Fail<EXDEV, int>()
-                                                     : platform::RealSysCalls().renameat2(from, to, flags);
-}
-
 // Something happens to the source after the copy's second read: a writer appends to it, or a new version
 // is renamed over it.
 template <bool replace>

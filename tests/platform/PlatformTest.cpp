@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <clocale>
@@ -10,7 +9,6 @@
 #include "platform/File.h"
 #include "platform/Path.h"
 #include "platform/Time.h"
-#include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
 
 using namespace testsupport;
@@ -39,20 +37,6 @@ TEST(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
     EXPECT_EQ(platform::LocalDateMMDDYY(dec5), "12/04/26");  // still the evening before, locally
     ::setenv("TZ", savedTz.c_str(), 1);
     ::tzset();
-}
-
-// A camera folder may hold links and pipes named like pictures: only a regular file is opened, and a pipe
-// without a writer never blocks.
-TEST(File, OpensOnlyARegularFileForReading) {
-    TempDir dir;
-    WriteFile(dir / "a.jpg", "x");
-    ASSERT_EQ(::symlink("a.jpg", (dir / "link.jpg").c_str()), 0);
-    ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0644), 0);
-    MakeFolder(dir / "folder.jpg");
-    EXPECT_TRUE(platform::File::OpenRegularForReading(dir / "a.jpg").IsOpen());
-    for (const char* name : {"link.jpg", "pipe.jpg", "folder.jpg", "none.jpg"}) {
-        EXPECT_FALSE(platform::File::OpenRegularForReading(dir / name).IsOpen()) << name;
-    }
 }
 
 // Temporary files left by a killed run of this machine go: of an earlier boot, or of a process that is gone,
