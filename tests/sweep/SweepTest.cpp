@@ -566,13 +566,11 @@ TEST_P(SweepTest, EveryFailingCall) {
     EXPECT_TRUE(!pass.across || pass.archive ||
                 std::any_of(g.calls.begin(), g.calls.end(), [&](auto& c) { return c.starts_with(way); }));
     ASSERT_FALSE(HasFailure());
-    const char* only = std::getenv("TOVARO_SWEEP_ONLY");  // to run again the points of one call on one file
-    const auto swept = only != nullptr ? std::vector<std::string>{only} : pass.sweeps;
     size_t points = 0;
     for (const std::string& key : Sample(g.calls)) {
         const std::string call = key.substr(0, key.find(' '));
         for (const int error : g.errors.at(call)) {
-            if (std::none_of(swept.begin(), swept.end(),
+            if (std::none_of(pass.sweeps.begin(), pass.sweeps.end(),
                              [&](auto& text) { return key.find(text) != key.npos; }) ||
                 (error == kGarble && key.find(".zip") == std::string::npos) ||
                 (error == kAppend && key.find(" C/") == std::string::npos)) {
@@ -600,28 +598,25 @@ TEST_P(SweepTest, EveryCrashState) {
     world.Run();
     g.recording = false;
     const std::vector<Op> ops = g.ops;
-    const auto flush = [&](size_t i) { return ops[i].kind == 'd' || ops[i].kind == 'f'; };
-    // Each change of names is durable once a folder it touches is flushed.
-    std::vector<size_t> flushedAt(ops.size(), ops.size() + 1);
-    for (size_t i = 0; i < ops.size(); ++i) {
-        const std::set<std::string> folders = {ops[i].kind == 'l' ? "" : fs::path(ops[i].a).parent_path(),
-                                               fs::path(ops[i].b).parent_path()};
-        for (size_t j = i + 1; j < ops.size() && !flush(i); ++j) {
-            if (ops[j].kind == 'd' && folders.count(ops[j].a)) {
-                flushedAt[i] = j;
-                break;
-            }
+    // A change of names is durable once a folder it touches is flushed; flushes always are.
+    const auto durable = [&](size_t i, size_t end) {
+        bool flushed = ops[i].kind == 'd' || ops[i].kind == 'f';
+        for (size_t j = i + 1; j < end; ++j) {
+            flushed |=
+                ops[j].kind == 'd' && (ops[j].a == fs::path(ops[i].b).parent_path() ||
+                                       (ops[i].kind != 'l' && ops[j].a == fs::path(ops[i].a).parent_path()));
         }
-    }
+        return flushed;
+    };
     std::set<size_t> ends = {ops.size()};
     for (size_t i = 0; i < ops.size(); ++i) {
-        ends.insert(flush(i) ? i : i + 1);
+        ends.insert(durable(i, i) ? i : i + 1);
     }
     size_t states = 0;
     for (const size_t end : ends) {
         std::vector<size_t> open;  // changes of names not yet durable at `end`
         for (size_t i = 0; i < end; ++i) {
-            if (!flush(i) && flushedAt[i] >= end) {
+            if (!durable(i, end)) {
                 open.push_back(i);
             }
         }

@@ -33,6 +33,12 @@ class MovePassTest : public testing::Test {
     TransferReport Run(NameOption option, const PassOptions& options = {}) {
         return MovePass(m_from, m_to, option, m_inputs, m_settings, options);
     }
+    // The date Date of Photo gives a file by its own time.
+    std::string DateOf(const std::string& name) {
+        return platform::LocalDateMMDDYY(platform::InfoOfPath(m_from + "/" + name)->CreationTime().tv_sec)
+            .erase(2, 1)
+            .erase(4, 1);
+    }
     void UseNumber(const std::string& shown) {
         m_inputs.numberText = shown;
         m_inputs.numberChecked = true;
@@ -108,9 +114,7 @@ TEST_F(MovePassTest, UnsafeNewNamesAreNeverUsedAndADryRunChangesNothing) {
 
 TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlace) {
     Put({"IMG_0002.jpg", "IMG_0001.JPG", "notes.txt"});
-    std::string date =
-        platform::LocalDateMMDDYY(platform::InfoOfPath(m_from + "/IMG_0001.JPG")->CreationTime().tv_sec);
-    date.erase(2, 1).erase(4, 1);
+    const std::string date = DateOf("IMG_0001.JPG");
     EXPECT_EQ(MovePass(m_from, m_from, kNameDate, m_inputs, m_settings).Done(), 2u);
     EXPECT_EQ(ListNames(m_from),
               (Names{"IMG_0001 -" + date + ".jpg", "IMG_0002 -" + date + ".jpg", "notes.txt"}));
@@ -225,9 +229,7 @@ TEST_F(MovePassTest, CaptureDatesAndRawPicturesWithTheirJpegAndSidecar) {
     }
     EXPECT_EQ(names, (Names{"IMG_0001 -7.cr2", "IMG_0001 -7.jpg", "IMG_0001 -7.xmp", "IMG_0002 -8.jpg",
                             "IMG_0003 -9.nef", "IMG_0003 -9.jpg", "IMG_0003 -9.xmp"}));
-    std::string today =
-        platform::LocalDateMMDDYY(platform::InfoOfPath(m_from + "/IMG_0003.NEF")->CreationTime().tv_sec);
-    today.erase(2, 1).erase(4, 1);
+    const std::string today = DateOf("IMG_0003.NEF");
     WriteFile(m_to + "/IMG_0003 -" + today + ".nef", "already here");
     options.dryRun = false;
     options.dateSource = DateSource::Capture;
