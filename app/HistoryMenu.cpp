@@ -24,7 +24,8 @@ std::vector<transfer::PastTransfer> ReadTransfers(std::string* problem) {
     const std::string path = platform::JoinPath(transfer::ImportLogFolder(), "imports.log");
     const auto records = transfer::ReadImportLog(path);
     if (!records) {
-        *problem = "The import log " + path + " can't be read: " + platform::DescribeError(errno) + ".";
+        *problem = "The import log " + path +
+                   " can't be read: " + platform::DescribeError(records.Error().error) + ".";
         return {};
     }
     return transfer::PastTransfers(*records);

@@ -50,11 +50,12 @@ void TransferRun::Run() {
         options.dryRun = m_request.dryRun;
         options.onlyListed = m_request.onlyListed ? &*m_request.onlyListed : nullptr;
         // What the pass does goes into the import log, so that it can be undone: without one it does not run.
-        std::optional<transfer::ImportLog> log;
+        platform::Result<transfer::ImportLog> log = platform::Failure{};
         if (!options.dryRun) {
-            log = transfer::ImportLog::Open(transfer::ImportLogFolder(), &m_report.problem);
+            log = transfer::ImportLog::Open(transfer::ImportLogFolder());
         }
         if (!log && !options.dryRun) {
+            m_report.problem = transfer::LogProblem(log.Error());
             emit finished();
             return;
         }

@@ -119,10 +119,11 @@ void MakeFiles(const std::string& folder, const std::vector<std::string>& names,
                const std::string& contents = "a small picture") {
     ::mkdir(folder.c_str(), 0755);
     for (const std::string& name : names) {
-        platform::File file = platform::File::CreateNew(platform::JoinPath(folder, name));
-        if (!file.IsOpen() || !file.WriteAll(contents.data(), contents.size())) {
+        auto file = platform::File::CreateNew(platform::JoinPath(folder, name));
+        const platform::Status made = file ? file->WriteAll(contents.data(), contents.size()) : file.Error();
+        if (!made) {
             std::fprintf(stderr, "cannot make %s/%s: %s\n", folder.c_str(), name.c_str(),
-                         std::strerror(errno));
+                         made.Error().Describe().c_str());
             std::exit(1);
         }
     }
@@ -190,9 +191,9 @@ double TimeKeptCounter(const SettingsFile& settings, int count) {
     const auto start = std::chrono::steady_clock::now();
     transfer::CounterKeeper keeper(settings);
     for (int i = 0; i < count; ++i) {
-        keeper.Keep(inputs, i);
+        (void)keeper.Keep(inputs, i);
     }
-    keeper.Finish(inputs);
+    (void)keeper.Finish(inputs);
     const auto stop = std::chrono::steady_clock::now();
     return std::chrono::duration<double>(stop - start).count() / count;
 }
@@ -202,7 +203,7 @@ double TimeReplacedCounter(const SettingsFile& settings, int count) {
     ::sync();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
-        settings.Write("counter", std::to_string(i));
+        (void)settings.Write("counter", std::to_string(i));
     }
     const auto stop = std::chrono::steady_clock::now();
     return std::chrono::duration<double>(stop - start).count() / count;
@@ -229,9 +230,11 @@ void MakeSizedFiles(const std::string& folder, const std::vector<size_t>& sizes)
         }
         char name[32];
         std::snprintf(name, sizeof name, "IMG_%05zu.JPG", i);
-        platform::File file = platform::File::CreateNew(platform::JoinPath(folder, name));
-        if (!file.WriteAll(bytes.data(), sizes[i])) {
-            std::fprintf(stderr, "cannot make %s/%s: %s\n", folder.c_str(), name, std::strerror(errno));
+        auto file = platform::File::CreateNew(platform::JoinPath(folder, name));
+        const platform::Status made = file ? file->WriteAll(bytes.data(), sizes[i]) : file.Error();
+        if (!made) {
+            std::fprintf(stderr, "cannot make %s/%s: %s\n", folder.c_str(), name,
+                         made.Error().Describe().c_str());
             std::exit(1);
         }
     }
@@ -303,10 +306,9 @@ int main(int argc, char** argv) {
         }
         return moved;
     };
-    std::string problem;
-    std::optional<transfer::ImportLog> log = transfer::ImportLog::Open(base + "/state", &problem);
+    auto log = transfer::ImportLog::Open(base + "/state");
     if (!log) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+        std::fprintf(stderr, "%s\n", transfer::LogProblem(log.Error()).c_str());
         return 1;
     }
     const auto movePass = [&](transfer::NameOption option,
@@ -335,7 +337,7 @@ int main(int argc, char** argv) {
         skipping.push_back(TimeOneRound(
             base, names, movePass(transfer::kNameNothing, transfer::DateSource::FileTime, true, true)));
     }
-    log.reset();
+    log = platform::Failure{};  // closed
     ::unlink((base + "/state/imports.log").c_str());
     ::rmdir((base + "/state").c_str());
     const std::vector<std::string> card = NamesOf(config.cardFiles);

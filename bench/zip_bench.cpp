@@ -79,7 +79,7 @@ void ArchiveWithPool(const std::vector<std::string>& files, const std::string& a
         },
         workers);
     for (const auto& file : files) {
-        pool.Submit(file, platform::File::OpenRegularForReading(file));
+        pool.Submit(file, *platform::File::OpenRegularForReading(file));
     }
     pool.Finish();
     if (worst != zip::ZipStatus::Ok || writer.Close() != zip::ZipStatus::Ok) {

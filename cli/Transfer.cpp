@@ -170,7 +170,7 @@ transfer::PlainNamingInputs InputsFor(const CliOptions& options, const SettingsF
 std::string FolderProblem(const std::string& folder) {
     const auto info = platform::InfoOfPath(folder);
     if (!info) {
-        return platform::DescribeError(errno);
+        return platform::DescribeError(info.Error().error);
     }
     return info->IsDirectory() ? "" : "it is not a folder";
 }
@@ -227,8 +227,8 @@ int ShowLog(std::ostream& out, std::ostream& err) {
     const std::string path = platform::JoinPath(transfer::ImportLogFolder(), "imports.log");
     const auto records = transfer::ReadImportLog(path);
     if (!records) {
-        err << "tovaro-cli: the import log " << path << " can't be read: " << platform::DescribeError(errno)
-            << "\n";
+        err << "tovaro-cli: the import log " << path
+            << " can't be read: " << platform::DescribeError(records.Error().error) << "\n";
         return kExitSomeNotMoved;
     }
     const std::vector<transfer::PastTransfer> transfers = transfer::PastTransfers(*records);
@@ -285,12 +285,11 @@ int RunTransfer(const CliOptions& options, std::ostream& out, std::ostream& err,
     ApplyCommandLine(options, passOptions);
 
     // A transfer that can't record what it does would be one that can't be undone: it does not start.
-    std::optional<transfer::ImportLog> log;
+    platform::Result<transfer::ImportLog> log = platform::Failure{};
     if (!options.dryRun) {
-        std::string problem;
-        log = transfer::ImportLog::Open(transfer::ImportLogFolder(), &problem);
+        log = transfer::ImportLog::Open(transfer::ImportLogFolder());
         if (!log) {
-            err << "tovaro-cli: " << problem << "; nothing was moved\n";
+            err << "tovaro-cli: " << transfer::LogProblem(log.Error()) << "; nothing was moved\n";
             return kExitSomeNotMoved;
         }
         passOptions.log = &*log;

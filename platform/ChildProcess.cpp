@@ -23,13 +23,6 @@ bool IsExecutable(const std::string& path) {
     return !path.empty() && ::access(path.c_str(), X_OK) == 0;
 }
 
-// Closes a descriptor and keeps errno as it was.
-void CloseKeepingErrno(int fd) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-}
-
 }  // namespace
 
 std::string HelperProgramPath(const std::string& name) {
@@ -50,11 +43,11 @@ std::string HelperProgramPath(const std::string& name) {
     return {};
 }
 
-bool ChildProcess::Start(const std::string& program) {
+Status ChildProcess::Start(const std::string& program) {
     Kill();
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        return false;
+        return Failure::Now("socketpair", program);
     }
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -76,16 +69,15 @@ bool ChildProcess::Start(const std::string& program) {
     const int failed = ::posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv, environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
-    CloseKeepingErrno(ends[1]);
+    ::close(ends[1]);
     if (failed != 0) {
         m_pid = -1;
-        CloseKeepingErrno(ends[0]);
-        errno = failed;
-        return false;
+        ::close(ends[0]);
+        return Failure{failed, "posix_spawn", program};
     }
     RestoreForHelper(m_pid);  // the limit on open files it was started with, not ours
     m_socket = ends[0];
-    return true;
+    return {};
 }
 
 void ChildProcess::Kill() {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/Outcome.h"
+
 namespace platform {
 
 // The path of a helper program that is installed with the running program: in lib/tovaro beside the folder
@@ -24,8 +26,8 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts `program` (no arguments); on failure returns false with errno set.
-    bool Start(const std::string& program);
+    // Starts `program` (no arguments); a failure names the program.
+    Status Start(const std::string& program);
     bool IsRunning() const { return m_pid > 0; }
     // Our end of the socket, or -1.
     int Socket() const { return m_socket; }

@@ -144,11 +144,11 @@ bool FileInfo::IsUnchangedSince(const FileInfo& earlier) const {
            same(changed, earlier.changed);
 }
 
-std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks) {
+Result<FileInfo> InfoOfPath(const std::string& path, bool followLinks) {
     struct statx sx {};
     const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
     if (Sys().statx(AT_FDCWD, path.c_str(), flags, kStatxMask, &sx) != 0) {
-        return std::nullopt;
+        return Failure::Now("statx", path);
     }
     return FromStatx(sx);
 }
@@ -171,91 +171,90 @@ File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
-File File::OpenRegularForReading(const std::string& path) {
-    File file(Sys().open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
-    if (!file.IsOpen()) {
-        return file;
-    }
-    const auto info = file.Info();
+Result<File> File::OpenRegularForReading(const std::string& path) {
+    Result<File> file = Open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    const Result<FileInfo> info = file ? file->Info() : Result<FileInfo>(file.Error());
     if (!info || !info->IsRegular()) {
-        errno = info ? EINVAL : errno;
-        return File();
+        return info ? Failure{EINVAL, "open", path} : info.Error();
     }
     return file;
 }
 
-File File::OpenForReading(const std::string& path) {
-    return File(Sys().open(path.c_str(), O_RDONLY, 0));
+Result<File> File::Open(const std::string& path, int flags, mode_t mode) {
+    File file(Sys().open(path.c_str(), flags, mode));
+    return file.IsOpen() ? Result<File>(std::move(file)) : Failure::Now("open", path);
 }
 
-File File::OpenForReadWrite(const std::string& path) {
-    return File(Sys().open(path.c_str(), O_RDWR, 0));
+Result<File> File::OpenForReading(const std::string& path) {
+    return Open(path, O_RDONLY);
 }
 
-File File::CreateNew(const std::string& path, mode_t mode) {
-    return File(Sys().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, mode));
+Result<File> File::OpenForReadWrite(const std::string& path) {
+    return Open(path, O_RDWR);
 }
 
-ssize_t File::Read(void* buffer, size_t count) {
+Result<File> File::CreateNew(const std::string& path, mode_t mode) {
+    return Open(path, O_RDWR | O_CREAT | O_EXCL, mode);
+}
+
+Result<size_t> File::Read(void* buffer, size_t count) {
     for (;;) {
         const ssize_t n = Sys().read(m_fd, buffer, count);
-        if (n >= 0 || errno != EINTR) {
-            return n;
+        if (n >= 0) {
+            return static_cast<size_t>(n);
+        }
+        if (errno != EINTR) {
+            return Failure::Now("read");
         }
     }
 }
 
-size_t File::Write(const void* buffer, size_t count) {
+Status File::WriteAll(const void* buffer, size_t count, size_t* written) {
     const auto* bytes = static_cast<const char*>(buffer);
     size_t done = 0;
-    while (done < count) {
+    Status status;
+    while (done < count && status) {
         const ssize_t n = Sys().write(m_fd, bytes + done, count - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            // A write that makes no progress would otherwise loop for ever.
+            status = Failure{n == 0 ? ENOSPC : errno, "write"};
         }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENOSPC;  // a write that makes no progress would otherwise loop for ever
-            }
-            break;
-        }
-        done += static_cast<size_t>(n);
     }
-    return done;
+    if (written != nullptr) {
+        *written = done;
+    }
+    return status;
 }
 
-bool File::ReadAt(uint64_t offset, void* buffer, size_t count) {
+Status File::ReadAt(uint64_t offset, void* buffer, size_t count) {
     ssize_t n = 0;
     do {
         n = Sys().pread(m_fd, buffer, count, static_cast<off_t>(offset));
     } while (n < 0 && errno == EINTR);
-    if (n >= 0 && static_cast<size_t>(n) != count) {
-        errno = ENODATA;
-    }
-    return n >= 0 && static_cast<size_t>(n) == count;
+    return n < 0 ? Failure::Now("pread") : Status::Check(static_cast<size_t>(n) == count, ENODATA, "pread");
 }
 
-bool File::WriteAt(uint64_t offset, const void* buffer, size_t count) {
+Status File::WriteAt(uint64_t offset, const void* buffer, size_t count) {
     ssize_t n = 0;
     do {
         n = Sys().pwrite(m_fd, buffer, count, static_cast<off_t>(offset));
     } while (n < 0 && errno == EINTR);
-    if (n >= 0 && static_cast<size_t>(n) != count) {
-        errno = EIO;
-    }
-    return n >= 0 && static_cast<size_t>(n) == count;
+    return n < 0 ? Failure::Now("pwrite") : Status::Check(static_cast<size_t>(n) == count, EIO, "pwrite");
 }
 
-bool File::Seek(uint64_t offset) {
-    return Sys().lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+Status File::Seek(uint64_t offset) {
+    const off_t at = Sys().lseek(m_fd, static_cast<off_t>(offset), SEEK_SET);
+    return at < 0 ? Failure::Now("lseek") : Status::Check(at == static_cast<off_t>(offset), EIO, "lseek");
 }
 
-bool File::Truncate(uint64_t length) {
-    return Sys().ftruncate(m_fd, static_cast<off_t>(length)) == 0;
+Status File::Truncate(uint64_t length) {
+    return Status::Check(Sys().ftruncate(m_fd, static_cast<off_t>(length)) == 0, "ftruncate");
 }
 
-bool File::Sync() {
-    return Sys().fsync(m_fd) == 0;
+Status File::Sync() {
+    return Status::Check(Sys().fsync(m_fd) == 0, "fsync");
 }
 
 namespace {
@@ -303,34 +302,33 @@ bool LocksWereUnavailable() {
     return g_locksUnavailable.load() && !told.exchange(true);
 }
 
-bool File::DropCache() {
-    return Sys().fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+Status File::DropCache() {
+    return Status::Check(Sys().fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED) == 0, "fadvise");
 }
 
-std::optional<FileInfo> File::Info() const {
+Result<FileInfo> File::Info() const {
     struct statx sx {};
     if (Sys().statx(m_fd, "", AT_EMPTY_PATH, kStatxMask, &sx) != 0) {
-        return std::nullopt;
+        return Failure::Now("statx");
     }
     return FromStatx(sx);
 }
 
-bool File::Close() {
+Status File::Close() {
     if (m_fd < 0) {
-        return true;
+        return {};
     }
     const int fd = std::exchange(m_fd, -1);
-    return Sys().close(fd) == 0;
+    return Status::Check(Sys().close(fd) == 0, "close");
 }
 
-File CreateCopyBeside(const std::string& path, std::string* tempPath, mode_t mode) {
+Result<File> CreateCopyBeside(const std::string& path, std::string* tempPath, mode_t mode) {
     tempPath->clear();
     // Without O_EXCL, so that the file can be given a name later.
-    File file(Sys().open(FolderOf(path).c_str(), O_TMPFILE | O_RDWR, mode));
-    if (file.IsOpen() || (errno != EOPNOTSUPP && errno != EISDIR)) {
-        return file;
-    }
-    return CreateTemporaryBeside(path, tempPath, mode);
+    Result<File> file = File::Open(FolderOf(path), O_TMPFILE | O_RDWR, mode);
+    const int error = file.Error().error;
+    return file || (error != EOPNOTSUPP && error != EISDIR) ? std::move(file)
+                                                            : CreateTemporaryBeside(path, tempPath, mode);
 }
 
 Status NameUnnamed(const File& file, const std::string& path) {
@@ -339,7 +337,7 @@ Status NameUnnamed(const File& file, const std::string& path) {
                          "linkat");
 }
 
-File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode) {
+Result<File> CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     const std::string folder = FolderOf(path);
     // A machine without an id still gets unique names; its files are then never taken for stale ones.
@@ -356,22 +354,20 @@ File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_
         suffix[16] = '\0';
         *tempPath =
             JoinPath(folder, std::string(kTemporaryPrefix) + maker + suffix + std::string(kTemporarySuffix));
-        File file = File::CreateNew(*tempPath, mode);
-        if (file.IsOpen()) {
+        Result<File> file = File::CreateNew(*tempPath, mode);
+        if (file) {
             // Held for as long as the file is open: it tells a sweep by another run that the file is in use.
-            (void)file.TryLockExclusive();
-            return file;
+            (void)file->TryLockExclusive();
         }
-        if (errno != EEXIST) {
+        if (file || file.Error().error != EEXIST) {
             return file;
         }
     }
-    errno = EEXIST;
-    return File();
+    return Failure{EEXIST, "open", folder};
 }
 
 std::string LinkTarget(const std::string& path) {
-    const std::optional<FileInfo> info = InfoOfPath(path, /*followLinks=*/false);
+    const Result<FileInfo> info = InfoOfPath(path, /*followLinks=*/false);
     if (info && info->IsSymlink()) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) != nullptr) {
@@ -381,25 +377,26 @@ std::string LinkTarget(const std::string& path) {
     return path;
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& contents) {
+Status ReplaceFileContents(const std::string& path, const std::string& contents) {
     // Follow a settings file that is a link, so the link stays a link.
     const std::string target = LinkTarget(path);
-    const std::optional<FileInfo> info = InfoOfPath(target);
+    const Result<FileInfo> info = InfoOfPath(target);
     const mode_t mode = info ? (info->mode & 07777) : 0644;
     std::string tempPath;
-    File temp = CreateTemporaryBeside(target, &tempPath, mode);
-    if (!temp.IsOpen()) {
-        return false;
+    Result<File> temp = CreateTemporaryBeside(target, &tempPath, mode);
+    if (!temp) {
+        return temp.Error();
     }
-    ::fchmod(temp.Descriptor(), mode);  // CreateNew's mode went through the umask
-    const bool written = temp.WriteAll(contents.data(), contents.size()) && temp.Sync() && temp.Close();
-    if (!written || Sys().rename(tempPath.c_str(), target.c_str()) != 0) {
-        const int saved = errno;
+    ::fchmod(temp->Descriptor(), mode);  // CreateNew's mode went through the umask
+    Status written = temp->WriteAll(contents.data(), contents.size());
+    written = written ? temp->Sync() : written;
+    written = written ? temp->Close() : written;
+    written = written ? Status::Check(Sys().rename(tempPath.c_str(), target.c_str()) == 0, "rename", target)
+                      : written;
+    if (!written) {
         Sys().unlink(tempPath.c_str());
-        errno = saved;
-        return false;
     }
-    return true;
+    return written;
 }
 
 void RemoveStaleTemporaries(const std::string& folder) {
@@ -413,10 +410,10 @@ void RemoveStaleTemporaries(const std::string& folder) {
             continue;
         }
         const std::string path = JoinPath(folder, entry.name);
-        File file = File::OpenRegularForReading(path);
-        const auto held = file.IsOpen() ? file.Info() : std::nullopt;
+        const Result<File> file = File::OpenRegularForReading(path);
+        const Result<FileInfo> held = file ? file->Info() : file.Error();
         const auto there = InfoOfPath(path, /*followLinks=*/false);
-        const Result<bool> locked = file.IsOpen() ? file.IsLockedElsewhere() : Result<bool>(true);
+        const Result<bool> locked = file ? file->IsLockedElsewhere() : Result<bool>(true);
         // Only a file that no one holds, and that is still the one we looked at, goes.
         if (held && there && held->IsSameFile(*there) && locked.Ok() && !*locked) {
             Sys().unlink(path.c_str());
@@ -424,32 +421,27 @@ void RemoveStaleTemporaries(const std::string& folder) {
     }
 }
 
-bool SyncPath(const std::string& path) {
-    File file = File::OpenForReading(path);
-    return file.IsOpen() && file.Sync();
+Status SyncPath(const std::string& path) {
+    Result<File> file = File::OpenForReading(path);
+    const Status synced = file ? file->Sync() : file.Error();
+    return synced ? synced : synced.Error().WithPath(path);
 }
 
-std::optional<std::string> ReadToEnd(File& file) {
+Result<std::string> ReadToEnd(File& file) {
     std::string contents;
     char buffer[16384];
     for (;;) {
-        const ssize_t n = file.Read(buffer, sizeof buffer);
-        if (n < 0) {
-            return std::nullopt;
+        const Result<size_t> n = file.Read(buffer, sizeof buffer);
+        if (!n || *n == 0) {
+            return n ? Result<std::string>(std::move(contents)) : n.Error();
         }
-        if (n == 0) {
-            return contents;
-        }
-        contents.append(buffer, static_cast<size_t>(n));
+        contents.append(buffer, *n);
     }
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    File file = File::OpenForReading(path);
-    if (!file.IsOpen()) {
-        return std::nullopt;
-    }
-    return ReadToEnd(file);
+Result<std::string> ReadWholeFile(const std::string& path) {
+    Result<File> file = File::OpenForReading(path);
+    return file ? ReadToEnd(*file) : file.Error();
 }
 
 }  // namespace platform

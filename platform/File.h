@@ -39,9 +39,8 @@ struct FileInfo {
     timespec CreationTime() const { return born; }
 };
 
-// Facts about the file at `path`; the link itself when followLinks is false. No value when it can't be read
-// (errno tells why).
-std::optional<FileInfo> InfoOfPath(const std::string& path, bool followLinks = true);
+// Facts about the file at `path`; the link itself when followLinks is false.
+Result<FileInfo> InfoOfPath(const std::string& path, bool followLinks = true);
 
 class File {
   public:
@@ -53,31 +52,33 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Each returns a closed File on failure, with errno set.
-    static File OpenForReading(const std::string& path);
+    // A failure of an open names the path.
+    static Result<File> OpenForReading(const std::string& path);
     // A regular file only: a link is not followed (ELOOP), nothing blocks on a pipe, and anything that is not
     // a regular file once opened is refused (EINVAL). Checked on the open descriptor, so the name can't be
     // swapped for something else in between.
-    static File OpenRegularForReading(const std::string& path);
-    static File OpenForReadWrite(const std::string& path);
+    static Result<File> OpenRegularForReading(const std::string& path);
+    static Result<File> OpenForReadWrite(const std::string& path);
+    // open(2) with these flags.
+    static Result<File> Open(const std::string& path, int flags, mode_t mode = 0);
     // A new file that must not exist yet (O_EXCL).
-    static File CreateNew(const std::string& path, mode_t mode = 0644);
+    static Result<File> CreateNew(const std::string& path, mode_t mode = 0644);
 
     bool IsOpen() const { return m_fd >= 0; }
     int Descriptor() const { return m_fd; }
 
-    // Reads up to `count` bytes; 0 at the end; -1 on error (errno set). Retries interrupted reads.
-    ssize_t Read(void* buffer, size_t count);
-    // Writes until all is written or an error stops it; returns the number of bytes written.
-    size_t Write(const void* buffer, size_t count);
-    bool WriteAll(const void* buffer, size_t count) { return Write(buffer, count) == count; }
-    // Reads or writes `count` bytes at `offset` in one call, leaving the file position alone. True only when
-    // every byte was read or written (a short one sets errno to EIO, or ENODATA for a read past the end).
-    bool ReadAt(uint64_t offset, void* buffer, size_t count);
-    bool WriteAt(uint64_t offset, const void* buffer, size_t count);
-    bool Seek(uint64_t offset);
-    bool Truncate(uint64_t length);
-    bool Sync();
+    // Reads up to `count` bytes; 0 at the end. Retries interrupted reads.
+    Result<size_t> Read(void* buffer, size_t count);
+    // Writes until all is written or an error stops it (one that makes no progress: ENOSPC); *written (when
+    // given) is how much was.
+    Status WriteAll(const void* buffer, size_t count, size_t* written = nullptr);
+    // Reads or writes `count` bytes at `offset` in one call, leaving the file position alone. Ok only when
+    // every byte was read or written (a short one fails with EIO, or ENODATA for a read past the end).
+    Status ReadAt(uint64_t offset, void* buffer, size_t count);
+    Status WriteAt(uint64_t offset, const void* buffer, size_t count);
+    Status Seek(uint64_t offset);
+    Status Truncate(uint64_t length);
+    Status Sync();
     // Takes an exclusive lock on the whole file without waiting: an open-file-description lock, which works
     // on network file systems too and is held until this descriptor closes. Needs a descriptor open for
     // writing. Fails with EAGAIN when another open file holds a lock on it. Where the file system keeps no
@@ -90,10 +91,10 @@ class File {
     // Whether another open file holds a lock on this one (any descriptor will do, a read-only one too).
     Result<bool> IsLockedElsewhere() const;
     // Drops the file's cached pages, so that later reads come from the disk.
-    bool DropCache();
-    std::optional<FileInfo> Info() const;
+    Status DropCache();
+    Result<FileInfo> Info() const;
     // Closes now and reports whether the close succeeded; the destructor closes silently.
-    bool Close();
+    Status Close();
 
   private:
     int m_fd = -1;
@@ -106,22 +107,21 @@ std::string LinkTarget(const std::string& path);
 // Writes `contents` to `path` by creating a new file beside it, flushing it and renaming it over the old one,
 // so a crash or a full disk leaves either the old file or the new one, never a mixture. A failure leaves the
 // old file as it was.
-bool ReplaceFileContents(const std::string& path, const std::string& contents);
+Status ReplaceFileContents(const std::string& path, const std::string& contents);
 
 // A new file without a name (O_TMPFILE) in the folder of `path`, for a copy that gets its name only once it
 // is whole (NameUnnamed): a run killed before that leaves nothing behind. Where the file system has no
 // unnamed files, a named temporary file (CreateTemporaryBeside), whose name goes to *tempPath; *tempPath is
-// empty for an unnamed one. A closed File on failure, with errno set.
-File CreateCopyBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
+// empty for an unnamed one.
+Result<File> CreateCopyBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
 
 // Gives an unnamed file (CreateCopyBeside) the name `path`, never replacing what is there (EEXIST).
 Status NameUnnamed(const File& file, const std::string& path);
 
 // Creates a new file with a fresh hidden name in the folder of `path` (so a later rename onto `path` stays on
 // one file system); its name goes to *tempPath. The name says which machine, boot and process made it, and
-// the file is locked at once for as long as it is open, so that RemoveStaleTemporaries leaves it alone. A
-// closed File on failure, with errno set.
-File CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
+// the file is locked at once for as long as it is open, so that RemoveStaleTemporaries leaves it alone.
+Result<File> CreateTemporaryBeside(const std::string& path, std::string* tempPath, mode_t mode = 0600);
 
 // Temporary files are named .tovaro-MACHINE-BOOT-PID-RANDOM.part (the machine id and the boot id as 32 hex
 // digits), so that one left by a killed run is recognised as such and nothing else ever is.
@@ -139,12 +139,12 @@ bool LocksWereUnavailable();
 
 // Flushes the file or folder at `path` to the disk (fsync works through any descriptor, so it is opened for
 // reading only).
-bool SyncPath(const std::string& path);
+Status SyncPath(const std::string& path);
 
-// Reads from the file's position to its end; no value when a read fails.
-std::optional<std::string> ReadToEnd(File& file);
+// Reads from the file's position to its end.
+Result<std::string> ReadToEnd(File& file);
 
-// Reads a whole (small) file; no value when it can't be read (errno tells why: ENOENT when there is none).
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// Reads a whole (small) file (ENOENT when there is none).
+Result<std::string> ReadWholeFile(const std::string& path);
 
 }  // namespace platform

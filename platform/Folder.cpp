@@ -12,24 +12,24 @@
 
 namespace platform {
 
-std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
+Result<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
     std::vector<FolderEntry> entries;
     const int fd = Sys().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
     std::unique_ptr<DIR, int (*)(DIR*)> dir(fd >= 0 ? ::fdopendir(fd) : nullptr, ::closedir);
     if (!dir) {
+        const Failure failure = Failure::Now(fd >= 0 ? "fdopendir" : "open", folder);
         if (fd >= 0) {
-            const int error = errno;
             Sys().close(fd);
-            errno = error;
         }
-        return std::nullopt;
+        return failure;
     }
     for (;;) {
         errno = 0;
         const dirent* d = ::readdir(dir.get());
         if (d == nullptr) {
             if (errno != 0) {
-                return std::nullopt;  // a listing cut short would pass over files in silence
+                return Failure::Now("readdir",
+                                    folder);  // a listing cut short would pass over files in silence
             }
             break;
         }
@@ -39,7 +39,7 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
         if (d->d_type == DT_UNKNOWN) {
             const auto info = InfoOfPath(JoinPath(folder, entry.name), /*followLinks=*/false);
             entry.isDirectory = info && info->IsDirectory();
-            entry.error = info ? 0 : errno;
+            entry.examined = info ? Status() : info.Error();
         } else {
             entry.isDirectory = d->d_type == DT_DIR;
         }

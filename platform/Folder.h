@@ -1,9 +1,10 @@
 // Listing a folder for a transfer pass.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Outcome.h"
 
 namespace platform {
 
@@ -11,13 +12,13 @@ struct FolderEntry {
     std::string name;          // as the file system keeps it, no folder part
     bool isDots = false;       // "." or ".."
     bool isDirectory = false;  // a folder itself; a link to a folder is not one
-    int error = 0;  // why its kind could not be found out (isDirectory is then unknown); 0 if it was
+    Status examined;           // whether its kind could be found out (isDirectory is unknown when not)
 };
 
 // Every entry of the folder in directory order, hidden ones and "." and ".." included. The whole listing is
 // taken before the caller handles the first entry, so a file that a pass renames inside this folder is never
-// met a second time under its new name. No value when the folder can't be read (errno tells why). The
-// folder is opened through Sys(), so a test can make it unreadable.
-std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder);
+// met a second time under its new name. The folder is opened through Sys(), so a test can make it
+// unreadable.
+Result<std::vector<FolderEntry>> ListFolder(const std::string& folder);
 
 }  // namespace platform

@@ -108,8 +108,8 @@ StartedMove StartAcrossFileSystems(const std::string& from, const std::string& t
             return {MoveResult::Failed(copied.Error()), std::nullopt};
         }
         // The new link reaches the disk before the old one goes.
-        if (const std::string folder = FolderOf(to); !SyncPath(folder)) {
-            const Failure failure = Failure::Now("fsync", folder);
+        if (const Status synced = SyncPath(FolderOf(to)); !synced) {
+            const Failure& failure = synced.Error();
             return {{MoveOutcome::CopyOnly, failure,
                      "the destination folder could not be flushed to the disk (" + failure.Describe() + ")"},
                     std::nullopt};
@@ -187,7 +187,7 @@ std::vector<MoveResult> CrossCopyBatch::Complete() {
     for (size_t i = 0; i < m_copies.size(); ++i) {
         const std::string folder = FolderOf(m_copies[i].Destination());
         if (placed[i] && !folderErrors.count(folder)) {
-            folderErrors.emplace(folder, Status::Check(SyncPath(folder), "fsync", folder));
+            folderErrors.emplace(folder, SyncPath(folder));
         }
     }
     for (size_t i = 0; i < m_copies.size(); ++i) {
@@ -207,36 +207,33 @@ MoveResult MoveResult::Failed(Failure cause, std::string reason) {
 
 std::optional<CrossCopy> CrossCopy::Start(const std::string& from, const std::string& to,
                                           const std::atomic<bool>* cancel, MoveResult* failure) {
-    File source = File::OpenRegularForReading(from);
-    const auto info = source.IsOpen() ? source.Info() : std::nullopt;
+    Result<File> source = File::OpenRegularForReading(from);
+    const Result<FileInfo> info = source ? source->Info() : source.Error();
     if (!info) {
-        *failure = FailedNow("open");
+        *failure = MoveResult::Failed(info.Error().WithPath({}));
         return std::nullopt;
     }
     std::string tempPath;
-    File temp = CreateCopyBeside(to, &tempPath, 0600);
-    if (!temp.IsOpen()) {
-        *failure = FailedNow("open", FolderOf(to));
+    Result<File> temp = CreateCopyBeside(to, &tempPath, 0600);
+    if (!temp) {
+        *failure = MoveResult::Failed(temp.Error().WithPath(FolderOf(to)));
         return std::nullopt;
     }
     // From here on the copy removes its temporary file (if it has a name) itself whenever it goes.
-    CrossCopy copy(from, to, tempPath, std::move(temp), *info);
+    CrossCopy copy(from, to, tempPath, std::move(*temp), *info);
     std::vector<char> buffer(1 << 20);
     for (;;) {
         if (cancel != nullptr && cancel->load()) {
             *failure = MoveResult::Failed(Failure{ECANCELED, "read"});
             return std::nullopt;
         }
-        const ssize_t n = source.Read(buffer.data(), buffer.size());
-        if (n < 0) {
-            *failure = FailedNow("read");
+        const Result<size_t> n = source->Read(buffer.data(), buffer.size());
+        const Status written = n ? copy.m_file.WriteAll(buffer.data(), *n) : n.Error();
+        if (!written) {
+            *failure = MoveResult::Failed(n ? written.Error().WithPath(to) : n.Error());
             return std::nullopt;
         }
-        if (n > 0 && !copy.m_file.WriteAll(buffer.data(), static_cast<size_t>(n))) {
-            *failure = FailedNow("write", to);
-            return std::nullopt;
-        }
-        if (n == 0) {
+        if (*n == 0) {
             break;
         }
     }
@@ -302,12 +299,12 @@ void CrossCopy::Discard() {
             RemoveQuietly(m_to);
         }
     }
-    m_file.Close();
+    (void)m_file.Close();
 }
 
 bool CrossCopy::Flush(MoveResult* failure, bool fileSystemFlushed) {
-    if (!fileSystemFlushed && !m_file.Sync()) {
-        *failure = FailedNow("fsync", m_to);
+    if (const Status synced = fileSystemFlushed ? Status() : m_file.Sync(); !synced) {
+        *failure = MoveResult::Failed(synced.Error().WithPath(m_to));
         Discard();
         return false;
     }
@@ -332,7 +329,7 @@ MoveResult CrossCopy::Finish(const Status& folderFlushed) {
                   "the destination folder could not be flushed to the disk (" +
                       folderFlushed.Error().Describe() + ")"};
         m_done = true;
-        m_file.Close();
+        (void)m_file.Close();
         return result;
     }
     const Result<Removal> removed = RemoveIfUnchanged(m_from, m_source);
@@ -351,7 +348,7 @@ MoveResult CrossCopy::Finish(const Status& folderFlushed) {
     }
     // Removed, or Gone: another program removed the original meanwhile; the copy is all there is, and stays.
     m_done = true;
-    m_file.Close();
+    (void)m_file.Close();
     return result;
 }
 

@@ -1,5 +1,11 @@
 // One way to say how a call below the front ends went: it worked (with its value), or what failed -- the
 // system's error, the call that gave it and the path it was about -- so that a message can name all three.
+//
+// Errors travel three ways below the front ends, and no others (no errno read after one of our calls, no
+// bool or optional with errno beside it, no empty string meaning success):
+//   1. this Failure, inside Status, Result<T> or platform::MoveResult: everywhere;
+//   2. zip::ZipStatus with its zip::SystemError (the call and errno) beside it, at the ZIP writer's boundary;
+//   3. zip::ReadResult, from the ZIP reader.
 #pragma once
 
 #include <cerrno>
@@ -22,6 +28,8 @@ struct Failure {
     static Failure Now(const char* call, std::string path = {}) {
         return Failure{errno, call, std::move(path)};
     }
+    // The same failure about another path (none: the caller's own line names it).
+    Failure WithPath(std::string other) const { return Failure{error, call, std::move(other)}; }
     // Plain words for a person: the error, then the call and the path when there is a path
     // ("Input/output error (fsync /media/disk/IMG.jpg)").
     std::string Describe() const;
@@ -39,10 +47,12 @@ class [[nodiscard]] Result {
 
     bool Ok() const { return m_value.has_value(); }
     explicit operator bool() const { return Ok(); }
-    T& operator*() { return *m_value; }
-    const T& operator*() const { return *m_value; }
+    T& operator*() & { return *m_value; }
+    const T& operator*() const& { return *m_value; }
+    T&& operator*() && { return std::move(*m_value); }
     T* operator->() { return &*m_value; }
     const T* operator->() const { return &*m_value; }
+    T value_or(T other) const& { return m_value ? *m_value : std::move(other); }
     // What failed; a Failure with error 0 when it worked.
     const Failure& Error() const { return m_failure; }
 
@@ -59,6 +69,10 @@ class [[nodiscard]] Status {
     // errno as it stands now when `ok` is false.
     static Status Check(bool ok, const char* call, std::string path = {}) {
         return ok ? Status() : Status(Failure::Now(call, std::move(path)));
+    }
+    // `error` when `ok` is false: for a call that did only part of its work.
+    static Status Check(bool ok, int error, const char* call, std::string path = {}) {
+        return ok ? Status() : Status(Failure{error, call, std::move(path)});
     }
 
     bool Ok() const { return !m_failed; }

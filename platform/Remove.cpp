@@ -61,7 +61,7 @@ Result<Removal> UnlinkIfStillThere(const std::string& path, const File& file) {
     const auto held = file.Info();
     const auto there = InfoOfPath(path, /*followLinks=*/false);
     if (!held || !there || !held->IsSameFile(*there)) {
-        return there || errno != ENOENT ? Removal::Changed : Removal::Gone;
+        return there || there.Error().error != ENOENT ? Removal::Changed : Removal::Gone;
     }
     if (Sys().unlink(path.c_str()) != 0) {
         return errno == ENOENT ? Result<Removal>(Removal::Gone) : Failure::Now("unlink");

@@ -2,6 +2,7 @@
 
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdio>
 
 namespace platform {
@@ -10,8 +11,11 @@ namespace {
 int RealOpen(const char* path, int flags, mode_t mode) {
     return ::open(path, flags | O_CLOEXEC, mode);
 }
+// As every other call here: -1 with errno set on failure (posix_fadvise returns its error instead).
 int RealFadvise(int fd, off_t offset, off_t length, int advice) {
-    return ::posix_fadvise(fd, offset, length, advice);
+    const int error = ::posix_fadvise(fd, offset, length, advice);
+    errno = error != 0 ? error : errno;
+    return error != 0 ? -1 : 0;
 }
 int RealFcntl(int fd, int command, long argument) {
     return ::fcntl(fd, command, argument);

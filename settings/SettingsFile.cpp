@@ -189,14 +189,11 @@ bool IsStorableValue(std::string_view value) {
     return !HasLineBreakOrNul(value) && Trim(value) == value;
 }
 
-// The file's current text: "" when there is none yet; no value when it exists but can't be read, so that a
+// The file's current text: "" when there is none yet; a failure when it exists but can't be read, so that a
 // write never replaces a file it could not read.
-std::optional<std::string> CurrentText(const std::string& path) {
-    std::optional<std::string> text = platform::ReadWholeFile(path);
-    if (!text && errno == ENOENT) {
-        text.emplace();
-    }
-    return text;
+platform::Result<std::string> CurrentText(const std::string& path) {
+    platform::Result<std::string> text = platform::ReadWholeFile(path);
+    return !text && text.Error().error == ENOENT ? std::string() : std::move(text);
 }
 
 // The unit a disk writes whole. Disks with larger sectors write 512-byte runs within them whole as well.
@@ -236,13 +233,19 @@ std::optional<InPlace> InPlaceChange(const std::string& old, const std::string& 
     return InPlace{0, std::move(whole)};
 }
 
-// Changes the value in the file itself and waits for it to reach the disk, when the file still holds `old`.
-bool WriteInPlace(const std::string& path, const std::string& old, const std::string& key,
-                  const std::string& value) {
+// Changes the value in the file itself and waits for it to reach the disk, when the file still holds `old`
+// (else `refused`).
+platform::Status WriteInPlace(const std::string& path, const std::string& old, const std::string& key,
+                              const std::string& value, const platform::Status& refused) {
     const std::optional<InPlace> change = InPlaceChange(old, key, value);
-    platform::File file = platform::File::OpenForReadWrite(platform::LinkTarget(path));
-    return change && file.IsOpen() && platform::ReadToEnd(file) == old &&
-           file.WriteAt(change->offset, change->bytes.data(), change->bytes.size()) && file.Sync();
+    platform::Result<platform::File> file = platform::File::OpenForReadWrite(platform::LinkTarget(path));
+    const platform::Result<std::string> now = change && file ? platform::ReadToEnd(*file) : file.Error();
+    if (!change || !now || *now != old) {
+        return change && !now ? now.Error() : refused.Error();
+    }
+    const platform::Status written =
+        file->WriteAt(change->offset, change->bytes.data(), change->bytes.size());
+    return written ? file->Sync() : written;
 }
 
 // The settings file beside a program at `executablePath`.
@@ -296,14 +299,14 @@ SettingsFile::Location LocationOfThisProgram() {
     const std::string folder = platform::FolderOf(beside);
     const SettingsFile::UserFolders user{Environment("XDG_CONFIG_HOME"), Environment("HOME")};
     SettingsFile::ProgramFolder facts;
-    const std::optional<platform::FileInfo> info = platform::InfoOfPath(folder);
+    const auto info = platform::InfoOfPath(folder);
     facts.rootOwned = !info || info->owner == 0;
     facts.writable = ::access(folder.c_str(), W_OK | X_OK) == 0;
-    const std::optional<platform::FileInfo> settings = platform::InfoOfPath(beside);
-    facts.settingsExist = settings.has_value();
+    const auto settings = platform::InfoOfPath(beside);
+    facts.settingsExist = settings.Ok();
     facts.settingsMine = settings && (settings->owner == ::geteuid() || ::access(beside.c_str(), W_OK) == 0);
     const std::string mine = UserSettingsPath(user);
-    facts.userFileExists = !mine.empty() && platform::InfoOfPath(mine).has_value();
+    facts.userFileExists = !mine.empty() && platform::InfoOfPath(mine).Ok();
     return SettingsFile::LocationFor(executable, facts, user);
 }
 
@@ -312,17 +315,17 @@ std::string g_copyNotice;
 
 // Makes the missing folders on the way to the file (the user's configuration folder, on the first write),
 // for the user alone, as is usual for configuration.
-bool MakeFoldersFor(const std::string& path) {
+platform::Status MakeFoldersFor(const std::string& path) {
     const std::string folder = platform::FolderOf(path);
     if (platform::InfoOfPath(folder)) {
-        return true;
+        return {};
     }
     for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         if (::mkdir(folder.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
+            return platform::Failure::Now("mkdir", folder.substr(0, slash));
         }
         if (slash == kNone) {
-            return true;
+            return {};
         }
     }
 }
@@ -347,11 +350,9 @@ std::string SettingsFile::Path() const {
 
 std::string SettingsFile::Read(const std::string& key) const {
     const Location where = Where();
-    std::optional<std::string> text;
-    if (!where.path.empty()) {
-        text = platform::ReadWholeFile(where.path);
-    }
-    if (!text && !where.copyOf.empty() && (where.path.empty() || errno == ENOENT)) {
+    platform::Result<std::string> text =
+        where.path.empty() ? platform::Failure{ENOENT, "open"} : platform::ReadWholeFile(where.path);
+    if (!text && !where.copyOf.empty() && text.Error().error == ENOENT) {
         text = platform::ReadWholeFile(where.copyOf);
     }
     if (!text) {
@@ -397,76 +398,83 @@ std::string SettingsFile::TakeCopyNotice() {
     return std::exchange(g_copyNotice, {});
 }
 
-bool SettingsFile::MakeFolder() const {
+platform::Status SettingsFile::MakeFolder() const {
     const std::string path = Path();
-    return !path.empty() && (m_makeFolders ? MakeFoldersFor(path)
-                                           : platform::InfoOfPath(platform::FolderOf(path)).has_value());
+    if (path.empty()) {
+        return platform::Failure{ENOENT, "open"};
+    }
+    if (m_makeFolders) {
+        return MakeFoldersFor(path);
+    }
+    const auto folder = platform::InfoOfPath(platform::FolderOf(path));
+    return folder ? platform::Status() : folder.Error();
 }
 
-bool SettingsFile::Write(const std::string& key, const std::string& value) const {
+platform::Status SettingsFile::Write(const std::string& key, const std::string& value) const {
     return WriteAll({{key, value}});
 }
 
-bool SettingsFile::WriteAll(const Values& values) const {
+platform::Status SettingsFile::WriteAll(const Values& values) const {
     const Location where = Where();
     const std::string& path = where.path;
-    if (path.empty() || (m_makeFolders && !MakeFoldersFor(path))) {
-        return false;
+    const platform::Status made = path.empty()    ? platform::Failure{ENOENT, "open"}
+                                  : m_makeFolders ? MakeFoldersFor(path)
+                                                  : platform::Status();
+    if (!made) {
+        return made;
     }
     for (const auto& [key, value] : values) {
         if (!IsStorableKey(key) || !IsStorableValue(value)) {
-            return false;
+            return platform::Failure{EINVAL, "write"};
         }
     }
     // A settings file that its owner made read-only is left as it is, even where the process could replace
     // it.
     const auto info = platform::InfoOfPath(platform::LinkTarget(path));
     if (info && info->IsWriteProtected()) {
-        errno = EACCES;
-        return false;
+        return platform::Failure{EACCES, "open"};
     }
     // The user's own file starts as a copy of the one beside the program, which stays as it is.
     const bool copying = !info && !where.copyOf.empty();
-    const std::optional<std::string> old = CurrentText(copying ? where.copyOf : path);
+    const platform::Result<std::string> old = CurrentText(copying ? where.copyOf : path);
     if (!old) {
-        return false;
+        return old.Error();
     }
     std::string updated = *old;
     for (const auto& [key, value] : values) {
         updated = WithValue(updated, key, value);
     }
     if (!copying && updated == *old) {
-        return true;
+        return {};
     }
-    if (platform::ReplaceFileContents(path, updated)) {
-        if (copying) {
-            const std::lock_guard lock(g_noticeLock);
-            g_copyNotice = "Your settings are now kept in " + path + ", which starts as a copy of " +
-                           where.copyOf + " (you may not change that one).";
-        }
-        return true;
+    const platform::Status replaced = platform::ReplaceFileContents(path, updated);
+    if (replaced && copying) {
+        const std::lock_guard lock(g_noticeLock);
+        g_copyNotice = "Your settings are now kept in " + path + ", which starts as a copy of " +
+                       where.copyOf + " (you may not change that one).";
     }
     // A folder that takes no new file (a settings file carried along in a folder the user may not write):
     // the file itself may still take a change of one value.
-    return !copying && values.size() == 1 && (errno == EACCES || errno == EPERM) &&
-           WriteInPlace(path, *old, values.front().first, values.front().second);
+    const int error = replaced.Error().error;
+    return replaced || copying || values.size() != 1 || (error != EACCES && error != EPERM)
+               ? replaced
+               : WriteInPlace(path, *old, values.front().first, values.front().second, replaced);
 }
 
 bool SettingsFile::CanStore(const std::string& key, size_t length) const {
     const std::string path = platform::LinkTarget(Path());
-    if (path.empty() || !platform::File::OpenForReadWrite(path).IsOpen()) {
+    if (path.empty() || !platform::File::OpenForReadWrite(path)) {
         return true;  // not a file that only takes changes in place; a failed write is told as usual
     }
     std::string probe;
-    if (platform::File made = platform::CreateTemporaryBeside(path, &probe); made.IsOpen()) {
-        made.Close();
+    const platform::Result<platform::File> made = platform::CreateTemporaryBeside(path, &probe);
+    if (made) {
         platform::Sys().unlink(probe.c_str());
+    }
+    if (made || (made.Error().error != EACCES && made.Error().error != EPERM)) {
         return true;
     }
-    if (errno != EACCES && errno != EPERM) {
-        return true;
-    }
-    const std::optional<std::string> old = CurrentText(path);
+    const platform::Result<std::string> old = CurrentText(path);
     return old && InPlaceChange(*old, key, std::string(length, '0'));
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Outcome.h"
+
 class SettingsFile {
   public:
     // What the settings-path rule needs to know about the program's folder and the user's own file.
@@ -51,23 +53,23 @@ class SettingsFile {
 
     // Stores `value` whole under `key`, creating the file and the section when missing, replacing the key's
     // one line, and leaving every other line of the file as it was. The file is replaced atomically; a
-    // failed write leaves the old file untouched and returns false. A value that could not be read back as
-    // given (a line break or NUL in it, blanks at either end) is refused and returns false, as is a file
-    // that exists but can't be read or has no write permission bit set.
+    // failed write leaves the old file untouched and says what failed. A value that could not be read back
+    // as given (a line break or NUL in it, blanks at either end) is refused (EINVAL), as is a file that
+    // exists but can't be read or has no write permission bit set (EACCES); no settings file: ENOENT.
     // The new file is on the disk before it takes the old one's name. Where the folder takes no new file but
     // the file itself may be written, the value is changed in the file and flushed, only where a crash can't
     // tear the file: within the old value's place (and blanks after it) in one 512-byte sector, or when the
     // whole file fits in one sector.
-    bool Write(const std::string& key, const std::string& value) const;
+    platform::Status Write(const std::string& key, const std::string& value) const;
 
     // Whether any value of up to `length` characters could be written under `key` now. False only for a file
     // that may be written in a folder that takes no new file, where such a value would not fit in place.
     bool CanStore(const std::string& key, size_t length) const;
 
     // Stores every pair the way Write stores one, in one replacement of the file: all of them or none.
-    // False, with nothing written, when any pair is refused or the write fails.
+    // A failure, with nothing written, when any pair is refused or the write fails.
     using Values = std::vector<std::pair<std::string, std::string>>;
-    bool WriteAll(const Values& values) const;
+    platform::Status WriteAll(const Values& values) const;
 
     // Why the file could not give `value` back exactly as given under a key, in plain words; "" when it can.
     // Read gives back at most kMaxValueLength characters, so a longer value is refused too.
@@ -85,8 +87,8 @@ class SettingsFile {
     // The path this accessor uses now; empty when there is none.
     std::string Path() const;
 
-    // Makes the folder that Write would make (the user's own file's folder); true when it is there now.
-    bool MakeFolder() const;
+    // Makes the folder that Write would make (the user's own file's folder); Ok when it is there now.
+    platform::Status MakeFolder() const;
 
     // The settings file of a program at `executablePath`: one rule for both programs, so that tovaro and
     // tovaro-cli of one install share one file and one counter. A settings file beside the program is carried

@@ -47,7 +47,7 @@ void ImportedFiles::Gather() {
     std::unordered_map<std::string, uint64_t> logged;
     const std::string below = toDir + "/";
     if (!m_logPath.empty()) {
-        ForEachLogRecord(m_logPath, "done", [&](LogRecord&& r) {
+        (void)ForEachLogRecord(m_logPath, "done", [&](LogRecord&& r) {
             if (r.archive.empty() && r.newPath.starts_with(below)) {
                 logged.insert_or_assign(std::move(r.newPath), r.size);
             }

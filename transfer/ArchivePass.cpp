@@ -69,9 +69,8 @@ std::string KindOf(const platform::FileInfo& info) {
 // Whether another pass is writing the archive at `path` right now: it holds the writer's lock on it. One
 // that can't be asked is taken for being written, so that it is never moved from under its writer.
 bool IsBeingWritten(const std::string& path) {
-    platform::File file = platform::File::OpenRegularForReading(path);
-    const platform::Result<bool> locked =
-        file.IsOpen() ? file.IsLockedElsewhere() : platform::Result<bool>(false);
+    const auto file = platform::File::OpenRegularForReading(path);
+    const platform::Result<bool> locked = file ? file->IsLockedElsewhere() : platform::Result<bool>(false);
     return !locked.Ok() || *locked;
 }
 
@@ -82,7 +81,7 @@ std::string KeptName(const std::string& toDir, int n) {
 // The first ArchivePics-N.zip that names nothing yet.
 std::optional<std::string> FirstFreeName(const std::string& toDir) {
     for (int n = 1; n <= kMostKeptArchives; ++n) {
-        if (!platform::InfoOfPath(KeptName(toDir, n), /*followLinks=*/false) && errno == ENOENT) {
+        if (platform::InfoOfPath(KeptName(toDir, n), /*followLinks=*/false).Error().error == ENOENT) {
             return KeptName(toDir, n);
         }
     }
@@ -136,7 +135,7 @@ StepResult MakeArchive(const std::string& toDir, bool dryRun, zip::Compression c
             std::string keptAs;
             const StepResult kept = KeepEarlierArchive(toDir, main, &keptAs);
             if (!kept.IsOk()) {
-                if (platform::InfoOfPath(main, false) || errno != ENOENT) {
+                if (platform::InfoOfPath(main, false).Error().error != ENOENT) {
                     archive.problem = "the earlier " + std::string(kArchiveName) + " could not be kept (" +
                                       kept.Reason() + "), so no new archive was made";
                     return StepResult::Ok();
@@ -152,9 +151,9 @@ StepResult MakeArchive(const std::string& toDir, bool dryRun, zip::Compression c
             archive.file = archive.writer.ArchiveFile();
             return StepResult::Ok();
         }
-        if (errno != EEXIST) {
+        if (const int error = archive.writer.LastError().error; error != EEXIST) {
             archive.problem =
-                "the archive " + target + " could not be created: " + platform::DescribeError(errno);
+                "the archive " + target + " could not be created: " + platform::DescribeError(error);
             return StepResult::Ok();
         }
     }
@@ -205,15 +204,16 @@ StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath,
     if (pool == nullptr) {
         return StepResult::Failed(archive.problem);
     }
-    platform::File source = platform::File::OpenRegularForReading(newPath);
-    const auto before = source.IsOpen() ? source.Info() : std::nullopt;
+    auto source = platform::File::OpenRegularForReading(newPath);
+    const auto before = source ? source->Info() : source.Error();
     if (!before) {
-        return StepResult::Failed("it could not be opened for reading: " + platform::DescribeError(errno));
+        return StepResult::Failed("it could not be opened for reading: " +
+                                  platform::DescribeError(before.Error().error));
     }
     packed.push_back(Packed{item, newPath, {}, *before});
     // Replaced once the archive is read back; a member written at once (a large one) may replace it sooner.
     reason = "not yet checked";
-    pool->Submit(newPath, std::move(source));
+    pool->Submit(newPath, std::move(*source));
     return StepResult::Ok();
 }
 
@@ -322,17 +322,29 @@ StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::F
         return StepResult::Failed("the archive could not be completed" +
                                   (because.empty() ? std::string(": a write failed") : because));
     }
-    *written = platform::File::OpenForReading(archive.path);
-    const auto info = written->IsOpen() ? written->Info() : std::nullopt;
+    auto opened = platform::File::OpenForReading(archive.path);
+    const auto info = opened ? opened->Info() : opened.Error();
     if (!info || !info->IsSameFile(archive.file)) {
         return StepResult::Failed(
             "the archive was moved or replaced by another program before it was checked");
     }
-    if (!written->Sync() || !platform::SyncPath(toDir)) {
+    *written = std::move(*opened);
+    platform::Status flushed = written->Sync();
+    flushed = flushed ? platform::SyncPath(toDir) : flushed;
+    if (!flushed) {
         return StepResult::Failed("the archive could not be flushed to the disk: " +
-                                  platform::DescribeError(errno));
+                                  platform::DescribeError(flushed.Error().error));
     }
     return StepResult::Ok();
+}
+
+// A source on the heap, for a reader of its own.
+template <typename Source>
+platform::Result<std::unique_ptr<zip::ByteSource>> Made(platform::Result<Source> source) {
+    if (!source) {
+        return source.Error();
+    }
+    return std::unique_ptr<zip::ByteSource>(std::make_unique<Source>(std::move(*source)));
 }
 
 // Sources over the very file written (through its descriptor, whatever its name), reading what the disk
@@ -340,21 +352,17 @@ StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::F
 // dropped. Null when none can be made.
 zip::SourceMaker SourcesOver(platform::File& written, StepResult* problem) {
     const std::string path = "/proc/self/fd/" + std::to_string(written.Descriptor());
-    if (zip::DirectFileByteSource::Open(path)) {
-        return [path]() -> std::unique_ptr<zip::ByteSource> {
-            auto direct = zip::DirectFileByteSource::Open(path);
-            return direct ? std::make_unique<zip::DirectFileByteSource>(std::move(*direct)) : nullptr;
-        };
+    const auto direct = zip::DirectFileByteSource::Open(path);
+    if (direct) {
+        return [path]() { return Made(zip::DirectFileByteSource::Open(path)); };
     }
-    if (errno != EINVAL || !written.DropCache()) {
+    const platform::Status dropped = direct.Error().error == EINVAL ? written.DropCache() : direct.Error();
+    if (!dropped) {
         *problem = StepResult::Failed("the archive could not be read back from the disk: " +
-                                      platform::DescribeError(errno));
+                                      platform::DescribeError(dropped.Error().error));
         return nullptr;
     }
-    return [path]() -> std::unique_ptr<zip::ByteSource> {
-        auto cached = zip::FileByteSource::Open(path);
-        return cached ? std::make_unique<zip::FileByteSource>(std::move(*cached)) : nullptr;
-    };
+    return [path]() { return Made(zip::FileByteSource::Open(path)); };
 }
 
 size_t FindMember(const zip::ZipReader& reader, const zip::ZipEntry& recorded) {
@@ -380,15 +388,16 @@ std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>
                               const std::vector<std::optional<StepResult>>& early, unsigned threads) {
     StepResult problem = StepResult::Ok();
     const zip::SourceMaker makeSource = SourcesOver(written, &problem);
-    std::unique_ptr<zip::ByteSource> source = makeSource ? makeSource() : nullptr;
+    auto source = makeSource ? makeSource() : platform::Failure{};
     std::optional<zip::ZipReader> reader;
     if (problem.IsOk() && source) {
-        reader.emplace(*source);
+        reader.emplace(**source);
         if (const zip::ReadResult opened = reader->Open(); !opened.Ok()) {
             problem = StepResult::Failed("the archive could not be read back: " + opened.reason);
         }
     } else if (problem.IsOk()) {
-        problem = StepResult::Failed("the archive could not be read back: " + platform::DescribeError(errno));
+        problem = StepResult::Failed("the archive could not be read back: " +
+                                     platform::DescribeError(source.Error().error));
     }
     std::vector<StepResult> results(packed.size(), problem);
     if (!problem.IsOk()) {
@@ -522,8 +531,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     const auto pack = [&](const std::string& oldPath, TransferItem& item, bool /*leadsGroup*/) {
         const auto info = platform::InfoOfPath(oldPath, /*followLinks=*/false);
         if (!info || !info->IsRegular()) {
-            item.reason =
-                info ? "it is " + KindOf(*info) + ", so it was left alone" : platform::DescribeError(errno);
+            item.reason = info ? "it is " + KindOf(*info) + ", so it was left alone"
+                               : platform::DescribeError(info.Error().error);
             return false;
         }
         if (archive.writer.IsOpen() && info->IsSameFile(archive.file)) {
@@ -566,7 +575,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
             recorder->Flush();
         }
-        return !recorder || recorder->Problem().empty();
+        return !recorder || recorder->Problem().Ok();
     };
     RunPassLoop({camera, toFolder, option, inputs, settings, options}, PassKind::Archive, pack, report,
                 planBatch);

@@ -311,31 +311,32 @@ CaptureRead ReadCaptureTime(const std::string& path) {
         return Status(CaptureStatus::None);
     }
     // Opened as a regular file, never blocking: a pipe named like a picture is no picture.
-    platform::File file = platform::File::OpenRegularForReading(path);
-    const auto info = file.IsOpen() ? file.Info() : std::nullopt;
+    platform::Result<platform::File> file = platform::File::OpenRegularForReading(path);
+    const auto info = file ? file->Info() : file.Error();
     if (!info) {
         return Status(CaptureStatus::None);
     }
     if (kind == nullptr) {
         const ReadAt fromFile = [&](uint64_t offset, uint8_t* buffer, size_t count) {
-            return file.ReadAt(offset, buffer, count);
+            return file->ReadAt(offset, buffer, count).Ok();
         };
         return (IsQuickTime(extension) ? QuickTimeCreation : AviCreation)(fromFile, info->size);
     }
     static std::vector<uint8_t> head(kHeadSize);  // made once: a card has thousands of pictures
-    const ssize_t got = file.Read(head.data(), head.size());
-    file.Close();
-    if (got <= 0) {
+    const platform::Result<size_t> read = file->Read(head.data(), head.size());
+    const size_t got = read ? *read : 0;
+    file = platform::File();
+    if (got == 0) {
         return Status(CaptureStatus::None);
     }
-    const bool whole = static_cast<size_t>(got) < head.size();
+    const bool whole = got < head.size();
     const bool jpeg = got > 2 && head[0] == 0xFF && head[1] == 0xD8;
     // Reading the head from memory costs a fraction of the system calls of Exiv2's own file reads, which
     // is most of the cost on a card of thousands of pictures.
     if (whole || jpeg) {
-        const CaptureRead read = CaptureTimeOfBytes(head.data(), static_cast<size_t>(got), extension);
-        if (read.status != CaptureStatus::None || whole) {
-            return read;
+        const CaptureRead fromHead = CaptureTimeOfBytes(head.data(), got, extension);
+        if (fromHead.status != CaptureStatus::None || whole) {
+            return fromHead;
         }
     }
     return ReadWith(

@@ -38,14 +38,16 @@ std::string CaptureDateReader::DefaultProgram() {
 }
 
 CaptureRead CaptureDateReader::Read(const std::string& path) {
-    if (!m_startError.empty()) {
+    if (!m_startError) {
         return {CaptureStatus::Unavailable};
     }
     // A helper that died after its last answer is found out by the send: start it afresh, once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!m_helper.IsRunning() && !m_helper.Start(m_program)) {
-            m_startError = (m_program.empty() ? "tovaro-capture-date" : m_program) + " can't be started: " +
-                           platform::DescribeError(m_program.empty() ? ENOENT : errno);
+        if (!m_helper.IsRunning()) {
+            m_startError = m_program.empty() ? platform::Failure{ENOENT, "posix_spawn", "tovaro-capture-date"}
+                                             : m_helper.Start(m_program);
+        }
+        if (!m_startError) {
             return {CaptureStatus::Unavailable};
         }
         if (SendAll(m_helper.Socket(), path + '\0')) {

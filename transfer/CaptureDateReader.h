@@ -19,12 +19,12 @@ class CaptureDateReader {
 
     // The capture date of the file at `path` (see ReadCaptureTime). The helper is started on the first call,
     // killed when it has not answered within the time limit or when the pass is cancelled, and started
-    // afresh for the next file when it died. Unavailable, with the reason in StartError(), when it can't be
-    // started.
+    // afresh for the next file when it died. Unavailable, with the failure in StartError() (its path the
+    // program), when it can't be started.
     CaptureRead Read(const std::string& path);
 
-    // Why the helper could not be started, for the report: empty while it could.
-    const std::string& StartError() const { return m_startError; }
+    // Why the helper could not be started, for the report.
+    const platform::Status& StartError() const { return m_startError; }
 
     static std::string DefaultProgram();
 
@@ -35,7 +35,7 @@ class CaptureDateReader {
     std::string m_program;
     int m_limitSeconds;
     platform::ChildProcess m_helper;
-    std::string m_startError;
+    platform::Status m_startError;
 };
 
 }  // namespace transfer

@@ -22,7 +22,7 @@ std::string Files(size_t count) {
 }  // namespace
 
 DriveUse::DriveUse(const std::string& fromDir, std::string lockFolder) {
-    const std::optional<platform::FileInfo> info = platform::InfoOfPath(fromDir);
+    const auto info = platform::InfoOfPath(fromDir);
     if (!info) {
         return;
     }
@@ -31,9 +31,9 @@ DriveUse::DriveUse(const std::string& fromDir, std::string lockFolder) {
                              std::to_string(major(info->device)) + "-" + std::to_string(minor(info->device)) +
                              ".lock";
     const std::string path = platform::JoinPath(lockFolder, name);
-    m_lock = platform::File(platform::Sys().open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600));
-    if (!m_lock.IsOpen() || !m_lock.TryLockShared()) {
-        m_lock.Close();  // held alone by a transfer that is ejecting this drive
+    auto lock = platform::File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    if (lock && lock->TryLockShared()) {  // else held alone by a transfer that is ejecting this drive
+        m_lock = std::move(*lock);
     }
 }
 

@@ -36,16 +36,16 @@ platform::Result<platform::File> LockCounter(const SettingsFile& settings, std::
     }
     const std::string lock =
         platform::JoinPath(platform::FolderOf(path), "." + platform::NameOf(path) + ".lock");
-    platform::File claim(platform::Sys().open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644));
-    if (!claim.IsOpen()) {
+    auto claim = platform::File::Open(lock, O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
+    if (!claim) {
         claim = platform::File::OpenForReadWrite(path);
     }
-    if (!claim.IsOpen()) {
-        return claim;  // the counter can't be written either: there is nothing to keep apart
+    if (!claim) {
+        return platform::File();  // the counter can't be written either: there is nothing to keep apart
     }
     const auto start = std::chrono::steady_clock::now();
     for (bool told = false;; told = true) {
-        const platform::Status locked = claim.TryLockExclusive();
+        const platform::Status locked = claim->TryLockExclusive();
         if (locked) {
             return claim;
         }
@@ -91,29 +91,32 @@ std::string CounterKeeper::WhyCannotKeep(size_t longest) const {
            "into it safely";
 }
 
-bool CounterKeeper::Keep(const NamingInputs& inputs, int32_t passNumber) {
+platform::Status CounterKeeper::Keep(const NamingInputs& inputs, int32_t passNumber) {
     if (!inputs.IsNumberChecked()) {
-        return true;
+        return {};
     }
     m_kept = FormatDialogInt(passNumber);
-    return WriteInPlace(m_kept) || Replace(m_kept);
+    return WriteInPlace(m_kept) ? platform::Status() : Replace(m_kept);
 }
 
-bool CounterKeeper::Finish(const NamingInputs& /*inputs*/) {
+platform::Status CounterKeeper::Finish(const NamingInputs& /*inputs*/) {
     // Only what was kept matters here, whatever the check state is now.
     if (m_kept.empty()) {
-        return true;
+        return {};
     }
     // The file we hold came from a replacement during this pass (the first write of a pass is one), so its
     // name in the folder must reach the disk as well as its contents.
-    bool safe = m_file.IsOpen() && m_file.Sync() && SyncFolder() && IsStillInPlace() && m_onDisk == m_kept;
-    if (!safe) {
+    platform::Status safe = m_file.IsOpen() ? m_file.Sync() : platform::Failure{EBADF, "fsync"};
+    safe = safe ? SyncFolder() : safe;
+    if (!safe || !IsStillInPlace() || m_onDisk != m_kept) {
         // Our last write did not stick, or the file we hold is no longer the settings file: write the value
         // whole into whatever stands under the name now, and wait for that.
-        safe = m_settings.Write(kCounterKey, m_kept) && platform::SyncPath(m_settings.Path()) && SyncFolder();
+        safe = m_settings.Write(kCounterKey, m_kept);
+        safe = safe ? platform::SyncPath(m_settings.Path()) : safe;
+        safe = safe ? SyncFolder() : safe;
     }
-    m_file.Close();
-    m_claim.Close();
+    (void)m_file.Close();
+    (void)m_claim.Close();
     return safe;
 }
 
@@ -146,25 +149,25 @@ bool CounterKeeper::IsStillInPlace() {
 // replacement waits for its data, so that the name never points at a file whose contents are not yet on the
 // disk (after a power failure that could be an empty file); the rename itself reaches the disk with the
 // folder at the end of the pass.
-bool CounterKeeper::Replace(const std::string& text) {
-    m_file.Close();
-    if (!m_settings.Write(kCounterKey, text)) {
-        return false;
+platform::Status CounterKeeper::Replace(const std::string& text) {
+    (void)m_file.Close();
+    const platform::Status written = m_settings.Write(kCounterKey, text);
+    if (written) {
+        Locate();
     }
-    Locate();
-    return true;
+    return written;
 }
 
 // Opens the settings file and finds the value in it. Left closed when that fails: the next write then
 // replaces the file again.
 void CounterKeeper::Locate() {
     m_path = m_settings.Path();
-    platform::File file = platform::File::OpenForReadWrite(m_path);
-    if (!file.IsOpen()) {
+    auto file = platform::File::OpenForReadWrite(m_path);
+    if (!file) {
         return;
     }
-    const auto info = file.Info();
-    const std::optional<std::string> contents = platform::ReadToEnd(file);
+    const auto info = file->Info();
+    const auto contents = platform::ReadToEnd(*file);
     if (!info || !contents || info->IsWriteProtected()) {
         return;  // a read-only settings file is not written, not even in place
     }
@@ -172,7 +175,7 @@ void CounterKeeper::Locate() {
     if (!span) {
         return;
     }
-    m_file = std::move(file);
+    m_file = std::move(*file);
     m_device = info->device;
     m_inode = info->inode;
     m_size = contents->size();
@@ -180,7 +183,7 @@ void CounterKeeper::Locate() {
     m_onDisk = contents->substr(span->offset, span->length);
 }
 
-bool CounterKeeper::SyncFolder() const {
+platform::Status CounterKeeper::SyncFolder() const {
     return platform::SyncPath(platform::FolderOf(platform::LinkTarget(m_settings.Path())));
 }
 

@@ -61,22 +61,22 @@ class CounterKeeper {
     std::string WhyCannotKeep(size_t longest) const;
 
     // After each taken file: keeps `passNumber` (the next number to use) as "counter" while Number is
-    // checked, and does nothing otherwise. False when a due write failed; the file then still holds a whole
-    // earlier version.
-    bool Keep(const NamingInputs& inputs, int32_t passNumber);
+    // checked, and does nothing otherwise. A failure when a due write failed; the file then still holds a
+    // whole earlier version.
+    platform::Status Keep(const NamingInputs& inputs, int32_t passNumber);
 
     // At the end of the pass: waits until the last kept value is on the disk. When another program has
     // replaced the file since (two copies of the program share it, and the last write wins), writes the
-    // value once more into the file that now stands there. True when nothing was kept; false when the value
-    // could not be made safe. Closes the file.
-    bool Finish(const NamingInputs& inputs);
+    // value once more into the file that now stands there. Ok when nothing was kept; a failure when the
+    // value could not be made safe. Closes the file.
+    platform::Status Finish(const NamingInputs& inputs);
 
   private:
     bool WriteInPlace(const std::string& text);
     bool IsStillInPlace();
-    bool Replace(const std::string& text);
+    platform::Status Replace(const std::string& text);
     void Locate();
-    bool SyncFolder() const;
+    platform::Status SyncFolder() const;
 
     SettingsFile m_settings;
     platform::File m_claim;  // the lock file, locked while the pass holds the counter

@@ -57,7 +57,7 @@ UndoItem Unpack(const LogRecord& r) {
     UndoItem item{r.archive + ": " + member, r.oldPath, false, {}};
     auto source = zip::FileByteSource::Open(r.archive);
     if (!source) {
-        item.reason = "the archive can't be read: " + platform::DescribeError(errno);
+        item.reason = "the archive can't be read: " + platform::DescribeError(source.Error().error);
         return item;
     }
     zip::ZipReader reader(*source);
@@ -77,22 +77,25 @@ UndoItem Unpack(const LogRecord& r) {
         return item;
     }
     std::string temp;
-    platform::File out = platform::CreateCopyBeside(r.oldPath, &temp, 0644);
-    if (!out.IsOpen()) {
-        item.reason = "it could not be written back: " + platform::DescribeError(errno);
+    auto out = platform::CreateCopyBeside(r.oldPath, &temp, 0644);
+    if (!out) {
+        item.reason = "it could not be written back: " + platform::DescribeError(out.Error().error);
         return item;
     }
     const size_t index = static_cast<size_t>(members.rend() - found) - 1;
     const zip::ReadResult read =
         reader.Verify(index, found->crc32, found->uncompressedSize,
-                      [&](const uint8_t* data, size_t size) { return out.WriteAll(data, size); });
+                      [&](const uint8_t* data, size_t size) { return out->WriteAll(data, size); });
     const timespec times[2] = {r.modified, r.modified};
     if (!read.Ok()) {
         item.reason = "its copy in the archive is not whole: " + read.reason;
-    } else if (::futimens(out.Descriptor(), times) != 0 || !out.Sync()) {
-        item.reason = "it could not be written back: " + platform::DescribeError(errno);
+    } else if (const platform::Status flushed = ::futimens(out->Descriptor(), times) != 0
+                                                    ? platform::Failure::Now("futimens")
+                                                    : out->Sync();
+               !flushed) {
+        item.reason = "it could not be written back: " + platform::DescribeError(flushed.Error().error);
     } else if (const platform::Status named =
-                   temp.empty() ? platform::NameUnnamed(out, r.oldPath)
+                   temp.empty() ? platform::NameUnnamed(*out, r.oldPath)
                                 : platform::Status::Check(
                                       platform::Sys().link(temp.c_str(), r.oldPath.c_str()) == 0, "link");
                !named) {
@@ -101,9 +104,9 @@ UndoItem Unpack(const LogRecord& r) {
                           : "it could not be written back: " + named.Error().Describe();
     } else {
         item.back = true;
-        platform::SyncPath(platform::FolderOf(r.oldPath));
+        (void)platform::SyncPath(platform::FolderOf(r.oldPath));
     }
-    out.Close();
+    (void)out->Close();
     if (!temp.empty()) {
         platform::Sys().unlink(temp.c_str());
     }
@@ -195,15 +198,15 @@ size_t UndoReport::Back() const {
 }
 
 bool AnyTransferRuns(const std::string& logFolder) {
-    std::string problem;
-    std::optional<ImportLog> log = ImportLog::Open(logFolder, &problem);
+    auto log = ImportLog::Open(logFolder);
     return log && !log->TryHoldForUndo();  // given up again as the log closes
 }
 
 UndoReport UndoLatestTransfer(const std::string& logFolder) {
     UndoReport report;
-    std::optional<ImportLog> log = ImportLog::Open(logFolder, &report.problem);
+    auto log = ImportLog::Open(logFolder);
     if (!log) {
+        report.problem = LogProblem(log.Error());
         return report;
     }
     if (!log->TryHoldForUndo()) {
@@ -212,8 +215,8 @@ UndoReport UndoLatestTransfer(const std::string& logFolder) {
     }
     const auto records = ReadImportLog(log->Path());
     if (!records) {
-        report.problem =
-            "the import log " + log->Path() + " can't be read: " + platform::DescribeError(errno);
+        report.problem = "the import log " + log->Path() +
+                         " can't be read: " + platform::DescribeError(records.Error().error);
         return report;
     }
     const std::vector<PastTransfer> transfers = PastTransfers(*records);
@@ -244,9 +247,9 @@ UndoReport UndoLatestTransfer(const std::string& logFolder) {
         }
     }
     written.push_back(Marker(*latest, "undone"));
-    if (!log->Append(written, /*flush=*/true)) {
+    if (const platform::Status appended = log->Append(written, /*flush=*/true); !appended) {
         report.problem = "the files were put back, but the import log " + log->Path() +
-                         " could not be written: " + platform::DescribeError(errno);
+                         " could not be written: " + platform::DescribeError(appended.Error().error);
     }
     return report;
 }

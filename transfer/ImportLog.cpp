@@ -130,15 +130,19 @@ std::string NewTransferId() {
     return id;
 }
 
-bool MakeFolders(const std::string& folder) {
+platform::Status MakeFolders(const std::string& folder) {
     if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) {
-        return true;
+        return {};
     }
+    const platform::Failure failed = platform::Failure::Now("mkdir", folder);
     const std::string parent = platform::FolderOf(folder);
-    if (errno != ENOENT || parent == folder || !MakeFolders(parent)) {
-        return false;
+    if (failed.error != ENOENT || parent == folder) {
+        return failed;
     }
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+    const platform::Status made = MakeFolders(parent);
+    return made ? platform::Status::Check(::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST, "mkdir",
+                                          folder)
+                : made.Error().WithPath(folder);
 }
 
 // The event field of a log line, as written (events need no escapes).
@@ -243,51 +247,59 @@ std::string ImportLogFolder() {
     return home != nullptr && home[0] != '\0' ? std::string(home) + "/.local/state/tovaro" : std::string();
 }
 
-std::optional<ImportLog> ImportLog::Open(const std::string& folder, std::string* problem) {
+platform::Result<ImportLog> ImportLog::Open(const std::string& folder) {
     if (folder.empty()) {
-        *problem = "there is no folder for the import log (neither XDG_STATE_HOME nor HOME is set)";
-        return std::nullopt;
+        return platform::Failure{ENOENT, "getenv"};
     }
     const std::string path = platform::JoinPath(folder, kLogName);
-    if (!MakeFolders(folder)) {
-        *problem = "the folder " + folder +
-                   " of the import log could not be made: " + platform::DescribeError(errno);
-        return std::nullopt;
+    if (const platform::Status made = MakeFolders(folder); !made) {
+        return made.Error();
     }
-    platform::File file(platform::Sys().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    if (!file.IsOpen()) {
-        *problem = "the import log " + path + " could not be opened: " + platform::DescribeError(errno);
-        return std::nullopt;
+    auto file = platform::File::Open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (!file) {
+        return file.Error();
     }
-    return ImportLog(path, std::move(file));
+    return ImportLog(path, std::move(*file));
 }
 
-bool ImportLog::Append(const std::vector<LogRecord>& records, bool flush) {
+std::string LogProblem(const platform::Failure& failure) {
+    const std::string why = platform::DescribeError(failure.error);
+    if (failure.path.empty()) {
+        return "there is no folder for the import log (neither XDG_STATE_HOME nor HOME is set)";
+    }
+    if (std::string_view(failure.call) == "mkdir") {
+        return "the folder " + failure.path + " of the import log could not be made: " + why;
+    }
+    return "the import log " + failure.path + " could not be " +
+           (std::string_view(failure.call) == "open" ? "opened: " : "written: ") + why;
+}
+
+platform::Status ImportLog::Append(const std::vector<LogRecord>& records, bool flush) {
     std::string text;
     for (const LogRecord& record : records) {
         text += FormatLogRecord(record);
     }
     // One write: with O_APPEND it lands whole at the end, after whatever another transfer appended.
-    return m_file.WriteAll(text.data(), text.size()) && (!flush || m_file.Sync());
+    platform::Status written = m_file.WriteAll(text.data(), text.size());
+    written = written && flush ? m_file.Sync() : written;
+    return written ? written : written.Error().WithPath(m_path);
 }
 
-bool ImportLog::Flush() {
-    return m_file.Sync();
+platform::Status ImportLog::TryHoldForTransfer() {
+    return platform::Status::Check(platform::Sys().flock(m_file.Descriptor(), LOCK_SH | LOCK_NB) == 0,
+                                   "flock");
 }
 
-bool ImportLog::TryHoldForTransfer() {
-    return platform::Sys().flock(m_file.Descriptor(), LOCK_SH | LOCK_NB) == 0;
+platform::Status ImportLog::TryHoldForUndo() {
+    return platform::Status::Check(platform::Sys().flock(m_file.Descriptor(), LOCK_EX | LOCK_NB) == 0,
+                                   "flock");
 }
 
-bool ImportLog::TryHoldForUndo() {
-    return platform::Sys().flock(m_file.Descriptor(), LOCK_EX | LOCK_NB) == 0;
-}
-
-bool ForEachLogRecord(const std::string& path, std::string_view event,
-                      const std::function<void(LogRecord&&)>& visit) {
-    platform::File file = platform::File::OpenForReading(path);
-    if (!file.IsOpen()) {
-        return errno == ENOENT;
+platform::Status ForEachLogRecord(const std::string& path, std::string_view event,
+                                  const std::function<void(LogRecord&&)>& visit) {
+    auto file = platform::File::OpenForReading(path);
+    if (!file) {
+        return file.Error().error == ENOENT ? platform::Status() : file.Error();
     }
     // Read a piece at a time: a log that has grown over years need not fit in memory at once, and most of
     // its lines are passed over by their event alone.
@@ -299,11 +311,11 @@ bool ForEachLogRecord(const std::string& path, std::string_view event,
         start = 0;
         const size_t had = text.size();
         text.resize(had + kPiece);
-        const ssize_t got = file.Read(text.data() + had, kPiece);
-        if (got < 0) {
-            return false;
+        const platform::Result<size_t> got = file->Read(text.data() + had, kPiece);
+        if (!got) {
+            return got.Error().WithPath(path);
         }
-        text.resize(had + static_cast<size_t>(got));
+        text.resize(had + *got);
         for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
             const std::string_view line = std::string_view(text).substr(start, end - start);
             if (!event.empty() && EventOf(line) != event) {
@@ -313,18 +325,17 @@ bool ForEachLogRecord(const std::string& path, std::string_view event,
                 visit(std::move(*record));
             }
         }
-        if (got == 0) {
-            return true;  // what is left is the torn end of a log written during a power cut
+        if (*got == 0) {
+            return {};  // what is left is the torn end of a log written during a power cut
         }
     }
 }
 
-std::optional<std::vector<LogRecord>> ReadImportLog(const std::string& path) {
+platform::Result<std::vector<LogRecord>> ReadImportLog(const std::string& path) {
     std::vector<LogRecord> records;
-    if (!ForEachLogRecord(path, {}, [&](LogRecord&& r) { records.push_back(std::move(r)); })) {
-        return std::nullopt;
-    }
-    return records;
+    const platform::Status read =
+        ForEachLogRecord(path, {}, [&](LogRecord&& r) { records.push_back(std::move(r)); });
+    return read ? platform::Result<std::vector<LogRecord>>(std::move(records)) : read.Error();
 }
 
 TransferRecorder::TransferRecorder(ImportLog& log, bool archive)
@@ -345,22 +356,20 @@ std::string TransferRecorder::Absolute(const std::string& path) const {
 }
 
 void TransferRecorder::Write(std::vector<LogRecord> records, bool flush) {
-    if (!m_log.Append(records, flush) && m_problem.empty()) {
-        m_problem =
-            "the import log " + m_log.Path() + " could not be written: " + platform::DescribeError(errno);
-    }
+    const platform::Status appended = m_log.Append(records, flush);
+    m_problem = m_problem ? appended : m_problem;
 }
 
-bool TransferRecorder::Start(const std::string& fromDir, const std::string& toDir) {
-    if (!m_log.TryHoldForTransfer()) {
-        m_problem = "the last transfer is being undone: try again once that is finished";
-        return false;
+platform::Status TransferRecorder::Start(const std::string& fromDir, const std::string& toDir) {
+    m_problem = m_log.TryHoldForTransfer();
+    if (!m_problem) {
+        return m_problem;
     }
     LogRecord start = Record("start");
     start.oldPath = Absolute(fromDir);
     start.newPath = Absolute(toDir);
     Write({start}, true);
-    return m_problem.empty();
+    return m_problem;
 }
 
 void TransferRecorder::Plan(const std::string& oldPath, const std::string& newPath) {
@@ -412,8 +421,10 @@ bool StartRecording(const PassOptions& options, bool archive, const std::string&
         return true;
     }
     recorder.emplace(*options.log, archive);
-    if (!recorder->Start(fromDir, toDir)) {
-        report.problem = recorder->Problem();
+    if (const platform::Status started = recorder->Start(fromDir, toDir); !started) {
+        report.problem = std::string_view(started.Error().call) == "flock"
+                             ? "the last transfer is being undone: try again once that is finished"
+                             : LogProblem(started.Error());
         return false;
     }
     return true;
@@ -422,7 +433,7 @@ bool StartRecording(const PassOptions& options, bool archive, const std::string&
 void EndRecording(std::optional<TransferRecorder>& recorder, TransferReport& report) {
     if (recorder) {
         recorder->End();
-        report.logError = recorder->Problem();
+        report.logError = recorder->Problem() ? std::string() : LogProblem(recorder->Problem().Error());
     }
 }
 

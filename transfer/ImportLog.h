@@ -57,19 +57,18 @@ std::string ImportLogFolder();
 // records of two transfers at once never mix within a line.
 class ImportLog {
   public:
-    // Opens the log in `folder` (made with mode 0700 where missing; the file with 0600). No value when it
-    // can't be, with the reason in *problem.
-    static std::optional<ImportLog> Open(const std::string& folder, std::string* problem);
+    // Opens the log in `folder` (made with mode 0700 where missing; the file with 0600). LogProblem words a
+    // failure.
+    static platform::Result<ImportLog> Open(const std::string& folder);
 
     const std::string& Path() const { return m_path; }
     // Appends the records and, when `flush` is set, waits until they are on the disk.
-    bool Append(const std::vector<LogRecord>& records, bool flush);
-    bool Flush();
+    platform::Status Append(const std::vector<LogRecord>& records, bool flush);
 
     // A transfer holds the log shared while it runs, undo holds it alone: undo never runs beside a transfer.
-    // Each is given up when the log is closed. False when another holds it the other way.
-    bool TryHoldForTransfer();
-    bool TryHoldForUndo();
+    // Each is given up when the log is closed. EWOULDBLOCK when another holds it the other way.
+    platform::Status TryHoldForTransfer();
+    platform::Status TryHoldForUndo();
 
   private:
     ImportLog(std::string path, platform::File file) : m_path(std::move(path)), m_file(std::move(file)) {}
@@ -78,12 +77,14 @@ class ImportLog {
     platform::File m_file;
 };
 
-// Every whole record of the log at `path`, in the order written. No value when the log can't be read; an
-// absent log has no records.
-std::optional<std::vector<LogRecord>> ReadImportLog(const std::string& path);
-// The same one record at a time, only those of `event` when it is given: false when the log can't be read.
-bool ForEachLogRecord(const std::string& path, std::string_view event,
-                      const std::function<void(LogRecord&&)>& visit);
+// Why the import log could not be opened (ImportLog::Open) or written, in plain words.
+std::string LogProblem(const platform::Failure& failure);
+
+// Every whole record of the log at `path`, in the order written. An absent log has no records.
+platform::Result<std::vector<LogRecord>> ReadImportLog(const std::string& path);
+// The same one record at a time, only those of `event` when it is given.
+platform::Status ForEachLogRecord(const std::string& path, std::string_view event,
+                                  const std::function<void(LogRecord&&)>& visit);
 
 // Writes the records of one transfer as it runs: the start, the plan of each batch of files before the batch
 // acts, the outcome of each file, the end. The first write happens at Start, which says whether the log can
@@ -92,8 +93,8 @@ class TransferRecorder {
   public:
     TransferRecorder(ImportLog& log, bool archive);
 
-    // The transfer's start record, flushed. False when it can't be written (Problem tells why).
-    bool Start(const std::string& fromDir, const std::string& toDir);
+    // The transfer's start record, flushed.
+    platform::Status Start(const std::string& fromDir, const std::string& toDir);
     void SetArchive(const std::string& archivePath) { m_archive = archivePath; }
     // A file about to be acted on: `oldPath` its path now, `newPath` where it goes (for the archive: its
     // renamed path, which is its member name). Kept with the others until Flush, which must come before any
@@ -110,7 +111,8 @@ class TransferRecorder {
     void End();
 
     const std::string& Id() const { return m_id; }
-    const std::string& Problem() const { return m_problem; }
+    // The first failure to write the log, if any.
+    const platform::Status& Problem() const { return m_problem; }
 
   private:
     LogRecord Record(const char* event) const;
@@ -124,7 +126,7 @@ class TransferRecorder {
     std::string m_here;                          // the current folder, for paths given relative to it
     std::map<std::string, LogRecord> m_planned;  // by old path, until its outcome comes
     std::vector<LogRecord> m_waiting;            // records not yet appended
-    std::string m_problem;
+    platform::Status m_problem;
 };
 
 // For a real pass given a log (options.log): starts `recorder`. False, with report.problem saying why, when

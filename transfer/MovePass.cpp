@@ -61,20 +61,22 @@ StepResult MakeDatedFolder(const std::string& toDir, const std::string& relative
             continue;
         }
         if (known == seen.end() && ::mkdir(folder.c_str(), 0777) != 0) {
-            if (errno != EEXIST) {
-                return StepResult::Failed(errno == ENOENT && !platform::InfoOfPath(toDir)
+            if (const int error = errno; error != EEXIST) {
+                return StepResult::Failed(error == ENOENT && !platform::InfoOfPath(toDir)
                                               ? "the destination folder does not exist"
                                               : "the folder " + folder +
-                                                    " could not be made: " + platform::DescribeError(errno));
+                                                    " could not be made: " + platform::DescribeError(error));
             }
             seen[folder] = true;  // there before this transfer
             continue;
         }
         // Made by this transfer (and, when this is a second try, not yet safe).
-        seen[folder] = platform::SyncPath(folder) && platform::SyncPath(parent);
-        if (!seen[folder]) {
-            return StepResult::Failed("the folder " + folder +
-                                      " could not be flushed to the disk: " + platform::DescribeError(errno));
+        platform::Status synced = platform::SyncPath(folder);
+        synced = synced ? platform::SyncPath(parent) : synced;
+        seen[folder] = synced.Ok();
+        if (!synced) {
+            return StepResult::Failed("the folder " + folder + " could not be flushed to the disk: " +
+                                      platform::DescribeError(synced.Error().error));
         }
     }
     return StepResult::Ok();
@@ -165,7 +167,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
             }
             recorder->Flush();
         }
-        return !recorder || recorder->Problem().empty();
+        return !recorder || recorder->Problem().Ok();
     };
     const size_t batchFiles = BatchFiles();
     const auto afterEachFile = [&] {

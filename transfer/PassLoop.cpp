@@ -1,7 +1,6 @@
 #include "transfer/PassLoop.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <map>
 #include <set>
 #include <vector>
@@ -14,10 +13,12 @@
 namespace transfer {
 namespace {
 
-std::string CounterError(const SettingsFile& settings) {
+std::string CounterError(const SettingsFile& settings, const platform::Status& kept) {
     const std::string path = settings.Path();
-    return path.empty() ? "there is no settings file to keep the running number in"
-                        : "the running number could not be saved in " + path;
+    return kept           ? std::string()
+           : path.empty() ? "there is no settings file to keep the running number in"
+                          : "the running number could not be saved in " + path + ": " +
+                                platform::DescribeError(kept.Error().error);
 }
 
 // Takes out of the plan the files a preview did not list: they appeared since, and stay.
@@ -139,9 +140,8 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
         }
         if (!options.dryRun) {
             // Each write holds the whole number: one that works makes good any that failed before it.
-            report.counterError = counter.Keep(request.inputs, planned.numberAfter)
-                                      ? std::string()
-                                      : CounterError(request.settings);
+            report.counterError =
+                CounterError(request.settings, counter.Keep(request.inputs, planned.numberAfter));
         }
         if (options.onProgress) {
             options.onProgress(report.items.size(), plan.files.size());
@@ -150,8 +150,10 @@ void RunPassLoop(const PassRequest& request, PassKind kind, const FileStep& step
             afterEachFile();
         }
     }
-    if (!options.dryRun && !counter.Finish(request.inputs) && report.counterError.empty()) {
-        report.counterError = CounterError(request.settings);
+    if (const platform::Status finished =
+            options.dryRun ? platform::Status() : counter.Finish(request.inputs);
+        report.counterError.empty()) {
+        report.counterError = CounterError(request.settings, finished);
     }
     report.items.insert(report.items.end(), appeared.begin(), appeared.end());
     if (platform::LocksWereUnavailable()) {

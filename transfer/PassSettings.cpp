@@ -106,11 +106,11 @@ std::string SaveSettings(const SettingsFile& settings, const SettingsFile::Value
                          ": try again when it has ended."
                    : "The settings could not be saved: " + lock.Error().Describe() + ".";
     }
-    if (!settings.WriteAll(values)) {
+    if (const platform::Status saved = settings.WriteAll(values); !saved) {
         const std::string path = settings.Path();
         return path.empty() ? "There is no settings file to save in."
                             : "The settings could not be saved in " + path + ": " +
-                                  platform::DescribeError(errno) + ".";
+                                  platform::DescribeError(saved.Error().error) + ".";
     }
     return {};
 }

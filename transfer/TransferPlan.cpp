@@ -49,7 +49,7 @@ struct Walk {
     // takes a folder.
     bool takesFolders;
     bool recursive;
-    std::optional<platform::FileInfo> destination;  // never walked, should it lie inside the camera folder
+    platform::Result<platform::FileInfo> destination;  // never walked, should it lie inside the camera folder
     std::vector<TakenFile> taken;
     TransferPlan& plan;
 };
@@ -65,7 +65,7 @@ void Unread(Walk& walk, const std::string& what, int error) {
 void WalkInto(const std::string& folder, const std::string& prefix, Walk& walk) {
     const auto info = platform::InfoOfPath(folder, /*followLinks=*/false);
     if (!info) {
-        Unread(walk, "the folder " + folder, errno);
+        Unread(walk, "the folder " + folder, info.Error().error);
         return;
     }
     if (walk.destination && info->IsSameFile(*walk.destination)) {
@@ -73,7 +73,7 @@ void WalkInto(const std::string& folder, const std::string& prefix, Walk& walk) 
     }
     auto listing = platform::ListFolder(folder);
     if (!listing) {
-        Unread(walk, "the folder " + folder, errno);
+        Unread(walk, "the folder " + folder, listing.Error().error);
         return;
     }
     TakeFrom(folder, prefix, std::move(*listing), walk);
@@ -93,8 +93,8 @@ void TakeFrom(const std::string& folder, const std::string& prefix,
         if (entry.isDots) {
             continue;
         }
-        if (entry.error != 0) {  // whether it is a folder to walk is not known
-            Unread(walk, "the entry " + platform::JoinPath(folder, entry.name), entry.error);
+        if (!entry.examined) {  // whether it is a folder to walk is not known
+            Unread(walk, "the entry " + platform::JoinPath(folder, entry.name), entry.examined.Error().error);
             continue;
         }
         if (entry.isDirectory && walk.recursive) {
@@ -164,7 +164,7 @@ void Group(std::vector<TakenFile>& taken, TransferPlan& plan) {
 void TellOfSubfolders(const PassRequest& request, const Walk& outer,
                       const std::vector<platform::FolderEntry>& listing, TransferPlan& plan) {
     TransferPlan scratch;
-    Walk walk{outer.extensions, outer.takesFolders, /*recursive=*/false, std::nullopt, {}, scratch};
+    Walk walk{outer.extensions, outer.takesFolders, /*recursive=*/false, platform::Failure{}, {}, scratch};
     for (const platform::FolderEntry& entry : listing) {
         if (entry.isDirectory && !entry.isDots && entry.name.front() != '.') {
             WalkInto(platform::JoinPath(request.fromDir, entry.name), entry.name + "/", walk);
@@ -219,8 +219,11 @@ std::string UnreadReason(CaptureStatus status) {
 // One sentence on the files named by their own day because their capture date could not be read.
 void TellOfUnreadDates(const DateReading& dates, TransferPlan& plan) {
     constexpr size_t kNamed = 10;
-    if (dates.reader && !dates.reader->StartError().empty()) {
-        AddNotice(plan, "Capture dates could not be read (" + dates.reader->StartError() +
+    if (const platform::Failure& failed =
+            dates.reader ? dates.reader->StartError().Error() : platform::Failure();
+        failed.error != 0) {
+        AddNotice(plan, "Capture dates could not be read (" + failed.path +
+                            " can't be started: " + platform::DescribeError(failed.error) +
                             "), so Date of Photo used each file's own day.");
         return;
     }
@@ -264,7 +267,8 @@ void Foresee(const PassRequest& request, TransferPlan& plan, size_t first, size_
         const std::string source = platform::JoinPath(request.fromDir, item.oldName);
         const std::string target = platform::JoinPath(
             archive ? platform::FolderOf(source) : DestinationFolder(request.toDir, item), item.newName);
-        const auto info = archive ? platform::InfoOfPath(source, /*followLinks=*/false) : std::nullopt;
+        const auto info = archive ? platform::InfoOfPath(source, /*followLinks=*/false)
+                                  : platform::Result<platform::FileInfo>(platform::FileInfo{});
         const std::string unsafe = UnsafeNameReason(item.newName);
         item.outcome = Outcome::Kept;
         if (i != first && !plan.files[first].item.Done()) {
@@ -274,7 +278,7 @@ void Foresee(const PassRequest& request, TransferPlan& plan, size_t first, size_
         } else if (!plan.problem.empty() && !archive) {  // the archive pass still renames in place
             item.reason = "the destination folder does not exist";
         } else if (archive && (!info || !info->IsRegular())) {
-            item.reason = info ? NotRegularReason(*info) : platform::DescribeError(errno);
+            item.reason = info ? NotRegularReason(*info) : platform::DescribeError(info.Error().error);
         } else if (const auto taker = planned.find(target); taker != planned.end()) {
             plan.files[i].clashWith = taker->second;
             item.reason = "another file of this transfer, " + taker->second + ", gets that name first";
@@ -311,8 +315,8 @@ TransferPlan ListTransfer(const PassRequest& request, PassKind kind) {
     const PassOptions& options = request.options;
     auto listing = platform::ListFolder(request.fromDir);
     if (!listing) {
-        plan.problem =
-            "the camera folder " + request.fromDir + " can't be read: " + platform::DescribeError(errno);
+        plan.problem = "the camera folder " + request.fromDir +
+                       " can't be read: " + platform::DescribeError(listing.Error().error);
         return plan;
     }
     const auto destination = platform::InfoOfPath(request.toDir);
@@ -391,25 +395,25 @@ std::string DestinationFolder(const std::string& toDir, const TransferItem& item
 }
 
 bool HoldTheSameBytes(const std::string& a, const std::string& b) {
-    platform::File first = platform::File::OpenRegularForReading(a);
-    platform::File second = platform::File::OpenRegularForReading(b);
-    const auto firstInfo = first.IsOpen() ? first.Info() : std::nullopt;
-    const auto secondInfo = second.IsOpen() ? second.Info() : std::nullopt;
+    auto first = platform::File::OpenRegularForReading(a);
+    auto second = platform::File::OpenRegularForReading(b);
+    const auto firstInfo = first ? first->Info() : first.Error();
+    const auto secondInfo = second ? second->Info() : second.Error();
     if (!firstInfo || !secondInfo || firstInfo->size != secondInfo->size) {
         return false;
     }
     std::vector<char> x(1 << 20), y(1 << 20);
     for (;;) {
-        const ssize_t n = first.Read(x.data(), x.size());
-        if (n <= 0) {
-            return n == 0 && second.Read(y.data(), 1) == 0;
+        const auto n = first->Read(x.data(), x.size());
+        if (!n || *n == 0) {
+            return n && second->Read(y.data(), 1).value_or(1) == 0;
         }
         // The second may hand back less at once; read until as much has come.
-        ssize_t got = 0;
-        for (ssize_t m; got < n && (m = second.Read(y.data() + got, static_cast<size_t>(n - got))) > 0;) {
-            got += m;
+        size_t got = 0;
+        for (platform::Result<size_t> m = 1; got < *n && m && *m > 0; got += m ? *m : 0) {
+            m = second->Read(y.data() + got, *n - got);
         }
-        if (got != n || std::memcmp(x.data(), y.data(), static_cast<size_t>(n)) != 0) {
+        if (got != *n || std::memcmp(x.data(), y.data(), *n) != 0) {
             return false;
         }
     }

@@ -24,8 +24,8 @@ enum class State {
 // was submitted: the member is then streamed by the writer's thread instead.
 constexpr ZipStatus kSourceChanged = ZipStatus::SizeMismatch;
 
-// Up to `count` bytes of `fd` from `offset`, fewer only at its end; -1 on a read error.
-ssize_t ReadAt(int fd, uint8_t* buffer, size_t count, uint64_t offset) {
+// Up to `count` bytes of `fd` from `offset`, fewer only at its end.
+platform::Result<size_t> ReadAt(int fd, uint8_t* buffer, size_t count, uint64_t offset) {
     size_t got = 0;
     while (got < count) {
         const ssize_t n =
@@ -34,11 +34,11 @@ ssize_t ReadAt(int fd, uint8_t* buffer, size_t count, uint64_t offset) {
             continue;
         }
         if (n <= 0) {
-            return n < 0 ? -1 : static_cast<ssize_t>(got);
+            return n < 0 ? platform::Result<size_t>(platform::Failure::Now("pread")) : got;
         }
         got += static_cast<size_t>(n);
     }
-    return static_cast<ssize_t>(got);
+    return got;
 }
 
 // A block's compressed data goes into chunks of the store, no more than its reservation allows.
@@ -114,10 +114,10 @@ void Compress(Deflater& deflater, std::vector<uint8_t>& input, const platform::F
     const uint64_t start = index * kBlockSize;
     std::vector<uint8_t> dictionary(start == 0 ? 0 : kDictionarySize);
     if (!dictionary.empty()) {
-        const ssize_t n = ReadAt(fd, dictionary.data(), dictionary.size(), start - dictionary.size());
-        if (n != static_cast<ssize_t>(dictionary.size())) {
-            error = {"read", n < 0 ? errno : 0};
-            status = n < 0 ? ZipStatus::WriteFailed : kSourceChanged;
+        const auto n = ReadAt(fd, dictionary.data(), dictionary.size(), start - dictionary.size());
+        if (!n || *n != dictionary.size()) {
+            error = {"read", n.Error().error};
+            status = !n ? ZipStatus::WriteFailed : kSourceChanged;
             return;
         }
     }
@@ -131,13 +131,13 @@ void Compress(Deflater& deflater, std::vector<uint8_t>& input, const platform::F
         if (want == 0) {
             break;
         }
-        const ssize_t n = ReadAt(fd, input.data(), want, start + bytesRead);
-        if (n < 0) {
-            error = {"read", errno};
+        const auto n = ReadAt(fd, input.data(), want, start + bytesRead);
+        if (!n) {
+            error = {"read", n.Error().error};
             status = ZipStatus::WriteFailed;  // the member cannot be written in full
             break;
         }
-        const auto got = static_cast<size_t>(n);
+        const size_t got = *n;
         if (got > 0) {
             const std::span<const uint8_t> piece(input.data(), got);
             crc = Crc32(crc, piece);
@@ -189,8 +189,10 @@ CompressorPool::~CompressorPool() {
 bool CompressorPool::IsPooled(const std::string& name, const platform::File& source, uint64_t* size) const {
     std::string stored = name;
     std::replace(stored.begin(), stored.end(), '\\', '/');
-    const auto info =
-        m_threads.empty() || !m_writer.IsOpen() || HasArchiveSuffix(stored) ? std::nullopt : source.Info();
+    if (m_threads.empty() || !m_writer.IsOpen() || HasArchiveSuffix(stored)) {
+        return false;
+    }
+    const auto info = source.Info();
     if (!info || !info->IsRegular() || info->size > kMaxMemberSize) {
         return false;  // the writer gives its answer on the submitter's thread
     }

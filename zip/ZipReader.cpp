@@ -60,12 +60,16 @@ ReadResult Unsupported(std::string reason) {
 ReadResult Mismatch(std::string reason) {
     return Fail(ReadStatus::Mismatch, std::move(reason));
 }
-ReadResult ReadFailure(const std::string& what) {
-    return Fail(ReadStatus::ReadFailed, "cannot read " + what + ": " + std::strerror(errno));
+ReadResult ReadFailure(const std::string& what, const platform::Failure& failure) {
+    return Fail(ReadStatus::ReadFailed, "cannot read " + what + ": " + std::strerror(failure.error));
+}
+ReadResult SinkFailure(const platform::Status& written) {
+    return Fail(ReadStatus::ReadFailed,
+                std::string("the data could not be written out: ") + std::strerror(written.Error().error));
 }
 
 // Reads the range [begin, end) of a source front to back, one buffer at a time. Callers check Remaining()
-// before they take, so a false return always means the source failed.
+// before they take, so a false return always means the source failed (Failed tells how).
 class ChunkedReader {
   public:
     ChunkedReader(ByteSource& source, uint64_t begin, uint64_t end, std::vector<uint8_t>& buffer)
@@ -74,6 +78,7 @@ class ChunkedReader {
     }
 
     uint64_t Remaining() const { return (m_fill - m_used) + (m_end - m_next); }
+    const platform::Failure& Failed() const { return m_read.Error(); }
 
     // What is buffered, or the next buffer full; at least one byte when true.
     bool Next(uint8_t** data, size_t* size) {
@@ -117,7 +122,8 @@ class ChunkedReader {
             return false;
         }
         const size_t n = static_cast<size_t>(std::min<uint64_t>(m_buffer.size(), m_end - m_next));
-        if (!m_source.ReadAt(m_next, m_buffer.data(), n)) {
+        m_read = m_source.ReadAt(m_next, m_buffer.data(), n);
+        if (!m_read) {
             return false;
         }
         m_next += n;
@@ -132,6 +138,7 @@ class ChunkedReader {
     std::vector<uint8_t>& m_buffer;
     size_t m_used = 0;
     size_t m_fill = 0;
+    platform::Status m_read;
 };
 
 bool HasExtraBlock(const std::vector<uint8_t>& extra, uint16_t id) {
@@ -161,48 +168,38 @@ bool CountAgrees(size_t parsed, uint16_t recorded) {
 
 }  // namespace
 
-std::optional<FileByteSource> FileByteSource::Open(const std::string& path) {
-    return FromFile(platform::File::OpenForReading(path));
-}
-
-std::optional<FileByteSource> FileByteSource::FromFile(platform::File file) {
-    if (!file.IsOpen()) {
-        errno = EBADF;
-        return std::nullopt;
-    }
-    const auto info = file.Info();
+platform::Result<FileByteSource> FileByteSource::Open(const std::string& path) {
+    auto file = platform::File::OpenForReading(path);
+    const auto info = file ? file->Info() : file.Error();
     if (!info) {
-        return std::nullopt;
+        return info.Error();
     }
-    return FileByteSource(std::move(file), info->size);
+    return FileByteSource(std::move(*file), info->size);
 }
 
-bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
+platform::Status FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (offset > m_size || count > m_size - offset) {
-        errno = EINVAL;
-        return false;
+        return platform::Failure{EINVAL, "read"};
     }
     if (m_position != offset) {
         m_position.reset();
-        if (!m_file.Seek(offset)) {
-            return false;
+        if (const platform::Status sought = m_file.Seek(offset); !sought) {
+            return sought;
         }
     }
     auto* bytes = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = m_file.Read(bytes + done, count - done);
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENODATA;  // the file is shorter than it was when its size was taken
-            }
+        const platform::Result<size_t> n = m_file.Read(bytes + done, count - done);
+        if (!n || *n == 0) {
             m_position.reset();
-            return false;
+            // ENODATA: the file is shorter than it was when its size was taken.
+            return n ? platform::Failure{ENODATA, "read"} : n.Error();
         }
-        done += static_cast<size_t>(n);
+        done += *n;
     }
     m_position = offset + count;
-    return true;
+    return {};
 }
 
 namespace {
@@ -217,60 +214,51 @@ void DirectFileByteSource::FreeAligned::operator()(uint8_t* p) const {
 DirectFileByteSource::DirectFileByteSource(platform::File file, uint64_t size)
     : m_file(std::move(file)), m_size(size) {}
 
-std::optional<DirectFileByteSource> DirectFileByteSource::Open(const std::string& path) {
-    platform::File file(platform::Sys().open(path.c_str(), O_RDONLY | O_DIRECT, 0));
-    if (!file.IsOpen()) {
-        return std::nullopt;
-    }
-    const auto info = file.Info();
+platform::Result<DirectFileByteSource> DirectFileByteSource::Open(const std::string& path) {
+    auto file = platform::File::Open(path, O_RDONLY | O_DIRECT);
+    const auto info = file ? file->Info() : file.Error();
     if (!info) {
-        return std::nullopt;
+        return info.Error();
     }
-    DirectFileByteSource source(std::move(file), info->size);
+    DirectFileByteSource source(std::move(*file), info->size);
     source.m_window.reset(static_cast<uint8_t*>(std::aligned_alloc(kDirectAlignment, kDirectWindow)));
     if (!source.m_window) {
-        errno = ENOMEM;
-        return std::nullopt;
+        return platform::Failure{ENOMEM, "aligned_alloc"};
     }
     return source;
 }
 
-bool DirectFileByteSource::Fill(uint64_t offset) {
+platform::Status DirectFileByteSource::Fill(uint64_t offset) {
     m_windowStart = offset - offset % kDirectAlignment;
     m_windowLength = 0;
-    if (!m_file.Seek(m_windowStart)) {
-        return false;
+    if (const platform::Status sought = m_file.Seek(m_windowStart); !sought) {
+        return sought;
     }
     // One read: a direct read returns the whole window except at the end of the file.
-    const ssize_t n = m_file.Read(m_window.get(), kDirectWindow);
-    if (n < 0) {
-        return false;
-    }
-    m_windowLength = static_cast<size_t>(n);
-    return true;
+    const platform::Result<size_t> n = m_file.Read(m_window.get(), kDirectWindow);
+    m_windowLength = n ? *n : 0;
+    return n ? platform::Status() : n.Error();
 }
 
-bool DirectFileByteSource::Reload() {
+platform::Status DirectFileByteSource::Reload() {
     m_windowLength = 0;
     const auto info = m_file.Info();
     m_size = info ? info->size : 0;
-    return info.has_value();
+    return info ? platform::Status() : info.Error();
 }
 
-bool DirectFileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
+platform::Status DirectFileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
     if (offset > m_size || count > m_size - offset) {
-        errno = EINVAL;
-        return false;
+        return platform::Failure{EINVAL, "read"};
     }
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (count > 0) {
         if (offset < m_windowStart || offset >= m_windowStart + m_windowLength) {
-            if (!Fill(offset)) {
-                return false;
+            if (const platform::Status filled = Fill(offset); !filled) {
+                return filled;
             }
             if (offset >= m_windowStart + m_windowLength) {
-                errno = ENODATA;  // the file is shorter than it was when its size was taken
-                return false;
+                return platform::Failure{ENODATA, "read"};  // shorter than when its size was taken
             }
         }
         const size_t at = static_cast<size_t>(offset - m_windowStart);
@@ -280,7 +268,7 @@ bool DirectFileByteSource::ReadAt(uint64_t offset, void* buffer, size_t count) {
         offset += piece;
         count -= piece;
     }
-    return true;
+    return {};
 }
 
 ReadResult ZipReader::Open() {
@@ -293,8 +281,8 @@ ReadResult ZipReader::Open() {
     const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size, kEndRecordSize + kMaxCommentSize));
     const uint64_t tailOffset = size - tailSize;
     std::vector<uint8_t> tail(tailSize);
-    if (!m_source.ReadAt(tailOffset, tail.data(), tailSize)) {
-        return ReadFailure("the end of the archive");
+    if (const platform::Status read = m_source.ReadAt(tailOffset, tail.data(), tailSize); !read) {
+        return ReadFailure("the end of the archive", read.Error());
     }
 
     // The record nearest the end whose comment reaches exactly to the end of the file; a comment may itself
@@ -329,8 +317,9 @@ ReadResult ZipReader::Open() {
         entries == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF;
     if (placeholders && endOffset >= kZip64LocatorSize) {
         uint8_t locator[4];
-        if (!m_source.ReadAt(endOffset - kZip64LocatorSize, locator, sizeof locator)) {
-            return ReadFailure("the Zip64 locator");
+        const platform::Status read = m_source.ReadAt(endOffset - kZip64LocatorSize, locator, sizeof locator);
+        if (!read) {
+            return ReadFailure("the Zip64 locator", read.Error());
         }
         if (Get32(locator) == kZip64LocatorSignature) {
             return Unsupported("a Zip64 archive");
@@ -363,7 +352,7 @@ ReadResult ZipReader::ReadDirectory(uint64_t offset, uint64_t size, uint16_t rec
         }
         uint8_t h[kCentralHeaderSize];
         if (!reader.Take(h, sizeof h)) {
-            return ReadFailure("the central directory");
+            return ReadFailure("the central directory", reader.Failed());
         }
         if (Get32(h) != kCentralSignature) {
             return Damaged("a central directory header has a wrong signature");
@@ -391,7 +380,7 @@ ReadResult ZipReader::ReadDirectory(uint64_t offset, uint64_t size, uint16_t rec
         m.name.resize(nameLength);
         extra.resize(extraLength);
         if (!reader.Take(m.name.data(), nameLength) || !reader.Take(extra.data(), extraLength)) {
-            return ReadFailure("the central directory");
+            return ReadFailure("the central directory", reader.Failed());
         }
         reader.Skip(commentLength);
         m.zip64 = HasZip64Placeholder(m) && HasExtraBlock(extra, kZip64ExtraId);
@@ -491,15 +480,17 @@ std::vector<ReadResult> ZipReader::VerifyAll(const std::vector<MemberCheck>& che
         threads = std::max(1u, std::thread::hardware_concurrency());
     }
     std::vector<std::unique_ptr<ByteSource>> sources;
+    platform::Failure failed;
     while (sources.size() < std::min<size_t>(threads, checks.size())) {
-        std::unique_ptr<ByteSource> source = makeSource();
+        auto source = makeSource();
         if (!source) {
+            failed = source.Error();
             break;
         }
-        sources.push_back(std::move(source));
+        sources.push_back(std::move(*source));
     }
     if (sources.empty()) {
-        std::fill(results.begin(), results.end(), ReadFailure("the archive again to check it"));
+        std::fill(results.begin(), results.end(), ReadFailure("the archive again to check it", failed));
         return results;
     }
     std::atomic<size_t> next{0};
@@ -530,8 +521,8 @@ ReadResult ZipReader::CheckLocalHeader(const MemberInfo& m, uint64_t limit, uint
         return Damaged("the local header lies outside the members' data");
     }
     uint8_t h[kLocalHeaderSize];
-    if (!m_source.ReadAt(offset, h, sizeof h)) {
-        return ReadFailure("a local header");
+    if (const platform::Status read = m_source.ReadAt(offset, h, sizeof h); !read) {
+        return ReadFailure("a local header", read.Error());
     }
     if (Get32(h) != kLocalSignature) {
         return Damaged("the local header has a wrong signature");
@@ -547,8 +538,9 @@ ReadResult ZipReader::CheckLocalHeader(const MemberInfo& m, uint64_t limit, uint
         return Damaged("the local header's name differs from the central directory's");
     }
     std::string name(nameLength, '\0');
-    if (!m_source.ReadAt(offset + kLocalHeaderSize, name.data(), nameLength)) {
-        return ReadFailure("a local header");
+    if (const platform::Status read = m_source.ReadAt(offset + kLocalHeaderSize, name.data(), nameLength);
+        !read) {
+        return ReadFailure("a local header", read.Error());
     }
     if (name != m.name) {
         return Damaged("the local header's name differs from the central directory's");
@@ -578,11 +570,10 @@ ReadResult ZipReader::CopyStored(uint64_t offset, const MemberInfo& m, const Dat
         uint8_t* data = nullptr;
         size_t n = 0;
         if (!reader.Next(&data, &n)) {
-            return ReadFailure("the member's data");
+            return ReadFailure("the member's data", reader.Failed());
         }
-        if (sink && !sink(data, n)) {
-            return Fail(ReadStatus::ReadFailed,
-                        std::string("the data could not be written out: ") + std::strerror(errno));
+        if (const platform::Status written = sink ? sink(data, n) : platform::Status(); !written) {
+            return SinkFailure(written);
         }
         sum = crc32_gzip_refl(sum, data, n);
         *size += n;
@@ -608,7 +599,7 @@ ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, const DataSi
             uint8_t* data = nullptr;
             size_t n = 0;
             if (!reader.Next(&data, &n)) {
-                return ReadFailure("the member's data");
+                return ReadFailure("the member's data", reader.Failed());
             }
             state->next_in = data;
             state->avail_in = static_cast<uint32_t>(n);
@@ -625,9 +616,9 @@ ReadResult ZipReader::Inflate(uint64_t offset, const MemberInfo& m, const DataSi
             if (*size > m.uncompressedSize) {
                 return Mismatch("the data is longer than its recorded size");
             }
-            if (sink && !sink(m_output.data(), produced)) {
-                return Fail(ReadStatus::ReadFailed,
-                            std::string("the data could not be written out: ") + std::strerror(errno));
+            if (const platform::Status written = sink ? sink(m_output.data(), produced) : platform::Status();
+                !written) {
+                return SinkFailure(written);
             }
             sum = crc32_gzip_refl(sum, m_output.data(), produced);
         }

@@ -26,21 +26,19 @@ class ByteSource {
   public:
     virtual ~ByteSource() = default;
     virtual uint64_t Size() const = 0;
-    // Reads exactly `count` bytes at `offset`; false when not all of them could be read.
-    virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
+    // Reads exactly `count` bytes at `offset`; a failure when not all of them could be read.
+    virtual platform::Status ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
 };
 
 // A file read through the platform layer, so tests can make its reads fail. The size is taken once, when
 // the source is made.
 class FileByteSource final : public ByteSource {
   public:
-    // No value when the file can't be opened or its size can't be learnt (errno tells why).
-    static std::optional<FileByteSource> Open(const std::string& path);
-    // Takes over a file the caller has already opened, e.g. one it has just flushed to the disk.
-    static std::optional<FileByteSource> FromFile(platform::File file);
+    // Fails when the file can't be opened or its size can't be learnt.
+    static platform::Result<FileByteSource> Open(const std::string& path);
 
     uint64_t Size() const override { return m_size; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+    platform::Status ReadAt(uint64_t offset, void* buffer, size_t count) override;
 
   private:
     FileByteSource(platform::File file, uint64_t size) : m_file(std::move(file)), m_size(size) {}
@@ -55,22 +53,22 @@ class FileByteSource final : public ByteSource {
 // Reads go through the platform layer, so tests can make them fail.
 class DirectFileByteSource final : public ByteSource {
   public:
-    // No value when the file can't be opened for direct reading (errno EINVAL where the file system does not
-    // offer it) or its size can't be learnt.
-    static std::optional<DirectFileByteSource> Open(const std::string& path);
+    // Fails when the file can't be opened for direct reading (EINVAL where the file system does not offer
+    // it) or its size can't be learnt.
+    static platform::Result<DirectFileByteSource> Open(const std::string& path);
 
     uint64_t Size() const override { return m_size; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+    platform::Status ReadAt(uint64_t offset, void* buffer, size_t count) override;
     // For a file still being written: takes its size anew and forgets what was read, which may have changed
-    // since. False when the size can't be learnt.
-    bool Reload();
+    // since. Fails when the size can't be learnt.
+    platform::Status Reload();
 
   private:
     struct FreeAligned {
         void operator()(uint8_t* p) const;
     };
     DirectFileByteSource(platform::File file, uint64_t size);
-    bool Fill(uint64_t offset);
+    platform::Status Fill(uint64_t offset);
 
     platform::File m_file;
     uint64_t m_size = 0;
@@ -122,11 +120,11 @@ struct MemberCheck {
     uint64_t size = 0;
 };
 
-// Takes each run of a member's data as it comes out; false stops the read (ReadFailed).
-using DataSink = std::function<bool(const uint8_t* data, size_t size)>;
+// Takes each run of a member's data as it comes out; a failure stops the read (ReadFailed).
+using DataSink = std::function<platform::Status(const uint8_t* data, size_t size)>;
 
-// Makes a new source over the same archive; nullptr when it cannot (errno telling why).
-using SourceMaker = std::function<std::unique_ptr<ByteSource>()>;
+// Makes a new source over the same archive.
+using SourceMaker = std::function<platform::Result<std::unique_ptr<ByteSource>>()>;
 
 class ZipReader {
   public:

@@ -33,12 +33,14 @@ class SourceReader {
     // The next piece, empty at the end of the source.
     ZipStatus Next(std::span<const uint8_t>* piece) {
         size_t count = 0;
-        for (ssize_t n = 1; n > 0 && count < m_buffer.size(); count += static_cast<size_t>(n)) {
-            n = m_file.Read(m_buffer.data() + count, m_buffer.size() - count);
-            if (n < 0) {
-                m_error = {"read", errno};
+        for (size_t n = 1; n > 0 && count < m_buffer.size(); count += n) {
+            const platform::Result<size_t> read =
+                m_file.Read(m_buffer.data() + count, m_buffer.size() - count);
+            if (!read) {
+                m_error = {"read", read.Error().error};
                 return ZipStatus::WriteFailed;  // the member cannot be written in full
             }
+            n = *read;
         }
         if (m_bytesRead + count > kMaxMemberSize) {
             return ZipStatus::TooLarge;  // the source grew past what a member can hold
@@ -86,23 +88,27 @@ ZipStatus DeflateMember(SourceReader& source, Deflater& deflater, DeflateSink& s
     return status;
 }
 
-// Whether a disk file of `size` bytes is a DOS-style executable program; no value when it cannot be read.
-// Reads at fixed offsets and leaves the file position alone.
-std::optional<bool> ProbeExecutable(platform::File& file, uint64_t size) {
+// Whether a disk file of `size` bytes is a DOS-style executable program. Reads at fixed offsets and leaves
+// the file position alone.
+platform::Result<bool> ProbeExecutable(platform::File& file, uint64_t size) {
     std::array<uint8_t, kDosHeaderSize> header{};
     if (size <= kDosHeaderSize) {
         return false;
     }
-    if (!file.ReadAt(0, header.data(), header.size())) {
-        return errno == ENODATA ? std::optional(false) : std::nullopt;  // shorter by now: no program
+    // A file shorter by now (ENODATA) is no program.
+    const auto readable = [](const platform::Status& read) -> platform::Result<bool> {
+        return read.Error().error == ENODATA ? platform::Result<bool>(false) : read.Error();
+    };
+    if (const platform::Status read = file.ReadAt(0, header.data(), header.size()); !read) {
+        return readable(read);
     }
     const uint32_t newHeader = NewHeaderOffset(header);
     std::array<uint8_t, 2> signature{};
     if (newHeader == 0 || uint64_t{newHeader} + signature.size() > size) {
         return false;
     }
-    if (!file.ReadAt(newHeader, signature.data(), signature.size())) {
-        return errno == ENODATA ? std::optional(false) : std::nullopt;
+    if (const platform::Status read = file.ReadAt(newHeader, signature.data(), signature.size()); !read) {
+        return readable(read);
     }
     return IsExecutableSignature(signature);
 }
@@ -113,19 +119,19 @@ ZipStatus DescribeOpenFile(platform::File& file, const std::string& memberName, 
                            ino_t archiveInode, SourceInfo* info, SystemError* error) {
     const auto fileInfo = file.Info();
     if (!fileInfo) {
-        *error = {"fstat", errno};
+        *error = {"fstat", fileInfo.Error().error};
         return ZipStatus::CannotOpenFile;
     }
     if (!fileInfo->IsRegular() || (fileInfo->device == archiveDevice && fileInfo->inode == archiveInode)) {
         return ZipStatus::CannotOpenFile;
     }
-    if (!file.Seek(0)) {
-        *error = {"lseek", errno};
+    if (const platform::Status sought = file.Seek(0); !sought) {
+        *error = {"lseek", sought.Error().error};
         return ZipStatus::CannotOpenFile;
     }
     const auto executable = ProbeExecutable(file, fileInfo->size);
     if (!executable) {
-        *error = {"read", errno};
+        *error = {"read", executable.Error().error};
         return ZipStatus::CannotOpenFile;
     }
     *info = SourceInfoOf(*fileInfo, platform::NameOf(memberName), *executable);
@@ -162,7 +168,7 @@ uint64_t DeflatedSizeBound(uint64_t size) {
 
 class ZipWriter::Impl {
   public:
-    static std::unique_ptr<Impl> Open(const std::string& path, bool mustBeNew);
+    static std::unique_ptr<Impl> Open(const std::string& path, bool mustBeNew, SystemError* error);
 
     ZipStatus AddFile(const std::string& name, const std::string& sourcePath, ZipEntry* recorded);
     ZipStatus AddOpenFile(const std::string& name, platform::File file, ZipEntry* recorded);
@@ -233,32 +239,36 @@ class ZipWriter::Impl {
     std::unique_ptr<Deflater> m_deflater;  // made for the first deflated member, used for every one after
 };
 
-std::unique_ptr<ZipWriter::Impl> ZipWriter::Impl::Open(const std::string& path, bool mustBeNew) {
+std::unique_ptr<ZipWriter::Impl> ZipWriter::Impl::Open(const std::string& path, bool mustBeNew,
+                                                       SystemError* error) {
     // Create the file if it is new; an existing one is truncated only once it is known to be ours to replace,
     // so that a refusal leaves it untouched.
     bool created = true;
-    int fd = platform::Sys().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
-    if (fd < 0 && errno == EEXIST && !mustBeNew) {
+    auto file = platform::File::Open(path, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
+    if (!file && file.Error().error == EEXIST && !mustBeNew) {
         created = false;
-        fd = platform::Sys().open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+        file = platform::File::Open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     }
-    platform::File file(fd);
-    if (!file.IsOpen()) {
-        return nullptr;
-    }
-    const auto info = file.Info();
+    platform::Result<platform::FileInfo> info = file ? file->Info() : file.Error();
     // An existing file whose owner may not write it is read-only; replacing it needs the user's consent, even
     // where the process could override the permission.
-    const bool usable = info && info->IsRegular() && (created || info->OwnerMayWrite()) &&
-                        file.TryLockExclusive() && (created || file.Truncate(0));
+    platform::Status usable = info ? platform::Status() : info.Error();
+    if (usable && !info->IsRegular()) {
+        usable = platform::Failure{info->IsDirectory() ? EISDIR : EINVAL, "open"};
+    } else if (usable && !created && !info->OwnerMayWrite()) {
+        usable = platform::Failure{EACCES, "open"};
+    }
+    usable = usable ? file->TryLockExclusive() : usable;
+    usable = usable && !created ? file->Truncate(0) : usable;
     if (!usable) {
-        file.Close();
-        if (created) {
+        *error = {usable.Error().call, usable.Error().error};
+        if (file && created) {
+            (void)file->Close();
             platform::Sys().unlink(path.c_str());
         }
         return nullptr;
     }
-    return std::unique_ptr<Impl>(new Impl(std::move(file), *info));
+    return std::unique_ptr<Impl>(new Impl(std::move(*file), *info));
 }
 
 // The checks every member passes before its source is looked at.
@@ -306,7 +316,7 @@ ZipStatus ZipWriter::Impl::AddSource(ZipEntry& entry, Source& source, ZipEntry* 
     uint64_t bytesRead = 0;
     if (status == ZipStatus::Ok) {
         status = WriteData(source.file, entry, &crc, &bytesRead);
-        source.file.Close();
+        (void)source.file.Close();
     }
     if (status == ZipStatus::Ok) {
         status = FinishMember(entry, source.info, start, crc, bytesRead);
@@ -406,14 +416,15 @@ ZipStatus ZipWriter::Impl::EndPooled(PooledMember& member, uint32_t crc, uint64_
 
 ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) {
     // O_NONBLOCK keeps a pipe without a writer from stalling the open; it is cleared again below.
-    source->file = platform::File(platform::Sys().open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK, 0));
-    if (!source->file.IsOpen()) {
-        m_error = {"open", errno};
+    auto opened = platform::File::Open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (!opened) {
+        m_error = {"open", opened.Error().error};
         return ZipStatus::CannotOpenFile;
     }
+    source->file = std::move(*opened);
     const auto info = source->file.Info();
     if (!info) {
-        m_error = {"fstat", errno};
+        m_error = {"fstat", info.Error().error};
     }
     if (!info || info->IsDirectory() || info->IsSameFile(m_info)) {
         return ZipStatus::CannotOpenFile;
@@ -427,7 +438,7 @@ ZipStatus ZipWriter::Impl::OpenSource(const std::string& path, Source* source) {
     }
     const auto executable = ProbeExecutable(source->file, info->size);
     if (!executable) {
-        m_error = {"read", errno};
+        m_error = {"read", executable.Error().error};
         return ZipStatus::CannotOpenFile;
     }
     source->info = SourceInfoOf(*info, platform::NameOf(path), *executable);
@@ -484,10 +495,11 @@ ZipStatus ZipWriter::Impl::WriteData(std::span<const uint8_t> data) {
     if (m_written + data.size() > m_dataLimit) {
         return ZipStatus::TooLarge;
     }
-    const size_t written = m_file.Write(data.data(), data.size());
+    size_t written = 0;
+    const platform::Status status = m_file.WriteAll(data.data(), data.size(), &written);
     m_written += written;
-    if (written != data.size()) {
-        m_error = {"write", errno};
+    if (!status) {
+        m_error = {"write", status.Error().error};
         return ZipStatus::WriteFailed;
     }
     return ZipStatus::Ok;
@@ -500,18 +512,19 @@ bool ZipWriter::Impl::WriteHeader(const ZipEntry& entry, HeaderForm form, std::s
     if (!out.Ok() || out.Size() != bytes.size()) {
         return false;
     }
-    if (!m_file.WriteAll(bytes.data(), bytes.size())) {
-        m_error = {"write", errno};
+    if (const platform::Status written = m_file.WriteAll(bytes.data(), bytes.size()); !written) {
+        m_error = {"write", written.Error().error};
         return false;
     }
     return true;
 }
 
 bool ZipWriter::Impl::Reposition(uint64_t offset) {
-    if (m_file.Seek(offset)) {
+    const platform::Status sought = m_file.Seek(offset);
+    if (sought) {
         return true;
     }
-    m_error = {"lseek", errno};
+    m_error = {"lseek", sought.Error().error};
     m_latched = ZipStatus::SeekFailed;
     return false;
 }
@@ -543,23 +556,27 @@ ZipStatus ZipWriter::Impl::Close() {
             PutCursor out(end);
             PutEndRecord(out, static_cast<uint16_t>(m_entries.size()),
                          static_cast<uint32_t>(m_written - start), static_cast<uint32_t>(start));
-            if (!out.Ok() || !m_file.WriteAll(end.data(), end.size())) {
-                m_error = {"write", errno};
+            const platform::Status written =
+                out.Ok() ? m_file.WriteAll(end.data(), end.size()) : platform::Failure{EINVAL, "write"};
+            if (!written) {
+                m_error = {"write", written.Error().error};
                 result = ZipStatus::WriteFailed;
             } else {
                 m_written += end.size();
             }
         }
         // Bytes of a member that failed part-way may lie beyond the end record.
-        if (result == ZipStatus::Ok && !m_file.Truncate(m_written)) {
-            m_error = {"ftruncate", errno};
+        if (const platform::Status cut =
+                result == ZipStatus::Ok ? m_file.Truncate(m_written) : platform::Status();
+            !cut) {
+            m_error = {"ftruncate", cut.Error().error};
             result = ZipStatus::WriteFailed;
         }
     }
     m_entries.clear();
     m_entries.shrink_to_fit();
-    if (!m_file.Close() && result == ZipStatus::Ok) {
-        m_error = {"close", errno};
+    if (const platform::Status closed = m_file.Close(); !closed && result == ZipStatus::Ok) {
+        m_error = {"close", closed.Error().error};
         result = ZipStatus::WriteFailed;
     }
     return result;
@@ -577,19 +594,21 @@ bool ZipWriter::Impl::StartAt(uint64_t offset) {
 }
 
 ZipWriter ZipWriter::Create(const std::string& path, ZipStatus* status) {
-    std::unique_ptr<Impl> impl = Impl::Open(path, /*mustBeNew=*/false);
-    if (status != nullptr) {
-        *status = impl ? ZipStatus::Ok : ZipStatus::CannotOpenFile;
-    }
-    return ZipWriter(std::move(impl));
+    return Open(path, /*mustBeNew=*/false, status);
 }
 
 ZipWriter ZipWriter::CreateNew(const std::string& path, ZipStatus* status) {
-    std::unique_ptr<Impl> impl = Impl::Open(path, /*mustBeNew=*/true);
+    return Open(path, /*mustBeNew=*/true, status);
+}
+
+ZipWriter ZipWriter::Open(const std::string& path, bool mustBeNew, ZipStatus* status) {
+    SystemError error;
+    ZipWriter writer(Impl::Open(path, mustBeNew, &error));
+    writer.m_closeError = error;
     if (status != nullptr) {
-        *status = impl ? ZipStatus::Ok : ZipStatus::CannotOpenFile;
+        *status = writer.IsOpen() ? ZipStatus::Ok : ZipStatus::CannotOpenFile;
     }
-    return ZipWriter(std::move(impl));
+    return writer;
 }
 
 ZipWriter::ZipWriter() noexcept = default;
@@ -603,7 +622,9 @@ ZipWriter::~ZipWriter() {
 }
 
 ZipWriter::ZipWriter(ZipWriter&& other) noexcept
-    : m_impl(std::move(other.m_impl)), m_closed(std::exchange(other.m_closed, false)) {}
+    : m_impl(std::move(other.m_impl)),
+      m_closed(std::exchange(other.m_closed, false)),
+      m_closeError(std::exchange(other.m_closeError, {})) {}
 
 ZipWriter& ZipWriter::operator=(ZipWriter&& other) noexcept {
     if (this != &other) {
@@ -612,6 +633,7 @@ ZipWriter& ZipWriter::operator=(ZipWriter&& other) noexcept {
         }
         m_impl = std::move(other.m_impl);
         m_closed = std::exchange(other.m_closed, false);
+        m_closeError = std::exchange(other.m_closeError, {});
     }
     return *this;
 }

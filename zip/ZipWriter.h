@@ -92,8 +92,8 @@ class ZipWriter {
     // on it. On failure returns no writer, sets *status (when given) to CannotOpenFile, and creates or
     // changes no file; on success *status is Ok. Nothing is written until the first AddFile or Close.
     static ZipWriter Create(const std::string& path, ZipStatus* status = nullptr);
-    // The same, but only as a new file: a file or anything else of that name is never touched, and errno is
-    // EEXIST then.
+    // The same, but only as a new file: a file or anything else of that name is never touched, and
+    // LastError is EEXIST then.
     static ZipWriter CreateNew(const std::string& path, ZipStatus* status = nullptr);
 
     // No writer.
@@ -129,7 +129,8 @@ class ZipWriter {
     // descriptor (else CannotOpenFile); the hidden attribute comes from the last component of `name`.
     ZipStatus AddOpenFile(const std::string& name, platform::File source, ZipEntry* recorded = nullptr);
 
-    // The system's side of the last status other than Ok that AddFile, AddOpenFile or Close returned.
+    // The system's side of the last status other than Ok that AddFile, AddOpenFile or Close returned, or of
+    // a failed Create.
     SystemError LastError() const;
 
     // Standard unless set; set it before the first member.
@@ -154,6 +155,7 @@ class ZipWriter {
     friend class CompressorPool;
     class Impl;
     explicit ZipWriter(std::unique_ptr<Impl> impl);
+    static ZipWriter Open(const std::string& path, bool mustBeNew, ZipStatus* status);
 
     // For the pool. DescribePooled reads what the local header needs from an open source and may run on any
     // thread: it reads nothing that the writer's own thread changes. The others put the member into the
@@ -168,7 +170,7 @@ class ZipWriter {
 
     std::unique_ptr<Impl> m_impl;
     bool m_closed = false;
-    SystemError m_closeError;  // Close's, kept once the writer is gone
+    SystemError m_closeError;  // Close's, kept once the writer is gone, or a failed Create's
 };
 
 }  // namespace zip

@@ -395,8 +395,8 @@ TEST_F(WindowTest, PreviewListsWhatOkWouldDoItsOkRunsJustThatAndTheMenuUndoesIt)
 
     const auto entry = [&](const char* name) { return window->findChild<QAction*>(name); };
     entry("showLastTransfer")->trigger();
-    std::string problem;
-    auto running = transfer::ImportLog::Open(transfer::ImportLogFolder(), &problem);  // another's transfer
+    std::optional<transfer::ImportLog> running =
+        *transfer::ImportLog::Open(transfer::ImportLogFolder());  // another's
     ASSERT_TRUE(running->TryHoldForTransfer());
     entry("undoLastTransfer")->trigger();
     running.reset();

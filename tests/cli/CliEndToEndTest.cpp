@@ -45,7 +45,8 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
         {"touch camera/IMG_0002.JPG; tovaro-cli --from camera --to computer --number=3 --settings "
          "gone/tovaro.ini",
          1, "IMG_0002.JPG -> IMG_0002 -3.jpg\nMoved 1 of 1 file.\n",
-         "tovaro-cli: warning: the running number could not be saved in gone/tovaro.ini\n"},
+         "tovaro-cli: warning: the running number could not be saved in gone/tovaro.ini: the file or folder "
+         "does not exist\n"},
         {"tovaro-cli --from damaged --to computer --date --date-from capture --move-extensions .avi,.jpg", 0,
          "1.AVI -> 1 -" + made + ".avi\n3.JPG -> 3 -" + made +
              ".jpg\nDate of Photo used the file's own day where the capture date could not be read: 1.AVI "

@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 3; ++i) {
         before[i] = settings.Read(others[i]);
     }
-    const bool written = settings.Write(key, value);
+    const bool written = settings.Write(key, value).Ok();
     const std::string now = platform::ReadWholeFile(path).value_or("");
     Require(written || now == old);
     for (int i = 0; i < 3 && written; ++i) {

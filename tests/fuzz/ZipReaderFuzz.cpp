@@ -8,10 +8,10 @@ namespace {
 struct MemoryByteSource final : zip::ByteSource {
     MemoryByteSource(const uint8_t* bytes, size_t count) : data(bytes), size(count) {}
     uint64_t Size() const override { return size; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
+    platform::Status ReadAt(uint64_t offset, void* buffer, size_t count) override {
         const bool inside = offset <= size && count <= size - offset;
         std::copy_n(data + (inside ? offset : 0), inside ? count : 0, static_cast<uint8_t*>(buffer));
-        return inside;
+        return platform::Status::Check(inside, ENODATA, "read");
     }
     const uint8_t* data;
     size_t size;

@@ -105,7 +105,7 @@ TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
          },
          MoveOutcome::NotMoved},
         {"StillOpenForWriting",
-         [](platform::SysCalls&) { g_writer = platform::File::OpenForReadWrite(g_source); },
+         [](platform::SysCalls&) { g_writer = *platform::File::OpenForReadWrite(g_source); },
          MoveOutcome::NotMoved},
     };
     for (const auto& fault : faults) {
@@ -129,7 +129,7 @@ TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
             platform::ScopedSysCalls scoped(calls);
             result = MoveNoReplace(g_source, destination / "IMG.jpg", &g_cancel);
         }
-        g_writer.Close();
+        (void)g_writer.Close();
         EXPECT_EQ(result.outcome, fault.outcome) << result.reason;
         EXPECT_EQ(result.reason.empty(), fault.outcome == MoveOutcome::Moved) << result.reason;
         EXPECT_EQ(Exists(g_source), fault.outcome != MoveOutcome::Moved);

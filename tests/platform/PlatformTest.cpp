@@ -45,8 +45,8 @@ TEST(LocalDate, IsMonthDayYearInLocalTimeWhateverTheLocale) {
 TEST(File, StaleTemporaryFilesAreSweptAndNothingElse) {
     TempDir dir;
     std::string held;
-    const platform::File holding = platform::CreateTemporaryBeside(dir / "x.jpg", &held);
-    ASSERT_TRUE(holding.IsOpen());
+    const auto holding = platform::CreateTemporaryBeside(dir / "x.jpg", &held);
+    ASSERT_TRUE(holding);
     const std::string name = platform::NameOf(held);  // .tovaro-MACHINE-BOOT-PID-RANDOM.part
     const std::string machine = name.substr(8, 32), boot = name.substr(41, 32);
     const auto named = [&](const std::string& m, const std::string& b, const std::string& pid) {
@@ -67,8 +67,8 @@ TEST(File, StaleTemporaryFilesAreSweptAndNothingElse) {
         }
     }
     // The last of an earlier boot is held by someone.
-    platform::File locked = platform::File::OpenForReadWrite(dir / files[4].first);
-    ASSERT_TRUE(locked.TryLockExclusive().Ok());
+    auto locked = platform::File::OpenForReadWrite(dir / files[4].first);
+    ASSERT_TRUE(locked->TryLockExclusive().Ok());
     platform::RemoveStaleTemporaries(dir.Path());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(ListNames(dir.Path()), expected);

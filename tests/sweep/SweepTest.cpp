@@ -354,10 +354,11 @@ class World {
         options.moveExtensions = options.archiveExtensions = {".jpg", ".cr2", ".xmp"};
         const SettingsFile settings(m_ini);
         const platform::ScopedSysCalls hooked(Hooked());
-        transfer::TransferReport report;
-        auto log = transfer::ImportLog::Open(fs::path(m_log).parent_path(), &report.problem);
+        auto log = transfer::ImportLog::Open(fs::path(m_log).parent_path());
         if (!log) {
-            return report;  // as tovaro-cli does: without its log no transfer starts
+            transfer::TransferReport report;  // as tovaro-cli does: without its log no transfer starts
+            report.problem = transfer::LogProblem(log.Error());
+            return report;
         }
         options.log = &*log;
         return (m_pass.archive ? transfer::ArchivePass : transfer::MovePass)(

@@ -114,8 +114,8 @@ TEST_P(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
         ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(m_from) + "/* " + ShellQuote(m_to) + "/*"), 0);
         c.earlier != nullptr ? WriteFile(Archive(), "earlier archive") : MakeFolder(Archive());
         WriteFile(Archive("ArchivePics-1.zip"), "someone else's file");
-        platform::File held = platform::File::OpenForReadWrite(Archive());
-        ASSERT_TRUE(std::string(c.what) != "AnotherPassIsWritingIt" || held.TryLockExclusive());
+        auto held = platform::File::OpenForReadWrite(Archive());
+        ASSERT_TRUE(std::string(c.what) != "AnotherPassIsWritingIt" || held->TryLockExclusive());
         Put({"a.jpg"});
         m_inputs.text = "x";
         const TransferReport report = Run(kNameText);

@@ -182,7 +182,7 @@ TEST_F(MovePassTest, DatedFoldersTakeEachGroupIntoTheFolderOfItsDateAndUndoEmpti
                          ShellQuote(m_to) + "/2020/01"),
               0);
     WriteFile(m_to + "/2020/01/IMG_0003.jpg", "already here");
-    auto log = ImportLog::Open(m_dir / "log", nullptr);
+    std::optional<ImportLog> log = *ImportLog::Open(m_dir / "log");
     PassOptions options;
     options.moveExtensions = {".jpg", ".cr2"};
     options.dateSource = DateSource::Capture;

@@ -171,7 +171,7 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
                 writer, [&](const auto& o) { outcomes.push_back(o); }, workers);
             for (size_t i = 0; i < std::size(kKinds); ++i) {
                 if (workers > 0) {
-                    pool.Submit(kKinds[i].name, platform::File::OpenRegularForReading(members[i].second));
+                    pool.Submit(kKinds[i].name, *platform::File::OpenRegularForReading(members[i].second));
                 } else {
                     auto& added = outcomes.emplace_back(CompressorPool::Outcome{i, kOk, {}, {}});
                     added.status = writer.AddFile(kKinds[i].name, members[i].second, &added.recorded);
@@ -244,7 +244,7 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
                     if (pooled) {
                         CompressorPool pool(
                             writer, [&](const auto& o) { error = o.error, status = o.status; }, 1);
-                        pool.Submit(source, platform::File::OpenRegularForReading(source));
+                        pool.Submit(source, *platform::File::OpenRegularForReading(source));
                         pool.Finish();
                     } else {
                         status = writer.AddFile(source, source);
