@@ -45,20 +45,16 @@ TEST(MoveNoReplace, WithinOneFileSystemNeverReplaces) {
 }
 
 int g_calls = 0;
-std::string g_source;
+std::string g_source, g_row;
 std::atomic<bool> g_cancel{false};
-platform::File g_writer;
 
-// Something happens to the source after the copy's second read: a writer appends to it, or a new version
-// is renamed over it.
-template <bool replace>
-ssize_t ReadThenChangeTheSource(int fd, void* buffer, size_t count) {
-    if (++g_calls == 2) {
-        WriteFile(g_source + (replace ? ".new" : ""), std::string(1000, replace ? 'n' : 'q'));
-        if (replace) {
-            EXPECT_EQ(::rename((g_source + ".new").c_str(), g_source.c_str()), 0);
-        }
+// On the copy's second read a new version is renamed over the source, or the user stops the transfer.
+ssize_t ReadAndMeddle(int fd, void* buffer, size_t count) {
+    if (++g_calls == 2 && g_row == "ReplacedDuringTheCopy") {
+        WriteFile(g_source + ".new", std::string(1000, 'n'));
+        EXPECT_EQ(::rename((g_source + ".new").c_str(), g_source.c_str()), 0);
     }
+    g_cancel = g_cancel || (g_calls == 2 && g_row == "Cancelled");
     return ::read(fd, buffer, count);
 }
 
@@ -87,59 +83,41 @@ TEST(MoveNoReplace, AcrossFileSystemsALinkMovesAsALinkAndNothingElseButFiles) {
 // replaced during the copy, or a stop, leaves only the source. (Each failing call, the fallbacks and a
 // write-protected source: tests/sweep.)
 TEST(MoveNoReplace, AcrossFileSystemsNoPictureIsLostAndNoPartialFileLeft) {
-    using Install = void (*)(platform::SysCalls&);
-    const struct {
-        const char* what;
-        Install install;
-        MoveOutcome outcome;
-    } faults[] = {
-        {"Moved", [](platform::SysCalls&) {}, MoveOutcome::Moved},
-        {"ReplacedDuringTheCopy", [](platform::SysCalls& c) { c.read = ReadThenChangeTheSource<true>; },
-         MoveOutcome::NotMoved},
-        {"Cancelled",
-         [](platform::SysCalls& c) {
-             c.read = [](int fd, void* b, size_t n) {
-                 g_cancel = g_cancel || ++g_calls == 2;  // the user stops the transfer during the copy
-                 return ::read(fd, b, n);
-             };
-         },
-         MoveOutcome::NotMoved},
-        {"StillOpenForWriting",
-         [](platform::SysCalls&) { g_writer = *platform::File::OpenForReadWrite(g_source); },
-         MoveOutcome::NotMoved},
-    };
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(fault.what);
+    for (const std::string row : {"Moved", "ReplacedDuringTheCopy", "Cancelled", "StillOpenForWriting"}) {
+        SCOPED_TRACE(row);
         TempDir source("/dev/shm"), destination;
         g_source = source / "IMG.JPG";
+        g_row = row;
         WriteFile(g_source, std::string(3 << 20, 'q'));
         ::chmod(g_source.c_str(), 0640);
         const timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
         ::utimensat(AT_FDCWD, g_source.c_str(), times, 0);
-        const std::string before = ReadFile(g_source);
         platform::SysCalls calls = platform::RealSysCalls();
         if (platform::InfoOfPath(source.Path())->device == platform::InfoOfPath(destination.Path())->device) {
             calls.renameat2 = RenameAcrossFileSystems;
         }
-        fault.install(calls);
+        calls.read = ReadAndMeddle;
         g_calls = 0;
         g_cancel = false;
+        platform::File writer;
+        if (row == "StillOpenForWriting") {
+            writer = *platform::File::OpenForReadWrite(g_source);
+        }
         platform::MoveResult result;
         {
             platform::ScopedSysCalls scoped(calls);
             result = MoveNoReplace(g_source, destination / "IMG.jpg", &g_cancel);
         }
-        (void)g_writer.Close();
-        EXPECT_EQ(result.outcome, fault.outcome) << result.reason;
-        EXPECT_EQ(result.reason.empty(), fault.outcome == MoveOutcome::Moved) << result.reason;
-        EXPECT_EQ(Exists(g_source), fault.outcome != MoveOutcome::Moved);
-        EXPECT_EQ(ListNames(destination.Path()),
-                  fault.outcome == MoveOutcome::NotMoved ? Names{} : Names{"IMG.jpg"});
-        if (fault.outcome != MoveOutcome::NotMoved) {
+        const bool moved = row == "Moved";
+        EXPECT_EQ(result.outcome, moved ? MoveOutcome::Moved : MoveOutcome::NotMoved) << result.reason;
+        EXPECT_EQ(result.reason.empty(), moved) << result.reason;
+        EXPECT_EQ(Exists(g_source), !moved);
+        EXPECT_EQ(ListNames(destination.Path()), moved ? Names{"IMG.jpg"} : Names{});
+        if (moved) {
             const auto copy = platform::InfoOfPath(destination / "IMG.jpg");
             EXPECT_EQ(copy->mode & 07777, 0640);
             EXPECT_EQ(copy->modified.tv_sec, 1200000000);
-            EXPECT_EQ(ReadFile(destination / "IMG.jpg"), before);
+            EXPECT_EQ(ReadFile(destination / "IMG.jpg"), std::string(3 << 20, 'q'));
         }
     }
 }
