@@ -15,23 +15,18 @@ cli::ParseResult Parse(std::vector<std::string> args) {
     return cli::ParseCommandLine(args);
 }
 
-// --text and --number show in the names the end-to-end runs print; the other options are read here.
+// What the end-to-end runs show in what they print (--text, --number, --date, --date-from, --zip, --dry-run,
+// --quiet, --recursive, --settings) is theirs; the other options are read here.
 TEST(CommandLine, ReadsTheOptions) {
-    const auto r =
-        Parse({"--from",      "/card",      "--to=/pics",        "--rename",  "-x-",
-               "Rome_",       "--zip",      "--dry-run",         "--quiet",   "--recursive",
-               "--settings",  "/etc/t.ini", "--move-extensions", ".JPG .cr2", "--zip-extensions=.bmp",
-               "--date-from", "capture",    "--folders=%Y/%m",   "--eject",   "--"});
+    const auto r = Parse({"--from", "/card", "--to=/pics", "--rename", "-x-", "Rome_", "--move-extensions",
+                          ".JPG .cr2", "--zip-extensions=.bmp", "--folders=%Y/%m", "--eject", "--"});
     const cli::CliOptions& o = r.options;
     // A value may start with a dash.
-    EXPECT_EQ(
-        r.error + o.fromDir + "|" + o.toDir + "|" + o.renameFind + "|" + o.renameNew + "|" + o.settingsPath,
-        "/card|/pics|-x-|Rome_|/etc/t.ini");
+    EXPECT_EQ(r.error + o.fromDir + "|" + o.toDir + "|" + o.renameFind + "|" + o.renameNew,
+              "/card|/pics|-x-|Rome_");
     EXPECT_EQ(o.moveExtensions, (std::vector<std::string>{".jpg", ".cr2"}));
     EXPECT_EQ(o.zipExtensions, std::vector<std::string>{".bmp"});
-    EXPECT_TRUE(o.nameOption == transfer::kNameRename && o.zip && o.dryRun && o.quiet && o.recursive &&
-                o.dateSource == transfer::DateSource::Capture && o.folders == "%Y/%m" && o.eject);
-    EXPECT_EQ(Parse({"--date", "--from", "a", "--to", "b"}).options.nameOption, transfer::kNameDate);
+    EXPECT_TRUE(o.nameOption == transfer::kNameRename && o.folders == "%Y/%m" && o.eject);
     EXPECT_TRUE(Parse({"-V"}).options.version && Parse({"--help"}).options.help);  // no folders needed
     std::istringstream help(cli::HelpText());  // for a terminal of 80 columns
     for (std::string line; std::getline(help, line);) {
@@ -70,15 +65,14 @@ TEST(CommandLine, UsageErrorsAreOneLine) {
 // subfolder that can't be read (a damaged card) is not done, also with --quiet: what it holds stays.
 TEST(RunTransfer, ShowsProgressAndTellsOfAFolderThatCantBeRead) {
     TempDir dir;
-    for (const std::string folder : {"camera", "camera/sub", "computer"}) {
-        MakeFolder(dir / folder);
-    }
+    MakeFolder(dir / "camera");
+    MakeFolder(dir / "camera/sub");
     WriteFile(dir / "camera/IMG_0001.JPG", "a");
     WriteFile(dir / "camera/IMG_0002.JPG", "b");
     cli::CliOptions options;
     options.fromDir = dir / "camera";
-    options.toDir = dir / "computer";
-    options.settingsPath = dir / "tovaro.ini";
+    options.toDir = dir.Path();
+    options.settingsPath = dir / "s.ini";
     options.dryRun = true;
     std::ostringstream out, err;
     EXPECT_EQ(cli::RunTransfer(options, out, err, true), cli::kExitAllMoved);
