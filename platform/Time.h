@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/Outcome.h"
+
 namespace platform {
 
 struct CalendarTime {
@@ -15,8 +17,8 @@ struct CalendarTime {
     int second = 0;
 };
 
-// The local calendar time of a Unix time (the TZ rules in force); false when it can't be represented.
-bool ToLocalCalendar(time_t t, CalendarTime* out);
+// The local calendar time of a Unix time (the TZ rules in force); EOVERFLOW when it can't be represented.
+Result<CalendarTime> ToLocalCalendar(time_t t);
 
 // The local date of `t` as MM/DD/YY (two digits each, year modulo 100), e.g. "12/05/26" for 5 December 2026.
 // Formed by hand so that a German or British locale set later by the window does not change it.

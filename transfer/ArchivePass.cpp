@@ -90,55 +90,58 @@ std::optional<std::string> FirstFreeName(const std::string& toDir) {
 
 // Moves an archive that an earlier pass left to the first free ArchivePics-N.zip, never replacing anything:
 // its pictures are gone from the camera folder, so writing the new archive over it would lose them.
-StepResult KeepEarlierArchive(const std::string& toDir, const std::string& archivePath, std::string* keptAs) {
+platform::MoveResult KeepEarlierArchive(const std::string& toDir, const std::string& archivePath,
+                                        std::string* keptAs) {
     for (int n = 1; n <= kMostKeptArchives; ++n) {
         const platform::MoveResult moved = platform::MoveNoReplace(archivePath, KeptName(toDir, n));
         if (moved.Moved()) {
             *keptAs = KeptName(toDir, n);
-            return StepResult::Ok();
         }
         if (moved.Error() != EEXIST) {
-            return StepResult::Failed(moved.reason);
+            return moved;
         }
     }
-    return StepResult::Failed("ArchivePics-1.zip to ArchivePics-" + std::to_string(kMostKeptArchives) +
-                              ".zip are all taken");
+    return platform::MoveResult::Failed(
+        platform::Failure{EEXIST, "rename", KeptName(toDir, kMostKeptArchives)},
+        "ArchivePics-1.zip to ArchivePics-" + std::to_string(kMostKeptArchives) + ".zip are all taken");
 }
 
 // Step 1: creates this pass's archive as a new file. An archive left by an earlier pass is kept under another
 // name first; one that another pass is still writing is left alone, and this pass writes the first free
-// ArchivePics-N.zip instead. Fails only when something that is not an archive of ours stands under the name
-// (the pass then does nothing at all); an archive that can't be created is told in archive.problem.
-StepResult MakeArchive(const std::string& toDir, bool dryRun, zip::Compression compression, Archive& archive,
-                       std::string& notice) {
+// ArchivePics-N.zip instead. Only something that is not an archive of ours under the name is the report's
+// problem (the pass then does nothing at all); an archive that can't be created is told in archive.problem.
+void MakeArchive(const std::string& toDir, bool dryRun, zip::Compression compression, Archive& archive,
+                 TransferReport& report) {
     const std::string main = platform::JoinPath(toDir, kArchiveName);
+    std::string& notice = report.notice;
     for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
         const auto there = platform::InfoOfPath(main, /*followLinks=*/false);
         if (there && !there->IsRegular()) {
-            return StepResult::Failed(main + " is " + KindOf(*there) +
-                                      ", not an archive: move it out of the way, then try again");
+            report.problem =
+                main + " is " + KindOf(*there) + ", not an archive: move it out of the way, then try again";
+            return;
         }
         if (dryRun) {
-            return StepResult::Ok();
+            return;
         }
         std::string target = main;
         if (there && IsBeingWritten(main)) {
             const auto free = FirstFreeName(toDir);
             if (!free) {
                 archive.problem = "no free name was left for the archive";
-                return StepResult::Ok();
+                return;
             }
             target = *free;
             notice = std::string(kArchiveName) +
                      " is being written by another transfer, so this one's archive is " + target + ".";
         } else if (there) {
             std::string keptAs;
-            const StepResult kept = KeepEarlierArchive(toDir, main, &keptAs);
-            if (!kept.IsOk()) {
+            const platform::MoveResult kept = KeepEarlierArchive(toDir, main, &keptAs);
+            if (!kept.Moved()) {
                 if (platform::InfoOfPath(main, false).Error().error != ENOENT) {
                     archive.problem = "the earlier " + std::string(kArchiveName) + " could not be kept (" +
-                                      kept.Reason() + "), so no new archive was made";
-                    return StepResult::Ok();
+                                      kept.reason + "), so no new archive was made";
+                    return;
                 }
                 continue;  // another transfer moved it meanwhile
             }
@@ -149,16 +152,15 @@ StepResult MakeArchive(const std::string& toDir, bool dryRun, zip::Compression c
         if (archive.writer.IsOpen()) {
             archive.path = target;
             archive.file = archive.writer.ArchiveFile();
-            return StepResult::Ok();
+            return;
         }
         if (const int error = archive.writer.LastError().error; error != EEXIST) {
             archive.problem =
                 "the archive " + target + " could not be created: " + platform::DescribeError(error);
-            return StepResult::Ok();
+            return;
         }
     }
     archive.problem = "the archive could not be created: other programs kept creating " + main;
-    return StepResult::Ok();
 }
 
 // The system's error behind a writer's status, as ": No space left on device"; empty when none failed.
@@ -187,34 +189,42 @@ std::string WhyNotAdded(const zip::CompressorPool::Outcome& outcome, size_t memb
 
 // Step 2, for each picture: renames it in place and hands it to the pool that packs it. It is opened without
 // following a link and without blocking, and packed only when the open file is a regular one; what it was
-// then is what the removal later compares with.
-StepResult RenameAndPack(const std::string& oldPath, const std::string& newPath, Archive& archive,
-                         zip::CompressorPool* pool, size_t item, std::string& reason,
-                         std::vector<Packed>& packed) {
+// then is what the removal later compares with. Whether it was handed over; `reason` says why not.
+bool RenameAndPack(const std::string& oldPath, const std::string& newPath, Archive& archive,
+                   zip::CompressorPool* pool, size_t item, std::string& reason, std::vector<Packed>& packed) {
     if (newPath != oldPath) {
         const platform::MoveResult renamed = platform::MoveNoReplace(oldPath, newPath);
         if (!renamed.Moved()) {
             // Another file already having the new name is skipped: archiving the file that has the name
             // would pack (and remove) the wrong picture.
-            return StepResult::Failed(renamed.Error() == EEXIST
-                                          ? "another file in the camera folder already has that name"
-                                          : "it could not be renamed: " + renamed.reason);
+            reason = renamed.Error() == EEXIST ? "another file in the camera folder already has that name"
+                                               : "it could not be renamed: " + renamed.reason;
+            return false;
         }
     }
-    if (pool == nullptr) {
-        return StepResult::Failed(archive.problem);
-    }
-    auto source = platform::File::OpenRegularForReading(newPath);
+    auto source = pool ? platform::File::OpenRegularForReading(newPath) : platform::Failure{};
     const auto before = source ? source->Info() : source.Error();
     if (!before) {
-        return StepResult::Failed("it could not be opened for reading: " +
-                                  platform::DescribeError(before.Error().error));
+        reason = pool ? "it could not be opened for reading: " + platform::DescribeError(before.Error().error)
+                      : archive.problem;
+        return false;
     }
     packed.push_back(Packed{item, newPath, {}, *before});
     // Replaced once the archive is read back; a member written at once (a large one) may replace it sooner.
     reason = "not yet checked";
     pool->Submit(newPath, std::move(*source));
-    return StepResult::Ok();
+    return true;
+}
+
+// What reading a member back found, in the words its picture's report line gives.
+zip::ReadResult NotWhole(zip::ReadResult read) {
+    read.reason = read.Ok() ? "" : "its copy in the archive is not whole: " + read.reason;
+    return read;
+}
+
+// Why no member can be checked, for every picture the archive holds.
+zip::ReadResult Unchecked(std::string reason) {
+    return zip::ReadResult{zip::ReadStatus::ReadFailed, std::move(reason)};
 }
 
 // Reads each member back from the disk as soon as the writer has recorded it, on a thread of its own, while
@@ -259,7 +269,7 @@ class EarlyCheck {
 
     // Once every member added has been checked: the result for each packed picture, none where it was not
     // checked here.
-    std::vector<std::optional<StepResult>> Results(size_t packed) {
+    std::vector<std::optional<zip::ReadResult>> Results(size_t packed) {
         Wait();
         m_results.resize(packed);
         return std::move(m_results);
@@ -282,9 +292,7 @@ class EarlyCheck {
                                    : zip::ReadResult{zip::ReadStatus::ReadFailed, "its size is unknown"};
             lock.lock();
             m_results.resize(std::max(m_results.size(), packed + 1));
-            m_results[packed] =
-                read.Ok() ? StepResult::Ok()
-                          : StepResult::Failed("its copy in the archive is not whole: " + read.reason);
+            m_results[packed] = NotWhole(read);
         }
     }
 
@@ -303,14 +311,14 @@ class EarlyCheck {
     std::mutex m_mutex;
     std::condition_variable m_added;
     std::deque<std::pair<size_t, zip::MemberInfo>> m_queue;
-    std::vector<std::optional<StepResult>> m_results;
+    std::vector<std::optional<zip::ReadResult>> m_results;
     bool m_done = false;
     std::thread m_thread;
 };
 
 // Step 3: closes the archive and flushes it (and its name) to the disk. The file checked next must be the one
 // written, whatever its name is now: it is the descriptor handed back, opened and checked here.
-StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::File* written) {
+zip::ReadResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::File* written) {
     if (archive.writer.Close() != zip::ZipStatus::Ok) {
         const std::string because = Because(archive.writer.LastError());
         // Without its directory no reader can use it, and every picture in it stays: it is not left
@@ -319,23 +327,22 @@ StepResult CloseAndFlush(Archive& archive, const std::string& toDir, platform::F
         if (there && there->IsSameFile(archive.file)) {
             platform::Sys().unlink(archive.path.c_str());
         }
-        return StepResult::Failed("the archive could not be completed" +
-                                  (because.empty() ? std::string(": a write failed") : because));
+        return Unchecked("the archive could not be completed" +
+                         (because.empty() ? std::string(": a write failed") : because));
     }
     auto opened = platform::File::OpenForReading(archive.path);
     const auto info = opened ? opened->Info() : opened.Error();
     if (!info || !info->IsSameFile(archive.file)) {
-        return StepResult::Failed(
-            "the archive was moved or replaced by another program before it was checked");
+        return Unchecked("the archive was moved or replaced by another program before it was checked");
     }
     *written = std::move(*opened);
     platform::Status flushed = written->Sync();
     flushed = flushed ? platform::SyncPath(toDir) : flushed;
     if (!flushed) {
-        return StepResult::Failed("the archive could not be flushed to the disk: " +
-                                  platform::DescribeError(flushed.Error().error));
+        return Unchecked("the archive could not be flushed to the disk: " +
+                         platform::DescribeError(flushed.Error().error));
     }
-    return StepResult::Ok();
+    return {};
 }
 
 // A source on the heap, for a reader of its own.
@@ -350,7 +357,7 @@ platform::Result<std::unique_ptr<zip::ByteSource>> Made(platform::Result<Source>
 // Sources over the very file written (through its descriptor, whatever its name), reading what the disk
 // holds: past the page cache where the file system allows that, else after the file's cached pages have been
 // dropped. Null when none can be made.
-zip::SourceMaker SourcesOver(platform::File& written, StepResult* problem) {
+zip::SourceMaker SourcesOver(platform::File& written, zip::ReadResult* problem) {
     const std::string path = "/proc/self/fd/" + std::to_string(written.Descriptor());
     const auto direct = zip::DirectFileByteSource::Open(path);
     if (direct) {
@@ -358,8 +365,8 @@ zip::SourceMaker SourcesOver(platform::File& written, StepResult* problem) {
     }
     const platform::Status dropped = direct.Error().error == EINVAL ? written.DropCache() : direct.Error();
     if (!dropped) {
-        *problem = StepResult::Failed("the archive could not be read back from the disk: " +
-                                      platform::DescribeError(dropped.Error().error));
+        *problem = Unchecked("the archive could not be read back from the disk: " +
+                             platform::DescribeError(dropped.Error().error));
         return nullptr;
     }
     return [path]() { return Made(zip::FileByteSource::Open(path)); };
@@ -384,23 +391,24 @@ bool SameRecord(const zip::MemberInfo& member, const zip::ZipEntry& recorded) {
 
 // Step 4: whether each packed picture's member reads back whole from the disk, as the writer recorded it, on
 // every core: its data as checked early, or else now. One result per packed picture.
-std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>& packed,
-                              const std::vector<std::optional<StepResult>>& early, unsigned threads) {
-    StepResult problem = StepResult::Ok();
+std::vector<zip::ReadResult> Check(platform::File& written, const std::vector<Packed>& packed,
+                                   const std::vector<std::optional<zip::ReadResult>>& early,
+                                   unsigned threads) {
+    zip::ReadResult problem;
     const zip::SourceMaker makeSource = SourcesOver(written, &problem);
     auto source = makeSource ? makeSource() : platform::Failure{};
     std::optional<zip::ZipReader> reader;
-    if (problem.IsOk() && source) {
+    if (problem.Ok() && source) {
         reader.emplace(**source);
         if (const zip::ReadResult opened = reader->Open(); !opened.Ok()) {
-            problem = StepResult::Failed("the archive could not be read back: " + opened.reason);
+            problem = Unchecked("the archive could not be read back: " + opened.reason);
         }
-    } else if (problem.IsOk()) {
-        problem = StepResult::Failed("the archive could not be read back: " +
-                                     platform::DescribeError(source.Error().error));
+    } else if (problem.Ok()) {
+        problem =
+            Unchecked("the archive could not be read back: " + platform::DescribeError(source.Error().error));
     }
-    std::vector<StepResult> results(packed.size(), problem);
-    if (!problem.IsOk()) {
+    std::vector<zip::ReadResult> results(packed.size(), problem);
+    if (!problem.Ok()) {
         return results;
     }
     std::vector<zip::MemberCheck> checks;
@@ -408,14 +416,13 @@ std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>
     for (size_t i = 0; i < packed.size(); ++i) {
         const size_t index = FindMember(*reader, packed[i].recorded);
         if (index == zip::ZipReader::kNotFound) {
-            results[i] = StepResult::Failed("its copy is missing from the archive");
-        } else if (early[i] && !early[i]->IsOk()) {
+            results[i] = Unchecked("its copy is missing from the archive");
+        } else if (early[i] && !early[i]->Ok()) {
             results[i] = *early[i];
         } else if (early[i]) {
-            results[i] =
-                SameRecord(reader->Members()[index], packed[i].recorded)
-                    ? StepResult::Ok()
-                    : StepResult::Failed("its entry in the archive's directory is not the one written");
+            results[i] = SameRecord(reader->Members()[index], packed[i].recorded)
+                             ? zip::ReadResult{}
+                             : Unchecked("its entry in the archive's directory is not the one written");
         } else {
             checks.push_back({index, packed[i].recorded.crc32, packed[i].recorded.uncompressedSize});
             checked.push_back(i);
@@ -423,9 +430,7 @@ std::vector<StepResult> Check(platform::File& written, const std::vector<Packed>
     }
     const std::vector<zip::ReadResult> read = reader->VerifyAll(checks, makeSource, threads);
     for (size_t k = 0; k < checked.size(); ++k) {
-        results[checked[k]] =
-            read[k].Ok() ? StepResult::Ok()
-                         : StepResult::Failed("its copy in the archive is not whole: " + read[k].reason);
+        results[checked[k]] = NotWhole(read[k]);
     }
     return results;
 }
@@ -462,15 +467,15 @@ void Remove(const Packed& p, TransferItem& item) {
 void Finish(Archive& archive, const std::string& toDir, const std::vector<Packed>& packed, EarlyCheck& early,
             unsigned threads, TransferReport& report) {
     platform::File written;
-    const StepResult flushed = CloseAndFlush(archive, toDir, &written);
-    const std::vector<std::optional<StepResult>> checkedEarly = early.Results(packed.size());
-    const std::vector<StepResult> checked = flushed.IsOk() ? Check(written, packed, checkedEarly, threads)
-                                                           : std::vector<StepResult>(packed.size(), flushed);
+    const zip::ReadResult flushed = CloseAndFlush(archive, toDir, &written);
+    const std::vector<std::optional<zip::ReadResult>> checkedEarly = early.Results(packed.size());
+    const std::vector<zip::ReadResult> checked =
+        flushed.Ok() ? Check(written, packed, checkedEarly, threads) : std::vector(packed.size(), flushed);
     for (size_t i = 0; i < packed.size(); ++i) {
-        if (checked[i].IsOk()) {
+        if (checked[i].Ok()) {
             Remove(packed[i], report.items[packed[i].item]);
         } else {
-            report.items[packed[i].item].reason = checked[i].Reason();
+            report.items[packed[i].item].reason = checked[i].reason;
         }
     }
 }
@@ -491,9 +496,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     Archive archive;
     const zip::Compression compression =
         options.compression == Compression::Fast ? zip::Compression::Fast : zip::Compression::Standard;
-    if (const StepResult made = MakeArchive(toFolder, options.dryRun, compression, archive, report.notice);
-        !made.IsOk()) {
-        report.problem = made.Reason();
+    MakeArchive(toFolder, options.dryRun, compression, archive, report);
+    if (!report.problem.empty()) {
         EndRecording(recorder, report);
         return report;
     }
@@ -558,10 +562,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
             }
             return item.Done();
         }
-        const StepResult step = RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr,
-                                              report.items.size() - 1, item.reason, submitted);
-        if (!step.IsOk()) {
-            item.reason = step.Reason();
+        if (!RenameAndPack(oldPath, newPath, archive, pool ? &*pool : nullptr, report.items.size() - 1,
+                           item.reason, submitted)) {
             return false;
         }
         memberNames.insert(member);

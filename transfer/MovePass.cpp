@@ -48,8 +48,9 @@ void Apply(const platform::MoveResult& moved, const std::string& toDir, Transfer
 // Makes the dated folder `relative` below `toDir` as needed, level by level. Each level it makes reaches the
 // disk, with its name in the folder above, before a file is placed in it: a crash can't leave a moved file in
 // a folder that the disk never recorded. `seen` holds the folders met already, and whether they are safe.
-StepResult MakeDatedFolder(const std::string& toDir, const std::string& relative,
-                           std::map<std::string, bool>& seen) {
+// Whether it is there and safe; `reason` says why not.
+bool MakeDatedFolder(const std::string& toDir, const std::string& relative, std::map<std::string, bool>& seen,
+                     std::string& reason) {
     std::string folder = toDir;
     for (size_t at = 0; at < relative.size();) {
         const size_t end = std::min(relative.find('/', at), relative.size());
@@ -62,10 +63,11 @@ StepResult MakeDatedFolder(const std::string& toDir, const std::string& relative
         }
         if (known == seen.end() && ::mkdir(folder.c_str(), 0777) != 0) {
             if (const int error = errno; error != EEXIST) {
-                return StepResult::Failed(error == ENOENT && !platform::InfoOfPath(toDir)
-                                              ? "the destination folder does not exist"
-                                              : "the folder " + folder +
-                                                    " could not be made: " + platform::DescribeError(error));
+                reason =
+                    error == ENOENT && !platform::InfoOfPath(toDir)
+                        ? "the destination folder does not exist"
+                        : "the folder " + folder + " could not be made: " + platform::DescribeError(error);
+                return false;
             }
             seen[folder] = true;  // there before this transfer
             continue;
@@ -75,11 +77,12 @@ StepResult MakeDatedFolder(const std::string& toDir, const std::string& relative
         synced = synced ? platform::SyncPath(parent) : synced;
         seen[folder] = synced.Ok();
         if (!synced) {
-            return StepResult::Failed("the folder " + folder + " could not be flushed to the disk: " +
-                                      platform::DescribeError(synced.Error().error));
+            reason = "the folder " + folder +
+                     " could not be flushed to the disk: " + platform::DescribeError(synced.Error().error);
+            return false;
         }
     }
-    return StepResult::Ok();
+    return true;
 }
 
 }  // namespace
@@ -134,8 +137,7 @@ TransferReport MovePass(const std::string& fromDir, const std::string& toDir, Na
             item.outcome = Outcome::Done;
             return true;
         }
-        if (const StepResult made = MakeDatedFolder(toFolder, item.folder, datedFolders); !made.IsOk()) {
-            item.reason = made.Reason();
+        if (!MakeDatedFolder(toFolder, item.folder, datedFolders, item.reason)) {
             return false;
         }
         platform::StartedMove started = platform::StartMove(source, destination, options.cancel);

@@ -41,7 +41,8 @@ struct TransferItem {
     bool Done() const { return outcome == Outcome::Done || outcome == Outcome::AlreadyThere; }
 };
 
-// The outcome of one step of a pass: it worked, or what stopped it, in plain words for the user.
+// The disk service's answer to an eject (CardEject.h): it worked, or the service's own words for what stopped
+// it (a bus error has no errno).
 class StepResult {
   public:
     static StepResult Ok() { return StepResult(); }

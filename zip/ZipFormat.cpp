@@ -105,10 +105,11 @@ int32_t ClampedUnixTime(time_t t) {
 }
 
 uint32_t DosDateTime(time_t t) {
-    platform::CalendarTime c;
-    if (!platform::ToLocalCalendar(t, &c)) {
+    const platform::Result<platform::CalendarTime> local = platform::ToLocalCalendar(t);
+    if (!local) {
         return t < 0 ? kDosFirstStamp : kDosLastStamp;
     }
+    const platform::CalendarTime& c = *local;
     if (c.year < 1980) {
         return kDosFirstStamp;
     }
