@@ -188,15 +188,12 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
                     << k.name << " with " << workers << " workers";
             }
             std::string& first = archives[int(mode)];
-            if (workers == 0) {
-                first = ReadFile(archive);
-                EXPECT_EQ(CheckWithReaders(archive, members), "");
-                const std::string quoted = ShellQuote(archive);  // and two more readers test every member
-                EXPECT_EQ(
-                    RunCommand("7zz t -bso0 -bsp0 " + quoted + " && bsdtar -xOf " + quoted + " >/dev/null"),
-                    0);
-            }
-            EXPECT_TRUE(ReadFile(archive) == first) << workers << " workers";
+            first = workers == 0 ? ReadFile(archive) : first;
+            EXPECT_TRUE(ReadFile(archive) == first) << int(mode) << " mode, " << workers << " workers";
+            EXPECT_EQ(CheckWithReaders(archive, members), "");
+            const std::string quoted = ShellQuote(archive);  // and two more readers test every member
+            EXPECT_EQ(RunCommand("7zz t -bso0 -bsp0 " + quoted + " && bsdtar -xOf " + quoted + " >/dev/null"),
+                      0);
         }
     }
     // The two modes differ in their bytes, not in their size, on data that does not compress.
