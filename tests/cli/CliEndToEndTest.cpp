@@ -126,9 +126,9 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          0, "0\n300\n", ""},
     };
     for (const auto& run : runs) {
-        const int status =
-            RunCommand("cd " + ShellQuote(dir.Path()) + " && PATH=\"$(dirname " +
-                       ShellQuote(TOVARO_CLI_PATH) + "):$PATH\" && { " + run.command + "; } >out 2>err");
+        const int status = RunCommand(
+            "cd " + ShellQuote(dir.Path()) + " && export XDG_STATE_HOME=\"$PWD/state\" && PATH=\"$(dirname " +
+            ShellQuote(TOVARO_CLI_PATH) + "):$PATH\" && { " + run.command + "; } >out 2>err");
         EXPECT_EQ(std::tuple(status, ReadFile(dir / "out"), ReadFile(dir / "err")),
                   std::tuple(run.status, run.out, run.err))
             << run.command;
