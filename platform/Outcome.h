@@ -1,11 +1,13 @@
 // One way to say how a call below the front ends went: it worked (with its value), or what failed -- the
 // system's error, the call that gave it and the path it was about -- so that a message can name all three.
 //
-// Errors travel three ways below the front ends, and no others (no errno read after one of our calls, no
-// bool or optional with errno beside it, no empty string meaning success):
+// The failures of calls travel three ways below the front ends, and no others (no errno read after one of
+// our calls, no bool or optional with errno beside it, no empty string meaning success):
 //   1. this Failure, inside Status, Result<T> or platform::MoveResult: everywhere;
 //   2. zip::ZipStatus with its zip::SystemError (the call and errno) beside it, at the ZIP writer's boundary;
 //   3. zip::ReadResult, from the ZIP reader.
+// Not failures of calls, and so not among them: the disk service's answer to an eject (the bus's own words)
+// and the checks that give a person's reason for refusing a value or a name.
 #pragma once
 
 #include <cerrno>
