@@ -49,7 +49,10 @@ platform::SysCalls CheckingCalls() {
 
 void Empty(const std::string& folder) {
     const auto listing = platform::ListFolder(folder);
-    for (const platform::FolderEntry& entry : listing.value()) {
+    if (!listing) {
+        std::abort();
+    }
+    for (const platform::FolderEntry& entry : *listing) {
         ::unlink(platform::JoinPath(folder, entry.name).c_str());
     }
 }

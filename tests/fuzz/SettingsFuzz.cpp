@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string key = input.substr(0, keyEnd), value = input.substr(keyEnd + 1, valueEnd - keyEnd - 1);
     const std::string old = input.substr(valueEnd + 1);
-    Require(platform::ReplaceFileContents(path, old));
+    Require(platform::ReplaceFileContents(path, old).Ok());
     const SettingsFile settings(path);
     std::string others[] = {"fromdir", "todir", "counter"}, before[3];
     for (int i = 0; i < 3; ++i) {
