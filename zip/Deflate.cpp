@@ -20,15 +20,16 @@ constexpr int kMemoryLevel = 8;
 // the higher levels save a little more, at up to three times the time.
 constexpr int kFastLevel = 1;
 constexpr uint32_t kFastLevelBufferSize = ISAL_DEF_LVL1_DEFAULT;
-// ISA-L's output depends on how much room each call is given, so it always gets the same room: in the sink's
-// room where that has enough left, else its own, out of which its output is copied to the sink; zlib's does
-// not, and writes straight into the sink's room.
-constexpr size_t kFastOutputSize = size_t{256} << 10;
+// Both compressors' output depends on how much room each call is given: ISA-L's everywhere, zlib's where a
+// flush ends with the room (it marks the flush again in the next call). So each call always gets the same
+// room: in the sink's room where that has enough left, else the compressor's own, out of which its output is
+// copied to the sink. The stream then depends only on the input, whatever rooms the sink hands out.
+constexpr size_t kCallOutputSize = size_t{256} << 10;
 // Fast: each piece ends on a byte boundary (a sync flush) and is held until it is whole, so that one that
 // does not compress (the noise that much of a photo is) goes in as stored blocks instead, as zlib does it by
 // itself: no larger, and read back at the speed of a copy rather than decoded symbol by symbol. The held
 // output has room for the largest that a piece can come to.
-constexpr size_t kFastPieceOutputSize = kPieceSize + 2 * kFastOutputSize;
+constexpr size_t kFastPieceOutputSize = kPieceSize + 2 * kCallOutputSize;
 constexpr size_t kStoredBlockSize = 65535;
 constexpr size_t kStoredHeaderSize = 5;
 
@@ -81,17 +82,16 @@ struct Deflater::Backend {
     bool zlibReady = false;
     isal_zstream isal{};
     std::vector<uint8_t> isalLevelBuffer;
-    std::vector<uint8_t> isalOutput;
+    std::vector<uint8_t> callOutput;
     std::vector<uint8_t> pieceOutput;
     // After a piece that went in stored without passing through ISA-L, the compressor's history lacks it:
     // the next piece starts it afresh, primed with the 32 KiB that piece ended with.
     std::vector<uint8_t> skippedTail;
     bool stale = false;
 
-    explicit Backend(Compression m) : mode(m) {
+    explicit Backend(Compression m) : mode(m), callOutput(kCallOutputSize) {
         if (mode == Compression::Fast) {
             isalLevelBuffer.resize(kFastLevelBufferSize);
-            isalOutput.resize(kFastOutputSize);
             pieceOutput.resize(kFastPieceOutputSize);
         }
     }
@@ -191,9 +191,9 @@ ZipStatus Deflater::Feed(std::span<const uint8_t> piece) {
     size_t made = 0;
     bool fits = true;  // all of the output is held; else it is larger than the piece stored anyway
     for (bool done = false; !done;) {
-        fits = fits && held.size() - made >= kFastOutputSize;
+        fits = fits && held.size() - made >= kCallOutputSize;
         const std::span<uint8_t> out =
-            fits ? held.subspan(made, kFastOutputSize) : std::span<uint8_t>(m_backend->isalOutput);
+            fits ? held.subspan(made, kCallOutputSize) : std::span<uint8_t>(m_backend->callOutput);
         size_t produced = 0;
         const size_t inputBefore = piece.size();
         if (!m_backend->Step(piece, out, kSyncFlush, &produced, &done)) {
@@ -236,44 +236,24 @@ ZipStatus Deflater::End(bool last) {
 }
 
 ZipStatus Deflater::Run(std::span<const uint8_t> input, int flush) {
-    if (m_backend->mode == Compression::Fast) {
-        for (;;) {
-            // Straight into the sink's room where that holds the whole room ISA-L always gets, else into its
-            // own and copied from there.
-            const bool direct = m_room.size() - m_pending >= kFastOutputSize;
-            const std::span<uint8_t> out = direct ? m_room.subspan(m_pending, kFastOutputSize)
-                                                  : std::span<uint8_t>(m_backend->isalOutput);
-            size_t produced = 0;
-            bool done = false;
-            const size_t inputBefore = input.size();
-            if (!m_backend->Step(input, out, static_cast<Flush>(flush), &produced, &done)) {
-                return ZipStatus::CompressorFailed;
-            }
-            m_pending += direct ? produced : 0;
-            if (const ZipStatus status = direct ? ZipStatus::Ok : Put(out.first(produced));
-                status != ZipStatus::Ok || done) {
-                return status;
-            }
-            if (produced == 0 && input.size() == inputBefore) {
-                return ZipStatus::CompressorFailed;  // no progress with room to spare
-            }
-        }
-    }
     for (;;) {
-        if (const ZipStatus status = MakeRoom(); status != ZipStatus::Ok) {
-            return status;
-        }
+        // Straight into the sink's room where that holds the whole room a call always gets, else into the
+        // compressor's own and copied from there.
+        const bool direct = m_room.size() - m_pending >= kCallOutputSize;
+        const std::span<uint8_t> out =
+            direct ? m_room.subspan(m_pending, kCallOutputSize) : std::span<uint8_t>(m_backend->callOutput);
         size_t produced = 0;
         bool done = false;
         const size_t inputBefore = input.size();
-        if (!m_backend->Step(input, m_room.subspan(m_pending), static_cast<Flush>(flush), &produced, &done)) {
+        if (!m_backend->Step(input, out, static_cast<Flush>(flush), &produced, &done)) {
             return ZipStatus::CompressorFailed;
         }
-        m_pending += produced;
-        if (done) {
-            return ZipStatus::Ok;
+        m_pending += direct ? produced : 0;
+        if (const ZipStatus status = direct ? ZipStatus::Ok : Put(out.first(produced));
+            status != ZipStatus::Ok || done) {
+            return status;
         }
-        if (produced == 0 && input.size() == inputBefore && m_pending < m_room.size()) {
+        if (produced == 0 && input.size() == inputBefore) {
             return ZipStatus::CompressorFailed;  // no progress with room to spare
         }
     }

@@ -146,6 +146,10 @@ const struct Kind {
     // Read-only; three blocks, the last one short; the suffix of the whole name counts.
     {"photo.zip.jpg", "photo.zip.jpg", PhotoLikeBytes((9 << 20) + 16384, 2), 0444, 8, 2, 0x81000021},
     {".hidden.tar.GZ", ".hidden.tar.GZ", PhotoLikeBytes(70000, 3), 0466, 0, 0, 0x81000023},
+    // Its first block's data ends 1 byte past a multiple of 16 KiB: where the room left decided how a flush
+    // was marked, the writer's 16 KiB buffer and the pool's 1 MiB chunks gave two different streams.
+    {"flush.jpg", "flush.jpg", PhotoLikeBytes(306076, 10) + std::string((4 << 20) + 1 - 306076, 'x'), 0644, 8,
+     2, 0x81800020},
     // A DOS-style header whose newer header, at 0x40 ("@"), is a PE one.
     {"a.exe", "a.exe", "MZ" + std::string(58, '\0') + "@" + std::string(3, '\0') + "PE", 0755, 8, 2,
      0x81C00020},
