@@ -85,11 +85,10 @@ TEST(CounterKeeper, AnotherWritersChangeStaysAndOurLastNumberWins) {
     inputs.numberChecked = true;
     CounterKeeper keeper(settings);
     EXPECT_TRUE(keeper.Keep(inputs, 96));
-    EXPECT_TRUE(settings.Write("todir", "/elsewhere"));
-    ASSERT_TRUE(SettingsFile(dir / "other.ini").Write("counter", "11"));
+    WriteFile(dir / "other.ini", "[settings]\ntodir=/elsewhere\ncounter=11\n");
     ASSERT_EQ(::rename((dir / "other.ini").c_str(), (dir / "tovaro.ini").c_str()), 0);
     EXPECT_TRUE(keeper.Keep(inputs, 97));
-    EXPECT_EQ(ReadFile(dir / "tovaro.ini"), "[settings]\ncounter=97\n");
+    EXPECT_EQ(ReadFile(dir / "tovaro.ini"), "[settings]\ntodir=/elsewhere\ncounter=97\n");
     EXPECT_TRUE(settings.Write("counter", "7"));  // after the last file
     EXPECT_TRUE(keeper.Finish(inputs));
     EXPECT_EQ(settings.Read("counter"), "97");

@@ -9,22 +9,17 @@ using namespace transfer;
 
 namespace {
 
-// Every worked example of the naming rules, and the corners of each option.
+// The corners of each option. (A plain name, the date and each file's own number: the passes' tests.)
 TEST(ComposeNewName, GivesTheExpectedName) {
-    ::setenv("TZ", "UTC", 1);  // the date case runs in a known time zone, whatever the machine's
-    ::tzset();
     const struct {
         NameOption option;
         const char *setting, *entry, *expected;  // setting: the text, the find/new pair, or the number shown
     } cases[] = {
-        {kNameNothing, "", "IMG_0001.JPG", "IMG_0001.jpg"},
         {kNameNothing, "", ".jpg", ".jpg"},
         {kNameText, "Trip/2026\\Beach", "IMG_0001.JPG", "IMG_0001 -Trip2026Beach.jpg"},
         {kNameText, "", "IMG_0001.JPG", "IMG_0001 -.jpg"},
-        {kNameDate, "", "IMG_0001.JPG", "IMG_0001 -120526.jpg"},
         {kNameNumber, "~", "IMG_0001.JPG", "IMG_0001 -0.jpg"},
         {kNameNumber, "-3", "photo.jpg", "photo --3.jpg"},
-        {kNameRename, "IMG_|Rome_", "IMG_0001.JPG", "Rome_0001.jpg"},
         {kNameRename, "0|x", "IMG_0001.JPG", "IMG_xxx1.jpg"},
         {kNameRename, "|x", "IMG_0001.JPG", "IMG_0001.jpg"},
         {kNameRename, "aa|b", "aaa.jpg", "ba.jpg"},
@@ -41,26 +36,21 @@ TEST(ComposeNewName, GivesTheExpectedName) {
         inputs.renameNew =
             setting.find('|') == std::string::npos ? "" : setting.substr(setting.find('|') + 1);
         int32_t passNumber = 0;
-        EXPECT_EQ(ComposeNewName(FileTitle(c.entry), SelectionExtension(c.entry), c.option, 1796472000,
-                                 inputs, passNumber),
-                  c.expected)
+        EXPECT_EQ(
+            ComposeNewName(FileTitle(c.entry), SelectionExtension(c.entry), c.option, 0, inputs, passNumber),
+            c.expected)
             << c.option << " " << c.setting << " " << c.entry;
     }
 }
 
-TEST(ComposeNewName, EachNumberedFileUsesUpTheNumberShownThenAndTheNumberWraps) {
+// After the largest number comes the smallest. (That each numbered file uses up the number shown then: the
+// passes' tests.)
+TEST(ComposeNewName, TheNumberWraps) {
     PlainNamingInputs inputs;
-    inputs.numberText = "41";
+    inputs.numberText = "2147483647";
     int32_t passNumber = 0;
-    EXPECT_EQ(ComposeNewName("IMG_0001", ".jpg", kNameNumber, 0, inputs, passNumber), "IMG_0001 -41.jpg");
-    EXPECT_EQ(ComposeNewName("IMG_0002", ".jpg", kNameNumber, 0, inputs, passNumber), "IMG_0002 -42.jpg");
-    EXPECT_EQ(inputs.numberText, "43");
-    EXPECT_EQ(passNumber, 43);
-    inputs.numberText = "2147483647";  // read afresh for every file, as a window's number box may change
     EXPECT_EQ(ComposeNewName("a", ".jpg", kNameNumber, 0, inputs, passNumber), "a -2147483647.jpg");
     EXPECT_EQ(inputs.numberText, "-2147483648");
-    ComposeNewName("a", ".jpg", kNameDate, 0, inputs, passNumber);
-    EXPECT_EQ(inputs.numberText, "-2147483648") << "only Number uses up a number";
 }
 
 TEST(ReadDialogInt, ReadsOnlyPlainSignedDecimals) {
@@ -85,14 +75,14 @@ TEST(ReadDialogInt, ReadsOnlyPlainSignedDecimals) {
     }
 }
 
+// (A picture, a video and a name without an extension: the passes' tests.)
 TEST(Selection, EachListTakesItsExtensionsFromTheFirstDotInAnyCase) {
     const struct {
         const char* name;
         bool moved, archived;
     } rows[] = {
-        {"IMG_0001.JPG", true, true},   {"scan.BMP", true, true}, {"CLIP.AVI", true, false},
-        {"IMG.0001.JPG", false, false}, {"README", false, false}, {"..", false, false},
-        {".jpg", true, true},           {"x.jpg ", false, false},
+        {"scan.BMP", true, true}, {"IMG.0001.JPG", false, false}, {"..", false, false},
+        {".jpg", true, true},     {"x.jpg ", false, false},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(IsAccepted(SelectionExtension(row.name), MoveExtensions()), row.moved) << row.name;
@@ -100,6 +90,7 @@ TEST(Selection, EachListTakesItsExtensionsFromTheFirstDotInAnyCase) {
     }
 }
 
+// (An entry without its dot, or with a "/": the option's and the settings key's tests.)
 TEST(ParseExtensionList, TakesDottedEntriesInAnyCaseAndRefusesTheList) {
     const struct {
         const char* text;
@@ -107,8 +98,6 @@ TEST(ParseExtensionList, TakesDottedEntriesInAnyCaseAndRefusesTheList) {
     } cases[] = {
         {".bmp .GIF,.jpeg\t.CR2.xmp", {".bmp", ".gif", ".jpeg", ".cr2.xmp"}},
         {" , ", {}},
-        {".jpg jpg", {}},
-        {".jpg .a/b", {}},
         {". .jpg", {}},
     };
     for (const auto& c : cases) {
@@ -122,13 +111,12 @@ TEST(DatedFolders, APatternGivesTheFolderOfADateAndIsRefusedWhereItCouldLeaveThe
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     const time_t t = 1772874303;  // 7 March 2026, 09:05:03
-    // The pattern; the folder, or the start of why it is refused.
+    // The pattern; the folder, or the start of why it is refused. (A ".." level: the option's test.)
     const std::pair<std::string, std::string> cases[] = {
         {"%Y/%Y-%m-%d", "2026/2026-03-07"},
         {"Photos %y//%H%M%S %%/", "Photos 26/090503 %"},
         {"", ""},
         {"/%Y", "it starts with \"/\""},
-        {"%Y/../x", "its level \"..\""},
         {"%Y/%q", "\"%q\" is not one of"},
     };
     for (const auto& [pattern, expected] : cases) {
