@@ -227,21 +227,27 @@ zip::ReadResult Unchecked(std::string reason) {
     return zip::ReadResult{zip::ReadStatus::ReadFailed, std::move(reason)};
 }
 
-// Reads each member back from the disk as soon as the writer has recorded it, on a thread of its own, while
-// the pictures after it are still being compressed, so that little is left to check once the archive is
-// flushed. Direct reads go past the page cache and first write the member's pages out; where the file
-// system has none, nothing is checked early and the whole check waits for the flush. A member checked here
-// is still matched against the central directory read back after the flush, and nothing is removed before.
+// Reads each member back from the disk as soon as the writer has recorded it, while the pictures after it
+// are still being compressed, so that little is left to check once the archive is flushed. It takes as many
+// threads as there are compressors: decoding a member costs more than compressing it fast, and one thread
+// would hold every core back to its own speed. Direct reads go past the page cache and first write the
+// member's pages out; where the file system has none, nothing is checked early and the whole check waits for
+// the flush. A member checked here is still matched against the central directory read back after the
+// flush, and nothing is removed before.
 class EarlyCheck {
   public:
-    explicit EarlyCheck(int archiveFd) {
-        auto direct = zip::DirectFileByteSource::Open("/proc/self/fd/" + std::to_string(archiveFd));
-        if (direct) {
-            m_source.emplace(std::move(*direct));
+    EarlyCheck(int archiveFd, unsigned threads) {
+        const std::string path = "/proc/self/fd/" + std::to_string(archiveFd);
+        for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
+            auto direct = zip::DirectFileByteSource::Open(path);
+            if (!direct) {
+                break;  // what is not checked here is checked after the flush
+            }
+            m_sources.push_back(std::make_unique<zip::DirectFileByteSource>(std::move(*direct)));
             try {
-                m_thread = std::thread([this] { Work(); });
+                m_threads.emplace_back([this, source = m_sources.back().get()] { Work(*source); });
             } catch (const std::system_error&) {
-                m_source.reset();  // all is checked after the flush
+                break;
             }
         }
     }
@@ -251,7 +257,7 @@ class EarlyCheck {
 
     // The member of the packed picture numbered `packed`, as the writer recorded it.
     void Add(size_t packed, const zip::ZipEntry& recorded) {
-        if (!m_source) {
+        if (m_threads.empty()) {
             return;
         }
         zip::MemberInfo member;
@@ -276,8 +282,8 @@ class EarlyCheck {
     }
 
   private:
-    void Work() {
-        zip::ZipReader reader(*m_source);
+    void Work(zip::DirectFileByteSource& source) {
+        zip::ZipReader reader(source);
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_added.wait(lock, [this] { return m_done || !m_queue.empty(); });
@@ -288,8 +294,8 @@ class EarlyCheck {
             m_queue.pop_front();
             lock.unlock();
             const zip::ReadResult read =
-                m_source->Reload() ? reader.VerifyDescribed(member)
-                                   : zip::ReadResult{zip::ReadStatus::ReadFailed, "its size is unknown"};
+                source.Reload() ? reader.VerifyDescribed(member)
+                                : zip::ReadResult{zip::ReadStatus::ReadFailed, "its size is unknown"};
             lock.lock();
             m_results.resize(std::max(m_results.size(), packed + 1));
             m_results[packed] = NotWhole(read);
@@ -297,23 +303,25 @@ class EarlyCheck {
     }
 
     void Wait() {
-        if (m_thread.joinable()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_done = true;
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_added.notify_all();
+        for (std::thread& thread : m_threads) {
+            if (thread.joinable()) {
+                thread.join();
             }
-            m_added.notify_one();
-            m_thread.join();
         }
     }
 
-    std::optional<zip::DirectFileByteSource> m_source;
+    std::vector<std::unique_ptr<zip::DirectFileByteSource>> m_sources;
     std::mutex m_mutex;
     std::condition_variable m_added;
     std::deque<std::pair<size_t, zip::MemberInfo>> m_queue;
     std::vector<std::optional<zip::ReadResult>> m_results;
     bool m_done = false;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };
 
 // Step 3: closes the archive and flushes it (and its name) to the disk. The file checked next must be the one
@@ -517,7 +525,8 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     std::optional<zip::CompressorPool> pool;
     std::optional<EarlyCheck> early;
     if (archive.writer.IsOpen()) {
-        early.emplace(archive.writer.ArchiveDescriptor());
+        early.emplace(archive.writer.ArchiveDescriptor(),
+                      options.workers > 0 ? options.workers : std::thread::hardware_concurrency());
         pool.emplace(
             archive.writer,
             [&](const zip::CompressorPool::Outcome& outcome) {
