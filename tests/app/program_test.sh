@@ -43,9 +43,7 @@ printf '[settings]\nfromdir=%s\ntodir=%s\n' "$work/camera" "$work/computer" |
 pid=$!
 keys "Tovaro Utility" shift+F10 a  # the About box, from the window menu
 keys "About Tovaro" Escape
-keys "Tovaro Utility" alt+f ctrl+a BackSpace Return  # OK without a camera folder: a real warning box
-keys tovaro Return
-keys "Tovaro Utility" ctrl+z alt+s Return  # the folder back; Send Files To Zip; OK
+keys "Tovaro Utility" alt+s Return  # Send Files To Zip; OK
 for _ in $(seq 200); do [ -e "$work/computer/ArchivePics.zip" ] && break; sleep 0.1; done
 xdotool key Return Escape  # another OK, then Cancel, during the pass
 keys tovaro Return         # what was done, once the pass has ended
