@@ -15,14 +15,13 @@ namespace fs = std::filesystem;
 namespace testsupport {
 
 TempDir::TempDir(const std::string& base) {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string usual = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    const std::string parent = !base.empty() && fs::is_directory(base) ? base : usual;
-    std::string pattern = parent + "/tovaro-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    // $TMPDIR, else /tmp
+    const std::string parent =
+        !base.empty() && fs::is_directory(base) ? base : fs::temp_directory_path().string();
+    m_path = parent + "/tovaro-test-XXXXXX";
+    if (::mkdtemp(m_path.data()) == nullptr) {
         ADD_FAILURE() << "cannot make a temporary folder in " << parent;
     }
-    m_path = pattern;
 }
 
 TempDir::~TempDir() {
@@ -117,7 +116,10 @@ std::string Noise(const std::string& name, size_t size) {
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        quoted += c;
+        if (c == '\'') {
+            quoted += "\\''";  // ends the quote, an escaped quote, starts a new quote
+        }
     }
     return quoted + "'";
 }
