@@ -176,26 +176,16 @@ TEST_P(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothin
     EXPECT_EQ(ListNames(m_from), (Names{"a -x.jpg", "b -x.jpg"}));
 }
 
-// Stopped during the pass, it closes, checks and empties the archive it has; an archive that another
-// program moves away meanwhile is not taken for its own.
-TEST_P(ArchivePassTest, StopsAfterTheFileInHandAndChecksOnlyItsOwnArchive) {
-    Put({"a.jpg", "b.jpg", "c.jpg"});
-    CancelFlag cancel{false};
+// An archive that another program moves away during the pass is not taken for its own. (Stopped during the
+// pass, it closes, checks and empties the archive it has: the end-to-end CLI table.)
+TEST_P(ArchivePassTest, ChecksOnlyItsOwnArchive) {
+    Put({"c.jpg"});
     PassOptions options;
-    options.cancel = &cancel;
-    options.onProgress = [&](size_t handled, size_t) { cancel = handled == 2; };
-    const TransferReport stopped = Run(kNameNothing, options);
-    EXPECT_TRUE(stopped.cancelled);
-    EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
-    EXPECT_EQ(ReadBack(Archive()).size(), 2u);
-    options.cancel = nullptr;
     options.onProgress = [&](size_t, size_t) {
         ::rename(Archive().c_str(), Archive("moved.zip").c_str());
         WriteFile(Archive(), "someone else's");
     };
-    for (const TransferItem& item : Run(kNameNothing, options).items) {
-        EXPECT_NE(item.reason.find("moved or replaced"), std::string::npos) << item.reason;
-    }
+    EXPECT_NE(Run(kNameNothing, options).items.at(0).reason.find("moved or replaced"), std::string::npos);
     EXPECT_EQ(ListNames(m_from), Names{"c.jpg"});
 }
 
