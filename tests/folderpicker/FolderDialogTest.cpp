@@ -47,7 +47,7 @@ TEST(FolderDialogTest, TheWindowsPickerStartsWithTheBoxsFolderChosenAndGivesWhol
 
 TEST(MountedDrivesTest, AreTheMountPointsWhereUsersDrivesGo) {
     const std::string mounts =
-        "/dev/sda1 / ext4 rw 0 0\nproc /proc proc rw 0 0\n/dev/sdb1 /media/me/CARD vfat rw 0 0\n"
+        "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /media/me/CARD vfat rw 0 0\n"
         "/dev/sdc1 /run/media/me/My\\040Disk exfat rw 0 0\n/dev/sdd1 /mnt ext4 rw 0 0\n"
         "/dev/sde1 /mnt/backup ext4 rw 0 0\ntmpfs /media tmpfs rw 0 0\n/dev/sdf1 /mediaX ext4 rw 0 0\n";
     EXPECT_EQ(MountedDrives(mounts),
