@@ -5,8 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <filesystem>
 
-#include "platform/Folder.h"
 #include "platform/Path.h"
 #include "platform/Sys.h"
 #include "settings/SettingsFile.h"
@@ -47,16 +47,6 @@ platform::SysCalls CheckingCalls() {
     return calls;
 }
 
-void Empty(const std::string& folder) {
-    const auto listing = platform::ListFolder(folder);
-    if (!listing) {
-        std::abort();
-    }
-    for (const platform::FolderEntry& entry : *listing) {
-        ::unlink(platform::JoinPath(folder, entry.name).c_str());
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -78,7 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.moveExtensions = {extension};
     transfer::MovePass(g_camera, g_destination, data[0] % 8, inputs, SettingsFile(g_settings + "/tovaro.ini"),
                        options);
-    Empty(g_camera);
-    Empty(g_destination);
+    for (const std::string& folder : {g_camera, g_destination}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            std::filesystem::remove_all(entry);
+        }
+    }
     return 0;
 }

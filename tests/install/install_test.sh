@@ -66,20 +66,17 @@ check_install() {
     cmp -s "$ini" "$work/own.ini" || fail "the user's own settings were written: $(cat "$ini")"
 }
 
-# What bash completion offers for the words of $1, the last one being typed, in a folder with a DCIM
-# folder and a Diary.txt file; completes WORDS OFFER checks it.
-completions() {
+# completes WORDS OFFER: bash completion offers OFFER for tovaro-cli WORDS, the last word being typed, in a
+# folder with a DCIM folder and a Diary.txt file.
+completes() {
+    local got
     mkdir -p "$work/pick/DCIM" && touch "$work/pick/Diary.txt"
-    (cd "$work/pick" && BASH_COMPLETION_USER_DIR=$prefix/share/bash-completion PATH=$bin:$PATH bash -c '
+    got=$(cd "$work/pick" && BASH_COMPLETION_USER_DIR=$prefix/share/bash-completion PATH=$bin:$PATH bash -c '
         source /usr/share/bash-completion/bash_completion && __load_completion tovaro-cli || exit 1
         read -ra COMP_WORDS <<<"$1"
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$1 COMP_POINT=${#1}
         $(complete -p tovaro-cli | sed "s/.*-F \([^ ]*\).*/\1/") tovaro-cli "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
-        echo "${COMPREPLY[@]}"' _ "$1")
-}
-completes() {
-    local got
-    got=$(completions "tovaro-cli $1")
+        echo "${COMPREPLY[@]}"' _ "tovaro-cli $1")
     [ "$got" = "$2" ] || fail "tovaro-cli $1<Tab> gives \"$got\", not $2"
 }
 

@@ -75,14 +75,14 @@ TEST(ReadDialogInt, ReadsOnlyPlainSignedDecimals) {
     }
 }
 
-// (A picture, a video and a name without an extension: the passes' tests.)
+// (A picture and a video: the passes' tests.)
 TEST(Selection, EachListTakesItsExtensionsFromTheFirstDotInAnyCase) {
     const struct {
         const char* name;
         bool moved, archived;
     } rows[] = {
-        {"scan.BMP", true, true}, {"IMG.0001.JPG", false, false}, {"..", false, false},
-        {".jpg", true, true},     {"x.jpg ", false, false},
+        {"scan.BMP", true, true}, {"IMG.0001.JPG", false, false}, {"README", false, false},
+        {"..", false, false},     {".jpg", true, true},           {"x.jpg ", false, false},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(IsAccepted(SelectionExtension(row.name), MoveExtensions()), row.moved) << row.name;
