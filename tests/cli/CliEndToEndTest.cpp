@@ -101,6 +101,12 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "'1p;$p;$='; "
          "cat n.ini",
          0, "1000\n1599\n600\n[settings]\ncounter=1600\n", ""},
+        // Ctrl-C during --zip: the archive holds what was packed, whole; the rest stays.
+        {"mkdir big z; for i in $(seq 40); do head -c 1M /dev/urandom >big/$i.JPG; done; tovaro-cli --zip "
+         "--from big --to z --settings s.ini >o & until [ -s z/ArchivePics.zip ]; do sleep 0.01; done; "
+         "kill -INT $!; wait $!; echo $? $(grep -c 'Stopped on request' o); unzip -tq z/* >/dev/null && "
+         "{ unzip -Z1 z/*; ls big; } | wc -l",
+         0, "130 1\n40\n", ""},
         // A camera still writing a clip, with a pause: it stays, whole once the writer is done, to another
         // file system (from /dev/shm) and into the archive alike.
         {"c=$(mktemp -d /dev/shm/cam.XXXXXX); mkdir clip; for zip in '' --zip; do rm -f w; { echo 1; "
