@@ -28,7 +28,8 @@ struct ModalWatchdog : QTimer {
         callOnTimeout([this] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 fired = true;
-                modal->hide();  // ends its modal run
+                // Ends its modal run.
+                modal->hide();
             }
         });
         start(10000);

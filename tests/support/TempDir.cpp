@@ -90,7 +90,8 @@ std::optional<std::map<std::string, std::string>> ReadArchive(const std::string&
         const size_t space = out.rfind(' ', end);
         const std::string name = out.substr(at, space - at);
         if (space < at || tested.find("testing: " + name + "   OK\n") == std::string::npos) {
-            continue;  // a member one of the readers can't read whole
+            // A member one of the readers can't read whole.
+            continue;
         }
         std::string& bytes = members[name];
         for (size_t i = space + 1; i + 1 < end; i += 2) {
@@ -101,7 +102,8 @@ std::optional<std::map<std::string, std::string>> ReadArchive(const std::string&
 }
 
 std::string Noise(const std::string& name, size_t size) {
-    static std::map<std::string, std::string> made;  // a sweep asks for the same a thousand times
+    // A sweep asks for the same a thousand times.
+    static std::map<std::string, std::string> made;
     std::string& bytes = made[name];
     if (bytes.size() < size) {
         bytes = "\xFF\xD8 " + name;
@@ -118,7 +120,8 @@ std::string ShellQuote(const std::string& text) {
     for (char c : text) {
         quoted += c;
         if (c == '\'') {
-            quoted += "\\''";  // ends the quote, an escaped quote, starts a new quote
+            // Ends the quote, an escaped quote, starts a new quote.
+            quoted += "\\''";
         }
     }
     return quoted + "'";

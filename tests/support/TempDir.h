@@ -25,7 +25,8 @@ class TempDir {
 };
 
 void WriteFile(const std::string& path, const std::string& contents);
-std::string ReadFile(const std::string& path);  // fails the test when it can't be read
+// Fails the test when it can't be read.
+std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 void MakeFolder(const std::string& path);
 // The names in a folder, sorted, without "." and "..".

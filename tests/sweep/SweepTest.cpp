@@ -47,21 +47,21 @@ const int g_heap = mallopt(M_MMAP_THRESHOLD, 16 << 20) + mallopt(M_TRIM_THRESHOL
 struct Op {
     char kind;
     std::string a, b = {};
-    // The inode number, and for a file made during the run which one it was
+    // The inode number, and for a file made during the run which one it was.
     uint64_t inode = 0;
     Bytes data = {};
 };
 
 struct Sweep {
     std::mutex mutex;
-    // By call: each error it can give
+    // By call: each error it can give.
     std::map<std::string, std::vector<int>> errors;
-    // Cut out of paths
+    // Cut out of paths.
     std::vector<std::pair<std::string, std::string>> roots;
     std::map<int, std::string> fdTags;
-    // Calls so far, by kind and file
+    // Calls so far, by kind and file.
     std::map<std::string, int> seen;
-    // Every call of a run without a fault, as "kind file#n"
+    // Every call of a run without a fault, as "kind file#n".
     std::vector<std::string> calls;
     // The call to fail (none while empty): the nth of its kind on one file (paths with the test's folders
     // and random names cut out, so that it is the same call from run to run whatever thread makes it), and
@@ -69,9 +69,9 @@ struct Sweep {
     std::pair<std::string, int> fail;
     bool fired = false, recording = false, unnamed = true;
     std::vector<Op> ops;
-    // Inode numbers given to files made during the run: they are reused
+    // Inode numbers given to files made during the run: they are reused.
     std::map<ino_t, uint64_t> made;
-    // The bytes each picture now has, by name in the camera folder
+    // The bytes each picture now has, by name in the camera folder.
     Files* pictures = nullptr;
 } g;
 
@@ -114,7 +114,7 @@ void Record(const std::string& call, int result, bool existed, const std::vector
     } else if (call == "unlink") {
         g.ops.push_back({'u', paths[0]});
     } else if (call == "linkat" && ::stat(paths[0].c_str(), &st) == 0) {
-        // An unnamed file gets its name
+        // An unnamed file gets its name.
         g.ops.push_back({'l', {}, paths[1], g.made[st.st_ino]});
     } else if (Has(call, "rename") || call == "link") {
         g.ops.push_back({call == "link" ? 'l' : 'r', paths[0], paths[1]});
@@ -170,7 +170,7 @@ struct Hook<Field> {
         const std::string path = paths.empty() ? "" : paths[name == "linkat"];
         std::string tag = path.empty() ? g.fdTags[fd] : Tag(path);
         if constexpr (Is<0, int> && Is<1, int>) {
-            // An fcntl's command
+            // An fcntl's command.
             tag += ":" + std::to_string(std::get<1>(args));
         }
         if constexpr (Is<3, off_t>) {
@@ -184,7 +184,7 @@ struct Hook<Field> {
         g.fired |= error != 0;
         if constexpr (Is<1, int>) {
             if (name == "open" && (std::get<1>(args) & O_TMPFILE) == O_TMPFILE && !g.unnamed) {
-                // As vfat, exFAT or NFS answer: the named fallback is used
+                // As vfat, exFAT or NFS answer: the named fallback is used.
                 error = EOPNOTSUPP;
             }
         }
@@ -210,12 +210,12 @@ struct Hook<Field> {
         const R result = Has(name, "sync") && !g.recording ? R(0) : std::apply(real, args);
         if constexpr (Is<1, struct statfs*>) {
             if (!g.unnamed && tag.starts_with("C/")) {
-                // FUSE: no lease sees every writer, a heuristic instead
+                // FUSE: no lease sees every writer, a heuristic instead.
                 std::get<1>(args)->f_type = 0x65735546;
             }
         }
         if constexpr (Is<4, struct statx*>) {
-            // Linux can't set one, and archives hold it
+            // Linux can't set one, and archives hold it.
             std::get<4>(args)->stx_btime = {1600000000, 0, 0};
         }
         lock.lock();
@@ -295,7 +295,7 @@ struct World {
              {m_cam, m_dst, m_cam + "/100CANON", m_cam + "/IMG_0003 -44.jpg", m_dstBase.path + "/state"}) {
             MakeFolder(folder);
         }
-        // Streamed, and above the held limit
+        // Streamed, and above the held limit.
         const size_t big = pass.archive ? 150000 : 1100000;
         for (const auto& [name, size] : std::map<std::string, size_t>{{"100CANON/IMG_0100.JPG", 3000},
                                                                       {"IMG_0001.CR2", 5000},
@@ -308,7 +308,7 @@ struct World {
             WriteFile(m_cam + "/" + name, m_pictures[name] = Noise(name, size));
         }
         for (const auto& entry : fs::recursive_directory_iterator(m_cam)) {
-            // Read, the access time stays
+            // Read, the access time stays.
             const timespec times[2] = {{1893456000, 0}, {1700000000, 0}};
             ::utimensat(AT_FDCWD, entry.path().c_str(), times, 0);
         }
@@ -346,7 +346,7 @@ struct World {
         const platform::ScopedSysCalls hooked(Hooked());
         auto log = ImportLog::Open(m_dstBase.path + "/state");
         if (!log) {
-            // As tovaro-cli does: without its log no transfer starts
+            // As tovaro-cli does: without its log no transfer starts.
             TransferReport report;
             report.problem = LogProblem(log.Error());
             return report;
@@ -363,7 +363,7 @@ struct World {
 
     // The invariants after a run; `leftover`: a temporary file may stay (its removal was what failed).
     void Check(const TransferReport& report, bool leftover) {
-        // What each regular file holds, and what a link or a FIFO is
+        // What each regular file holds, and what a link or a FIFO is.
         Files files;
         const auto entries = Entries();
         for (const auto& [path, st] : entries) {
@@ -460,7 +460,7 @@ struct World {
     } m_camBase, m_dstBase;
     const std::string m_cam = m_camBase.path + "/cam", m_dst = m_dstBase.path + "/dst";
     const std::string m_ini = m_dstBase.path + "/tovaro.ini", m_log = m_dstBase.path + "/state/imports.log";
-    // Names and data before the run
+    // Names and data before the run.
     std::pair<Names, Data> m_start;
 
     static constexpr const char* kSettings = "[settings]\nnote=kept\ncounter=41\n";
@@ -521,7 +521,7 @@ struct World {
         return {members, records};
     }
 
-    // By name in the camera folder: the bytes each picture has now
+    // By name in the camera folder: the bytes each picture has now.
     Files m_pictures;
     // By name in the destination: a file under a picture's new name, and an earlier "archive".
     Files m_users = {{"IMG_0003 -44.jpg", "the user's own"},
@@ -532,10 +532,10 @@ struct World {
 // one copy fail alike.
 std::vector<std::string> Sample(std::vector<std::string> calls) {
     std::map<std::string, std::string> last;
-    for (const std::string& key : calls) {
+    for (const auto& key : calls) {
         last[key.substr(0, key.rfind('#'))] = key;
     }
-    std::erase_if(calls, [&](const std::string& key) {
+    std::erase_if(calls, [&](const auto& key) {
         return std::stoi(key.substr(key.rfind('#') + 1)) > 2 && last[key.substr(0, key.rfind('#'))] != key;
     });
     return calls;
@@ -607,7 +607,7 @@ TEST_P(SweepTest, EveryCrashState) {
     }
     size_t states = 0;
     for (const size_t end : ends) {
-        // Changes of names not yet durable at `end`
+        // Changes of names not yet durable at `end`.
         std::vector<size_t> open;
         for (size_t i = 0; i < end; ++i) {
             if (!durable(i, end)) {
