@@ -33,8 +33,7 @@ class MovePassTest : public testing::Test {
             WriteFile(m_from + "/" + name, contents.empty() ? "contents of " + name : contents);
         }
     }
-    TransferReport Run(NameOption option) { return Run(option, m_options); }
-    TransferReport Run(NameOption option, const PassOptions& options) {
+    TransferReport Run(NameOption option, const PassOptions& options = {}) {
         return MovePass(m_from, m_to, option, m_inputs, m_settings, options);
     }
     // The date Date of Photo gives a file by its own time.
@@ -67,7 +66,6 @@ class MovePassTest : public testing::Test {
     std::string m_to = m_dir / "computer";
     SettingsFile m_settings{m_dir / "tovaro.ini"};
     PlainNamingInputs m_inputs;
-    PassOptions m_options;
 };
 
 TEST_F(MovePassTest, MovesPicturesVideosAndFoldersWithThoseNamesAndCountsTheRest) {
@@ -114,16 +112,15 @@ TEST_F(MovePassTest, UnsafeNewNamesAreNeverUsedAndADryRunChangesNothing) {
     Put({"IMG_0001.JPG", "IMG_0002.JPG"});
     WriteFile(m_to + "/IMG_0002 -12.jpg", "x");
     UseNumber("11");
-    m_options.dryRun = true;
-    const TransferReport report = Run(kNameNumber);
+    PassOptions dryRun;
+    dryRun.dryRun = true;
+    const TransferReport report = Run(kNameNumber, dryRun);
     EXPECT_EQ(report.Done(), 1u);
     EXPECT_EQ(report.items[1].reason, "a file with that name already exists");
     EXPECT_FALSE(Exists(m_settings.Path()));
     m_inputs.renameFind = "IMG_";
-    for (const std::string& replacement : Names{"../", "/", std::string("a\0b", 3)}) {
-        m_inputs.renameNew = replacement;
-        EXPECT_EQ(Run(kNameRename).Failed(), 2u) << replacement;
-    }
+    m_inputs.renameNew = "../";  // as any name the naming rules refuse (their own test lists them)
+    EXPECT_EQ(Run(kNameRename).Failed(), 2u);
     EXPECT_EQ(ListNames(m_from), (Names{"IMG_0001.JPG", "IMG_0002.JPG"}));
     EXPECT_EQ(ListNames(m_to), Names{"IMG_0002 -12.jpg"});
     EXPECT_FALSE(Exists(m_dir / "0001.jpg"));
@@ -132,20 +129,23 @@ TEST_F(MovePassTest, UnsafeNewNamesAreNeverUsedAndADryRunChangesNothing) {
 TEST_F(MovePassTest, TheSameFolderRenamesEachFileOnceInPlace) {
     Put({"IMG_0002.jpg", "IMG_0001.JPG", "notes.txt"});
     const std::string date = DateOf("IMG_0001.JPG");
-    EXPECT_EQ(MovePass(m_from, m_from, kNameDate, m_inputs, m_settings).Done(), 2u);
+    m_to = m_from;
+    EXPECT_EQ(Run(kNameDate).Done(), 2u);
     EXPECT_EQ(ListNames(m_from),
               (Names{"IMG_0001 -" + date + ".jpg", "IMG_0002 -" + date + ".jpg", "notes.txt"}));
     Put({"a -1.jpg", "a.jpg"});  // the second takes the name the first leaves, in the dry run too
     m_inputs.renameFind = "a";
     m_inputs.renameNew = "a -1";
-    m_options.dryRun = true;
-    EXPECT_EQ(MovePass(m_from, m_from, kNameRename, m_inputs, m_settings, m_options).Failed(), 0u);
-    EXPECT_EQ(MovePass(m_from, m_from, kNameRename, m_inputs, m_settings).Failed(), 0u);
+    PassOptions dryRun;
+    dryRun.dryRun = true;
+    EXPECT_EQ(Run(kNameRename, dryRun).Failed(), 0u);
+    EXPECT_EQ(Run(kNameRename).Failed(), 0u);
     EXPECT_TRUE(Exists(m_from + "/a -1 -1.jpg") && Exists(m_from + "/a -1.jpg"));
 }
 
 // A card keeps its pictures in numbered folders. Only with recurse=1 are they walked (hidden ones not), in
-// name order on every file system, all into the one destination folder, where a clash is refused.
+// name order on every file system, all into the one destination folder (where a clash between two of them
+// is refused: the end-to-end CLI table). A value of the settings that can't be used is refused by its key.
 TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
     for (const std::string base : {"", "/dev/shm"}) {
         TempDir dir(base);
@@ -164,10 +164,7 @@ TEST_F(MovePassTest, ACardsFoldersAreWalkedInNameOrderWhenTheSettingsSaySo) {
             (Names{"100CANON/IMG_0002.JPG IMG_0002 -1.jpg", "100CANON/IMG_0003.JPG IMG_0003 -2.jpg",
                    "101CANON/IMG_0001.JPG IMG_0001 -3.jpg"}));
         EXPECT_TRUE(Exists(m_from + "/.Trashes/old.jpg"));
-        WriteFile(m_from + "/100CANON/IMG_0002.JPG", "another picture");
-        UseNumber("1");
-        EXPECT_EQ(Run(kNameNumber, options).items[0].reason, "a file with that name already exists");
-        EXPECT_EQ(ReadFile(m_to + "/IMG_0002 -1.jpg"), "contents of 100CANON/IMG_0002.JPG");
+        EXPECT_EQ(ListNames(m_to), (Names{"IMG_0001 -3.jpg", "IMG_0002 -1.jpg", "IMG_0003 -2.jpg"}));
     }
     const SettingsFile settings(m_dir / "bad.ini");
     for (const std::string bad :

@@ -167,6 +167,7 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
     std::string archives[2];
     for (const Compression mode : {Compression::Standard, Compression::Fast}) {
         for (const unsigned workers : {0u, 1u, 4u}) {
+            SCOPED_TRACE(testing::Message() << int(mode) << " mode, " << workers << " workers");
             const std::string archive = dir / "a.zip";
             std::vector<CompressorPool::Outcome> outcomes;
             ZipWriter writer = ZipWriter::Create(archive);
@@ -189,11 +190,11 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
                 const Kind& k = kKinds[i];
                 EXPECT_EQ(std::tie(sequence, status, e.name, e.method, e.flags, e.externalAttributes),
                           std::tie(i, kOk, k.stored, k.method, k.flags, k.attributes))
-                    << k.name << " with " << workers << " workers";
+                    << k.name;
             }
             std::string& first = archives[int(mode)];
             first = workers == 0 ? ReadFile(archive) : first;
-            EXPECT_TRUE(ReadFile(archive) == first) << int(mode) << " mode, " << workers << " workers";
+            EXPECT_TRUE(ReadFile(archive) == first);
             EXPECT_EQ(CheckWithReaders(archive, members), "");
             const std::string quoted = ShellQuote(archive);  // and two more readers test every member
             EXPECT_EQ(RunCommand("7zz t -bso0 -bsp0 " + quoted + " && bsdtar -xOf " + quoted + " >/dev/null"),
@@ -225,7 +226,7 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
     };
     for (const auto& [file, pooled, call, failAt, want, failed, errorNumber] : cases) {
         for (const Compression mode : {Compression::Standard, Compression::Fast}) {
-            SCOPED_TRACE(file + std::to_string(pooled) + std::to_string(call) + std::to_string(failAt));
+            SCOPED_TRACE(testing::Message() << file << pooled << call << failAt);
             const bool latches = want == ZipStatus::SeekFailed;
             TempDir dir;
             const std::string before = dir / "before.jpg", after = dir / "after.jpg", source = dir / file;
