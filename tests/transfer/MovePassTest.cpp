@@ -76,7 +76,6 @@ TEST_F(MovePassTest, MovesPicturesVideosAndFoldersWithThoseNamesAndCountsTheRest
     EXPECT_EQ(ListNames(m_to), (Names{"CLIP0002.avi", "IMG_0001.jpg", "holiday.jpg"}));
     EXPECT_EQ(ListNames(m_from), (Names{".hidden.txt", "IMG.0001.JPG", "README", "notes.txt"}));
     EXPECT_EQ(ReadFile(m_to + "/holiday.jpg/inside.txt"), "inside");
-    EXPECT_EQ(report.Done(), 3u);
     EXPECT_EQ(LeftBehindText(report), "3 other files stay in the camera folder (no extension, .jpg, .txt)");
     EXPECT_FALSE(Exists(m_settings.Path()));  // only Number keeps a counter
 }
@@ -101,7 +100,7 @@ TEST_F(MovePassTest, AFileNotMovedStaysAndUsesUpItsNumber) {
         EXPECT_EQ(
             Lines(report, [](auto& item) { return item.newName + ": " + item.reason; }),
             (Names{"IMG_0001 -41.jpg: " + reason, "IMG_0002 -42.jpg: " + (to == "none" ? reason : "")}));
-        EXPECT_EQ(report.problem.empty(), to != "none") << report.problem;
+        EXPECT_EQ(report.problem.empty(), to != "none");
         EXPECT_EQ(Exists(m_from + "/IMG_0001.JPG"), !reason.empty());
         EXPECT_EQ(m_settings.Read("counter"), "43");
     }
