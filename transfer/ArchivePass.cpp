@@ -525,8 +525,6 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
     std::optional<zip::CompressorPool> pool;
     std::optional<EarlyCheck> early;
     if (archive.writer.IsOpen()) {
-        early.emplace(archive.writer.ArchiveDescriptor(),
-                      options.workers > 0 ? options.workers : std::thread::hardware_concurrency());
         pool.emplace(
             archive.writer,
             [&](const zip::CompressorPool::Outcome& outcome) {
@@ -540,6 +538,7 @@ TransferReport ArchivePass(const std::string& fromDir, const std::string& toDir,
                 }
             },
             options.workers);
+        early.emplace(archive.writer.ArchiveDescriptor(), pool->Workers());  // a checker for each compressor
     }
     const auto pack = [&](const std::string& oldPath, TransferItem& item, bool /*leadsGroup*/) {
         const auto info = platform::InfoOfPath(oldPath, /*followLinks=*/false);
