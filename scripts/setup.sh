@@ -22,7 +22,7 @@ if [ "${1:-test}" = test ]; then
     exiv2                                      # writes the capture dates of test pictures
     dbus                                       # a bus of the tests' own for the desktop's services
     xvfb xauth xdotool                         # the window program's own tests, on a virtual display
-    desktop-file-utils appstream man-db file   # install test: desktop entry, metadata, manual pages, icons
+    desktop-file-utils appstream man-db        # install test: desktop entry, metadata, manual pages
     bash-completion dpkg-dev lintian           # install test: completion; the Debian package
   )
 elif [ "$1" != run ]; then

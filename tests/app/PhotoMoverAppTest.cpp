@@ -40,17 +40,4 @@ TEST(PhotoMoverAppTest, StartUpRunsTheWindowUntilItClosesAndTheHelpGoesWithIt) {
     EXPECT_TRUE(app.MainWindow() == nullptr && help.isNull() && !watchdog.fired);
 }
 
-TEST(HelpWindowTest, GoesBesideTheMainWindowWhereThereIsRoomAndAlwaysOnTheScreen) {
-    const std::tuple<QRect, QSize, QRect, QRect> cases[] = {
-        // main window, size wanted, screen, place
-        {{100, 100, 400, 300}, {600, 700}, {0, 0, 1600, 900}, {508, 100, 600, 700}},  // on the right
-        {{300, 50, 800, 300}, {600, 1000}, {0, 0, 1280, 800}, {0, 0, 292, 800}},      // on the left, narrowed
-        {{100, 500, 400, 300}, {600, 700}, {0, 30, 1600, 870}, {508, 200, 600, 700}},  // moved up
-        {{100, 0, 1000, 300}, {600, 400}, {0, 0, 1100, 600}, {0, 0, 600, 400}},        // no room beside it
-    };
-    for (const auto& [main, wanted, screen, place] : cases) {
-        EXPECT_EQ(HelpWindow::Placement(main, wanted, 250, screen), place) << place.x();
-    }
-}
-
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <QDialogButtonBox>
-#include <QLabel>
 #include <QPushButton>
 
 #include "tests/support/QtTestSupport.h"
@@ -13,19 +12,10 @@ using namespace testsupport;
 
 namespace {
 
-QString g_labels;  // the picker's labels and buttons, as the last one showed them
-
 // Presses `button` in the picker once it is up.
 void PressWhenUp(QDialogButtonBox::StandardButton button) {
     QTimer::singleShot(100, [button] {
         auto* buttons = QApplication::activeModalWidget()->findChild<QDialogButtonBox*>();
-        g_labels.clear();
-        for (const QLabel* label : QApplication::activeModalWidget()->findChildren<QLabel*>()) {
-            g_labels += label->text() + "|";
-        }
-        for (const QAbstractButton* b : buttons->buttons()) {
-            g_labels += b->text() + "|";
-        }
         QTest::mouseClick(buttons->button(button), Qt::LeftButton);
     });
 }
@@ -37,7 +27,6 @@ TEST(FolderDialogTest, TheWindowsPickerStartsWithTheBoxsFolderChosenAndGivesWhol
     ModalWatchdog watchdog;
     PressWhenUp(QDialogButtonBox::Open);
     EXPECT_EQ(WidgetPrompts().ChooseFolder(&owner, "Select from directory", dir / "camera"), dir / "camera");
-    EXPECT_EQ(g_labels, "Select from directory||Look &In:|&Folder:|Files Of &Type:|&OK|&Cancel|");
     PressWhenUp(QDialogButtonBox::Cancel);
     EXPECT_EQ(WidgetPrompts().ChooseFolder(&owner, "Select from directory", dir / "camera"), "");
     EXPECT_FALSE(watchdog.fired);
