@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
+
+#include "platform/Time.h"
 
 using namespace transfer;
 
@@ -22,99 +25,86 @@ TEST(ComposeNewName, GivesTheExpectedName) {
         {kNameNumber, "-3", "photo.jpg", "photo --3.jpg"},
         {kNameRename, "0|x", "IMG_0001.JPG", "IMG_xxx1.jpg"},
         {kNameRename, "|x", "IMG_0001.JPG", "IMG_0001.jpg"},
-        {kNameRename, "aa|b", "aaa.jpg", "ba.jpg"},
         {kNameRename, "a|aa", "aba.jpg", "aabaa.jpg"},
         {kNameRename, "jpg|png", "photo.JPG", "photo.jpg"},
-        {kNameRename, "img|", "IMG_0001.JPG", "IMG_0001.jpg"},
         {7, "x", "IMG_0001.JPG", "IMG_0001.jpg"},
     };
     for (const auto& c : cases) {
         PlainNamingInputs inputs;
         const std::string setting = c.setting;
         inputs.text = inputs.numberText = setting;
+        // (Without a "|" the whole setting is the new text too, which no other option reads.)
         inputs.renameFind = setting.substr(0, setting.find('|'));
-        inputs.renameNew =
-            setting.find('|') == std::string::npos ? "" : setting.substr(setting.find('|') + 1);
+        inputs.renameNew = setting.substr(setting.find('|') + 1);
         int32_t passNumber = 0;
         EXPECT_EQ(
             ComposeNewName(FileTitle(c.entry), SelectionExtension(c.entry), c.option, 0, inputs, passNumber),
             c.expected)
-            << c.option << " " << c.setting << " " << c.entry;
+            << c.setting;
     }
 }
 
-// After the largest number comes the smallest. (That each numbered file uses up the number shown then: the
-// passes' tests.)
-TEST(ComposeNewName, TheNumberWraps) {
-    PlainNamingInputs inputs;
-    inputs.numberText = "2147483647";
-    int32_t passNumber = 0;
-    EXPECT_EQ(ComposeNewName("a", ".jpg", kNameNumber, 0, inputs, passNumber), "a -2147483647.jpg");
-    EXPECT_EQ(inputs.numberText, "-2147483648");
-}
-
-TEST(ReadDialogInt, ReadsOnlyPlainSignedDecimals) {
-    const std::pair<const char*, int32_t> cases[] = {
+// (How the number box's text becomes the number given: the table above.)
+TEST(ParseDialogInt, ReadsOnlyPlainSignedDecimals) {
+    const std::pair<const char*, std::optional<int32_t>> cases[] = {
         {"41", 41},
         {"  -12", -12},
         {"007", 7},
         {"2147483647", 2147483647},
         {"-2147483648", -2147483647 - 1},
-        {"2147483648", 0},
-        {"~", 0},
-        {"", 0},
-        {"-", 0},
-        {"+5", 0},
-        {"12a", 0},
-        {"7 ", 0},
         {"0", 0},
+        {"2147483648", {}},
+        {"~", {}},
+        {"", {}},
+        {"12a", {}},
+        {"7 ", {}},
     };
     for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(ReadDialogInt(text), expected) << '"' << text << '"';
-        EXPECT_EQ(ParseDialogInt(text).has_value(), expected != 0 || std::string(text) == "0") << text;
+        EXPECT_EQ(ParseDialogInt(text), expected) << '"' << text << '"';
     }
 }
 
 // (A picture and a video: the passes' tests.)
 TEST(Selection, EachListTakesItsExtensionsFromTheFirstDotInAnyCase) {
-    const struct {
-        const char* name;
-        bool moved, archived;
-    } rows[] = {
-        {"scan.BMP", true, true}, {"IMG.0001.JPG", false, false}, {"README", false, false},
-        {"..", false, false},     {".jpg", true, true},           {"x.jpg ", false, false},
+    // Taken by both lists or by neither.
+    const std::pair<const char*, bool> rows[] = {
+        {"scan.BMP", true}, {".jpg", true}, {"IMG.0001.JPG", false},
+        {"README", false},  {"..", false},  {"x.jpg ", false},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(IsAccepted(SelectionExtension(row.name), MoveExtensions()), row.moved) << row.name;
-        EXPECT_EQ(IsAccepted(SelectionExtension(row.name), ArchiveExtensions()), row.archived) << row.name;
+    for (const auto& [name, taken] : rows) {
+        const std::string extension = SelectionExtension(name);
+        EXPECT_TRUE(IsAccepted(extension, MoveExtensions()) == taken &&
+                    IsAccepted(extension, ArchiveExtensions()) == taken)
+            << name;
     }
 }
 
-// (An entry without its dot, or with a "/": the option's and the settings key's tests.)
+// (An entry without its dot: the option's test.)
 TEST(ParseExtensionList, TakesDottedEntriesInAnyCaseAndRefusesTheList) {
-    const struct {
-        const char* text;
-        std::vector<std::string> expected;  // empty and refused, unless the text holds no entry
-    } cases[] = {
+    // The list; its extensions, none when it is refused (as it is unless the text holds no entry).
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
         {".bmp .GIF,.jpeg\t.CR2.xmp", {".bmp", ".gif", ".jpeg", ".cr2.xmp"}},
         {" , ", {}},
         {". .jpg", {}},
+        {".jpg .a/b", {}},
     };
-    for (const auto& c : cases) {
-        const ExtensionList list = ParseExtensionList(c.text);
-        EXPECT_EQ(list.extensions, c.expected) << c.text;
-        EXPECT_EQ(list.error.empty(), !c.expected.empty() || *c.text == ' ') << c.text;
+    for (const auto& [text, expected] : cases) {
+        const ExtensionList list = ParseExtensionList(text);
+        EXPECT_EQ(list.extensions, expected) << text;
+        EXPECT_EQ(list.error.empty(), !expected.empty() || *text == ' ') << text;
     }
 }
 
+// Dated folders and Date of Photo take the day in local time, where it differs from the day in UTC.
 TEST(DatedFolders, APatternGivesTheFolderOfADateAndIsRefusedWhereItCouldLeaveTheDestination) {
-    ::setenv("TZ", "UTC", 1);
+    ::setenv("TZ", "America/New_York", 1);
     ::tzset();
-    const time_t t = 1772874303;  // 7 March 2026, 09:05:03
+    const time_t t = 1772856303;  // 6 March 2026, 23:05:03 there; 7 March in UTC
+    EXPECT_EQ(platform::LocalDateMMDDYY(t), "03/06/26");
     // The pattern; the folder, or the start of why it is refused. (A ".." level: the option's test.)
     const std::pair<std::string, std::string> cases[] = {
-        {"%Y/%Y-%m-%d", "2026/2026-03-07"},
-        {"Photos %y//%H%M%S %%/", "Photos 26/090503 %"},
+        {"%Y/%Y-%m-%d", "2026/2026-03-06"},
+        {"Photos %y//%H%M%S %%/", "Photos 26/230503 %"},
         {"", ""},
         {"/%Y", "it starts with \"/\""},
         {"%Y/%q", "\"%q\" is not one of"},
