@@ -15,43 +15,33 @@ namespace {
 
 TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
     TempDir dir;
-    MakeFolder(dir / "camera");
-    MakeFolder(dir / "computer");
-    WriteFile(dir / "camera/IMG_0001.JPG", "1");
-    WriteFile(dir / "computer/IMG_0001 -trip.jpg", "already here");
     const std::string folders = "tovaro-cli --from camera --to computer --settings s.ini ";
-    // Files that hang or abort a metadata parser: the helper program that reads capture dates takes the risk.
+    // A file that hangs a metadata parser: the helper program that reads capture dates takes the risk.
     MakeFolder(dir / "damaged");
     WriteFile(dir / "damaged/1.AVI",
               std::string("RIFF\xA0\x86\1\0AVI LIST\x88\x13\0\0hdrlavih8\0\0\0", 32) + std::string(48, '\0'));
-    WriteFile(dir / "damaged/3.JPG", std::string("\x1A\x45\xDF\xA3", 4) + std::string(100, '\0'));
     std::string made = platform::LocalDateMMDDYY(platform::InfoOfPath(dir / "damaged/1.AVI")->born.tv_sec);
     made.erase(2, 1).erase(4, 1);
     const std::string left = "1 other file stays in the camera folder (.txt).\n";
     const struct {
-        std::string command;  // a line of a script run in the test's folder; tovaro-cli is the built one
+        // A line of a script run in the test's folder; tovaro-cli is the built one.
+        std::string command;
         int status;
         std::string out, err;
     } runs[] = {
         {"tovaro-cli -h", 0, cli::HelpText(), ""},
         {"tovaro-cli --bogus", 2, "", "tovaro-cli: unknown option --bogus (see tovaro-cli --help)\n"},
-        {"HOME=$PWD tovaro-cli --from=~ --to computer", 1, "",  // a lone "~" is not the home folder
-         "tovaro-cli: cannot read the camera folder ~: the file or folder does not exist\n"},
-        {"HOME=$PWD tovaro-cli --from=~/camera --to=~/computer --settings s.ini --dry-run", 0,
-         "IMG_0001.JPG -> IMG_0001.jpg\nDry run: 1 of 1 file would be moved; nothing was changed.\n", ""},
-        {folders + "--text trip --quiet", 1,
-         "IMG_0001.JPG -> IMG_0001 -trip.jpg: not moved: a file with that name already exists\n", ""},
-        {folders + "--number=7", 0, "IMG_0001.JPG -> IMG_0001 -7.jpg\nMoved 1 of 1 file.\n", ""},
-        {"touch camera/IMG_0002.JPG; tovaro-cli --from camera --to computer --number=3 --settings "
-         "gone/tovaro.ini",
-         1, "IMG_0002.JPG -> IMG_0002 -3.jpg\nMoved 1 of 1 file.\n",
+        {"mkdir camera computer; echo 1 >camera/IMG_0001.JPG; echo 2 >'computer/IMG_0001 -trip.jpg'; " +
+             folders + "--text trip --quiet",
+         1, "IMG_0001.JPG -> IMG_0001 -trip.jpg: not moved: a file with that name already exists\n", ""},
+        {"tovaro-cli --from camera --to computer --number=3 --settings gone/tovaro.ini", 1,
+         "IMG_0001.JPG -> IMG_0001 -3.jpg\nMoved 1 of 1 file.\n",
          "tovaro-cli: warning: the running number could not be saved in gone/tovaro.ini: the file or folder "
          "does not exist\n"},
-        {"tovaro-cli --from damaged --to computer --date --date-from capture --move-extensions .avi,.jpg", 0,
-         "1.AVI -> 1 -" + made + ".avi\n3.JPG -> 3 -" + made +
-             ".jpg\nDate of Photo used the file's own day where the capture date could not be read: 1.AVI "
-             "(it "
-             "is damaged); 3.JPG (its contents are not what its extension names).\nMoved 2 of 2 files.\n",
+        {"tovaro-cli --from damaged --to computer --date --date-from capture", 0,
+         "1.AVI -> 1 -" + made +
+             ".avi\nDate of Photo used the file's own day where the capture date could not be read: "
+             "1.AVI (it is damaged).\nMoved 1 of 1 file.\n",
          ""},
         {"mkdir -p camera/100 camera/101; touch camera/100/I.JPG camera/101/I.JPG camera/a.txt; " + folders +
              "--recursive",
@@ -61,45 +51,35 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "name first\nMoved 1 of 2 files. 1 not moved. " +
              left,
          ""},
-        {"tovaro-cli --from camera --to none --recursive --dry-run", 1,
+        // "~/..." is the home folder's; a lone "~" is a folder of that name.
+        {"HOME=$PWD tovaro-cli --from=~/camera --to=~ --recursive --dry-run", 1,
          "101/I.JPG -> I.jpg: would not be moved: the destination folder does not exist\n"
          "Dry run: 0 of 1 file would be moved; nothing was changed. " +
              left,
-         "tovaro-cli: the destination folder none does not exist\n"},
-        // Another transfer holds the running number: its lock on the lock file beside the settings file.
-        {"python3 -c 'import fcntl, os, struct, sys; f = os.open(\".s.ini.lock\", os.O_RDWR | os.O_CREAT); "
-         "os.set_inheritable(f, 1); fcntl.fcntl(f, 37, struct.pack(\"hhqqi4x\", 1, 0, 0, 0, 0)); "
-         "os.execvp(\"sh\", [\"sh\", \"-c\", sys.argv[1]])' '" +
+         "tovaro-cli: the destination folder ~ does not exist\n"},
+        // Another transfer holds the running number: a lock on the lock file beside the settings file.
+        {"python3 -c 'import fcntl, os, sys; f = open(\".s.ini.lock\", \"w\"); "
+         "fcntl.lockf(f, fcntl.LOCK_EX); os.system(sys.argv[1])' '" +
              folders +
-             "--number --recursive 2>w & for i in $(seq 500); do grep -q wait w && "
-             "break; sleep 0.01; done; kill -INT $!; wait $!'; s=$?; cat w >&2; exit $s",
-         130,
-         "Moved 0 of 1 file. 1 not moved. Stopped on request: the files not yet handled stay in the "
-         "camera folder. " +
-             left,
+             "--number --recursive 2>w & for i in $(seq 500); do grep -qs wait w && break; sleep 0.01; done; "
+             "kill -INT $!; wait $!; echo $?'; cat w >&2",
+         0,
+         "Moved 0 of 1 file. 1 not moved. Stopped on request: the files not yet handled stay in the camera "
+         "folder. " +
+             left + "130\n",
          "tovaro-cli: waiting for another transfer to finish with the running number\u2026\n"},
         {"mkfifo p; exec 3<>p 4>p 3<&-; rm -r camera/1*; touch camera/A.JPG camera/B.JPG; " + folders + ">&4",
          1, "", "tovaro-cli: the report could not be written to standard output\n"},
         {"ls camera", 0, "B.JPG\na.txt\n", ""},
-        // A relative camera folder still names the members by its absolute path.
         // A line a file, whatever its name.
-        {"mkdir rel; touch rel/a.jpg 'rel/b\n.jpg'; tovaro-cli --from rel --to computer --zip "
-         "--compression=fast "
-         "--settings s.ini && unzip -Z1 computer/ArchivePics.zip",
-         0,
-         "a.jpg -> a.jpg\nb\\n.jpg -> b\\n.jpg\nArchived 2 of 2 files.\n" + dir / "rel/a.jpg\n" +
-             dir / "rel/b^J.jpg\n",
-         ""},
+        {"mkdir rel; touch rel/a.jpg 'rel/b\n.jpg'; "
+         "tovaro-cli --from rel --to computer --zip --settings s.ini",
+         0, "a.jpg -> a.jpg\nb\\n.jpg -> b\\n.jpg\nArchived 2 of 2 files.\n", ""},
         // Two runs at once never hand out a number twice.
         {"mkdir a b n; for i in $(seq 300); do : >a/$i.JPG; : >b/$i.JPG; done; printf "
          "'[settings]\\ncounter=1000\\n' >n.ini; "
-         "tovaro-cli --from a --to n --settings n.ini --number --quiet 2>/dev/null & tovaro-cli --from b "
-         "--to n "
-         "--settings "
-         "n.ini --number --quiet 2>/dev/null && wait $! && ls n | sed 's/.* -//; s/[.].*//' | sort -un | sed "
-         "-n "
-         "'1p;$p;$='; "
-         "cat n.ini",
+         "n() { tovaro-cli --from $1 --to n --settings n.ini --number --quiet 2>/dev/null; }; "
+         "n a & n b && wait $! && ls n | sed 's/.* -//; s/[.].*//' | sort -un | sed -n '1p;$p;$='; cat n.ini",
          0, "1000\n1599\n600\n[settings]\ncounter=1600\n", ""},
         // Ctrl-C during --zip: the archive holds what was packed, whole; the rest stays.
         {"mkdir big z; for i in $(seq 40); do head -c 1M /dev/urandom >big/$i.JPG; done; tovaro-cli --zip "
@@ -119,11 +99,6 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "CLIP.JPG -> CLIP.jpg: not archived: it is still being written\nArchived 0 of 1 file. 1 not "
          "archived.\n1\n1\n2\n",
          ""},
-        // Few open files allowed (soft and hard limit): batches of copies stay within them.
-        {"c=$(mktemp -d /dev/shm/cam.XXXXXX); for i in $(seq 300); do : >$c/$i.JPG; done; mkdir many; "
-         "(ulimit -n 128; tovaro-cli --from $c --to many --settings s.ini --quiet); echo $?; "
-         "ls many | wc -l; rmdir $c",
-         0, "0\n300\n", ""},
     };
     for (const auto& run : runs) {
         const int status = RunCommand(
@@ -133,7 +108,6 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
                   std::tuple(run.status, run.out, run.err))
             << run.command;
     }
-    EXPECT_EQ(ReadFile(dir / "s.ini"), "[settings]\ncounter=8\n");
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ const std::string kAlready = "1 already on the computer.";
 const std::string kNotWound = " The running number is not wound back.\nstatus ";
 
 TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
-    TempDir shm("/dev/shm");  // another file system, where there is one
+    // Another file system, where there is one.
+    TempDir shm("/dev/shm");
     const struct {
         std::string script;
         std::string out;
@@ -34,7 +35,7 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
              kUndid + "1 of 3 files went back. 2 stay." + kNotWound +
              "1\ntovaro-cli: nothing was undone: there is no transfer to undo\nstatus 1\nA\nnew\nB -x.jpg\nC "
              "-x.jpg\n"},
-        {"mk 'N\nL' B; t --zip --number=4; u; cat cam/B.JPG; ls cam; unzip -tq dest/ArchivePics.zip | plain",
+        {"mk 'N\nL' B; t --zip --number=4; u; cat cam/B.JPG; ls cam; unzip -tq dest/ArchivePics.zip",
          "status 0\ndest/ArchivePics.zip: cam/N\\nL -5.jpg -> cam/N\\nL.JPG\n"
          "dest/ArchivePics.zip: cam/B -4.jpg -> cam/B.JPG\n" +
              kUndid + "2 of 2 files went back." + kNotWound +
@@ -48,7 +49,7 @@ TEST(CliHistory, UndoPutsBackWhatTheLogRecordedAndNothingIsImportedTwice) {
          "tovaro-cli --log | grep -o 'dest (undone)'",
          "status 0\n0\nstatus 0\n1\ndest (undone)\ndest (undone)\n"},
         {"mk A; touch afile; XDG_STATE_HOME=$PWD/afile t; ls cam; t; flock -s state/tovaro/imports.log $CLI "
-         "--undo 2>&1 | plain; ls dest",
+         "--undo 2>&1; ls dest",
          "tovaro-cli: the folder afile/tovaro of the import log could not be made: Not a directory; nothing "
          "was "
          "moved\nstatus 1\nA.JPG\nstatus 0\ntovaro-cli: nothing was undone: a transfer is running: undo once "
@@ -132,7 +133,9 @@ TEST(CliHistory, EveryFileIsOnTheDiskInTheLogBeforeItActs) {
         options.toDir = at + "/dest";
         options.zip = row.zip;
         options.settingsPath = at + "/s.ini";
-        RunCommand("mkdir -p " + ShellQuote(options.fromDir) + " " + ShellQuote(options.toDir));
+        MakeFolder(at);
+        MakeFolder(options.fromDir);
+        MakeFolder(options.toDir);
         for (int i = 0; i < row.files; ++i) {
             WriteFile(options.fromDir + "/" + std::to_string(i) + ".JPG", "x");
         }
