@@ -12,30 +12,33 @@
 #include "settings/SettingsFile.h"
 #include "transfer/MovePass.h"
 
+using namespace platform;
+using namespace transfer;
+
 namespace {
 
-const platform::SysCalls kReal = platform::RealSysCalls();
+const SysCalls kReal = RealSysCalls();
 std::string g_camera, g_destination, g_settings;
 
 const char* Checked(const char* made) {
-    const std::string folder = platform::FolderOf(made), name = platform::NameOf(made);
+    const std::string folder = FolderOf(made), name = NameOf(made);
     if ((folder != g_destination && folder != g_settings) || name.empty() || name == "." || name == "..") {
         __builtin_trap();
     }
     return made;
 }
 
-platform::SysCalls CheckingCalls() {
+SysCalls CheckingCalls() {
     // In the scratch folder that scripts/fuzz.sh removes whatever way the run ends.
     const char* scratch = std::getenv("TOVARO_FUZZ_SCRATCH");
     std::string root = std::string(scratch != nullptr ? scratch : "/tmp") + "/naming-XXXXXX";
     g_camera = ::mkdtemp(root.data()) + std::string("/camera");
-    g_destination = root + std::string("/computer");
-    g_settings = root + std::string("/settings");
+    g_destination = root + "/computer";
+    g_settings = root + "/settings";
     for (const std::string& folder : {g_camera, g_destination, g_settings}) {
         ::mkdir(folder.c_str(), 0755);
     }
-    platform::SysCalls calls = kReal;
+    SysCalls calls = kReal;
     calls.open = [](const char* path, int flags, mode_t mode) {
         return kReal.open((flags & O_CREAT) != 0 ? Checked(path) : path, flags, mode);
     };
@@ -50,24 +53,23 @@ platform::SysCalls CheckingCalls() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const platform::ScopedSysCalls checking(CheckingCalls());
+    static const ScopedSysCalls checking(CheckingCalls());
     std::string fields[5];
     for (size_t i = 1, field = 0; i < size && field < 5; ++i) {
         data[i] == 0 ? void(++field) : fields[field].push_back(static_cast<char>(data[i]));
     }
-    const std::string extension = transfer::SelectionExtension(fields[0]);
+    const std::string extension = SelectionExtension(fields[0]);
     if (size == 0 || !extension.starts_with('.') || fields[0].size() > 200 ||
         fields[0].find('/') != std::string::npos) {
         return 0;
     }
-    ::close(kReal.open(platform::JoinPath(g_camera, fields[0]).c_str(), O_CREAT | O_WRONLY, 0644));
-    transfer::PlainNamingInputs inputs;
+    ::close(kReal.open(JoinPath(g_camera, fields[0]).c_str(), O_CREAT | O_WRONLY, 0644));
+    PlainNamingInputs inputs;
     inputs.text = fields[1], inputs.renameFind = fields[2], inputs.renameNew = fields[3];
-    inputs.numberText = fields[4], inputs.numberChecked = data[0] % 8 == transfer::kNameNumber;
-    transfer::PassOptions options;
+    inputs.numberText = fields[4], inputs.numberChecked = data[0] % 8 == kNameNumber;
+    PassOptions options;
     options.moveExtensions = {extension};
-    transfer::MovePass(g_camera, g_destination, data[0] % 8, inputs, SettingsFile(g_settings + "/tovaro.ini"),
-                       options);
+    MovePass(g_camera, g_destination, data[0] % 8, inputs, SettingsFile(g_settings + "/tovaro.ini"), options);
     for (const std::string& folder : {g_camera, g_destination}) {
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             std::filesystem::remove_all(entry);

@@ -11,7 +11,7 @@ using namespace transfer;
 namespace {
 
 struct FakeDisks : DiskService {
-    std::optional<Disk> disk = Disk{"fs", "drive", true, true};
+    Disk disk{"fs", "drive", true, true};
     std::string unmountFails, asked;
     std::optional<Disk> Find(uint64_t, std::string&) override { return disk; }
     StepResult Unmount(const Disk& d) override {
@@ -26,40 +26,47 @@ struct FakeDisks : DiskService {
 
 TEST(EjectCard, OnlyAfterATransferThatWentWellFromARemovableDriveNoOtherTransferUses) {
     TempDir dir;
-    TransferReport good, failed, stopped, notRun;
-    good.items = {{"a.jpg", "a.jpg", Outcome::Done, "", ""}};
-    failed.items = {{"a.jpg", "a.jpg", Outcome::CopyKept, "protected", ""}};
-    stopped.cancelled = true;
-    notRun.problem = "cannot read the camera folder";
     const std::string no = "The card is not ejected: ";
-    enum Change { kNone, kNotAsked, kDryRun, kNoService, kFixed, kBuiltIn, kBusy, kUnmountFails };
-    // The report, what is different; what the report says of the card, and what the service was asked.
-    const std::tuple<TransferReport, Change, std::string> cases[] = {
-        {good, kNone, "You can remove the card.\nunmount fs\npower off drive\n"},
-        {good, kBuiltIn, "You can remove the card.\nunmount fs\n"},
-        {good, kNotAsked, "\n"},
-        {good, kDryRun, "\n"},
-        {failed, kNone, no + "1 file that the transfer took stays on it.\n"},
-        {stopped, kNone, no + "the transfer was stopped.\n"},
-        {notRun, kNone, no + "the transfer did not run.\n"},
-        {good, kNoService, no + "this program can't reach the desktop's disk service.\n"},
-        {good, kFixed, no + "the camera folder is not on a removable drive.\n"},
-        {good, kBusy, no + "another Tovaro transfer is using it.\n"},
-        {good, kUnmountFails, no + "the device is busy.\nunmount fs\n"},
+    enum Change {
+        kNone,
+        kNotAsked,
+        kDryRun,
+        kFailed,
+        kStopped,
+        kNotRun,
+        kNoService,
+        kFixed,
+        kBusy,
+        kUnmountFails
     };
-    for (const auto& [report, change, said] : cases) {
+    // What is different from a transfer of one file that went well; what the report says of the card, and
+    // what the service was asked.
+    const std::pair<Change, std::string> cases[] = {
+        {kNone, "You can remove the card.\nunmount fs\npower off drive\n"},
+        {kNotAsked, "\n"},
+        {kDryRun, "\n"},
+        {kFailed, no + "1 file that the transfer took stays on it.\n"},
+        {kStopped, no + "the transfer was stopped.\n"},
+        {kNotRun, no + "the transfer did not run.\n"},
+        {kNoService, no + "this program can't reach the desktop's disk service.\n"},
+        {kFixed, no + "the camera folder is not on a removable drive.\n"},
+        {kBusy, no + "another Tovaro transfer is using it.\n"},
+        {kUnmountFails, no + "the device is busy.\nunmount fs\n"},
+    };
+    for (const auto& [change, said] : cases) {
+        TransferReport report;
+        report.items.emplace_back().outcome = change == kFailed ? Outcome::CopyKept : Outcome::Done;
+        report.cancelled = change == kStopped;
+        report.problem = change == kNotRun ? "cannot read the camera folder" : "";
         FakeDisks disks;
-        disks.disk->canPowerOff = change != kBuiltIn;
-        disks.disk->removable = change != kFixed;
+        disks.disk.removable = change != kFixed;
         disks.unmountFails = change == kUnmountFails ? "the device is busy" : "";
         PassOptions options;
         options.dryRun = change == kDryRun;
         options.eject = change != kNotAsked;
         DriveUse use(dir.Path(), dir.Path());
-        std::optional<DriveUse> other;
-        if (change == kBusy) {
-            other.emplace(dir.Path(), dir.Path());
-        }
+        // Another transfer's use of the drive, or none (no folder: no drive).
+        const DriveUse other(change == kBusy ? dir.Path() : "", dir.Path());
         EXPECT_EQ(
             EjectCard(report, options, use, change == kNoService ? nullptr : &disks) + "\n" + disks.asked,
             said);
