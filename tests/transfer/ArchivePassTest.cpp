@@ -21,7 +21,7 @@ namespace {
 // The members of an archive, which Python's zipfile and `unzip -t` must both read whole.
 Members ReadBack(const std::string& archive) {
     const auto members = ReadArchive(archive);
-    EXPECT_TRUE(members) << archive;
+    EXPECT_TRUE(members);
     return members.value_or(Members{});
 }
 
@@ -60,8 +60,7 @@ TEST_P(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOthe
     MakeFolder(m_from + "/holiday.jpg");
     m_inputs.numberText = "7";
     m_inputs.numberChecked = true;
-    const TransferReport report = Run(kNameNumber);
-    EXPECT_EQ(report.Done(), 3u);
+    EXPECT_EQ(Run(kNameNumber).Done(), 3u);
     EXPECT_EQ(ReadBack(Archive()), (Members{{m_from + "/a -7.jpg", m_put["a.JPG"]},
                                             {m_from + "/b -8.gif", m_put["b.gif"]},
                                             {m_from + "/C -9.bmp", m_put["C.bmp"]}}));
@@ -76,23 +75,21 @@ TEST_P(ArchivePassTest, PacksThePicturesInNameOrderAndLeavesVideosFoldersAndOthe
 
 // Walking a card's folders, each picture is renamed in its own folder and stored under its path, so pictures
 // of one name in two folders are two members; one whose member name the archive already holds (a backslash
-// becomes "/") stays; a UTF-8 name reads as such; the archive is never taken itself, even with .zip in the
-// list.
+// becomes "/") stays; the archive is never taken itself, even with .zip in the list. (How names that are not
+// ASCII are stored: the ZIP layer's test.)
 TEST_P(ArchivePassTest, ACardsFoldersGoIntoOneArchiveEachUnderItsPath) {
     MakeFolder(m_from + "/100CANON");
     MakeFolder(m_from + "/101CANON");
-    Put({"100CANON/a.JPG", "100CANON\\a.jpg", "101CANON/a.jpg", "M\xC3\xBCller.jpg", "b.zip"});
+    Put({"100CANON/a.JPG", "100CANON\\a.jpg", "101CANON/a.jpg", "b.zip"});
+    m_to = m_from;
     PassOptions options;
     options.recursive = true;
     options.archiveExtensions = {".jpg", ".zip"};
-    m_to = m_from;
-    const TransferReport report = Run(kNameNothing, options);
-    EXPECT_EQ(ReadBack(Archive()), (Members{{m_from + "/100CANON/a.jpg", m_put["100CANON/a.JPG"]},
-                                            {m_from + "/101CANON/a.jpg", m_put["101CANON/a.jpg"]},
-                                            {m_from + "/M\xC3\xBCller.jpg", m_put["M\xC3\xBCller.jpg"]},
-                                            {m_from + "/b.zip", m_put["b.zip"]}}));
-    EXPECT_NE(report.items[1].reason.find("already holds a picture under the same name"), std::string::npos);
-    EXPECT_EQ(report.items[3].reason, "it is the archive this transfer writes");
+    m_inputs.text = "x";
+    Run(kNameText, options);
+    EXPECT_EQ(ReadBack(Archive()), (Members{{m_from + "/100CANON/a -x.jpg", m_put["100CANON/a.JPG"]},
+                                            {m_from + "/101CANON/a -x.jpg", m_put["101CANON/a.jpg"]},
+                                            {m_from + "/b -x.zip", m_put["b.zip"]}}));
     EXPECT_EQ(ListNames(m_from), (Names{"100CANON", "100CANON\\a.jpg", "101CANON", "ArchivePics.zip"}));
 }
 
@@ -110,7 +107,8 @@ TEST_P(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(m_from) + "/* " + ShellQuote(m_to) + "/*"), 0);
+        m_to = m_dir / c.what;
+        MakeFolder(m_to);
         c.earlier != nullptr ? WriteFile(Archive(), "earlier archive") : MakeFolder(Archive());
         WriteFile(Archive("ArchivePics-1.zip"), "someone else's file");
         auto held = platform::File::OpenForReadWrite(Archive());
@@ -129,8 +127,8 @@ TEST_P(ArchivePassTest, WhatAlreadyStandsUnderTheArchivesNameIsKept) {
 }
 
 // Links, pipes and devices are never read into the archive, a picture whose new name is taken is skipped, one
-// too large for the archive stays with its own reason, and a write-protected picture is archived but stays;
-// nothing hangs on a pipe that a writer holds open.
+// too large for the archive stays, a write-protected picture is archived but stays, and one written to after
+// it was packed stays; nothing hangs on a pipe that a writer holds open.
 TEST_P(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
     Put({"IMG_0001.JPG", "IMG_0001.jpg", "locked.jpg", "zz.jpg"});
     WriteFile(m_from + "/huge.jpg", "");
@@ -145,33 +143,30 @@ TEST_P(ArchivePassTest, OnlyRegularFilesArePackedAndProtectedOnesStay) {
     };
     const TransferReport report = Run(kNameNothing, options);
     ::close(writer);
-    std::map<std::string, std::pair<Outcome, std::string>> outcomes;
+    // By name: huge, IMG_0001.JPG, IMG_0001.jpg, locked, passwd, pipe, zz.
+    std::vector<Outcome> outcomes;
     for (const TransferItem& item : report.items) {
-        outcomes[item.oldName] = {item.outcome, item.reason};
+        outcomes.push_back(item.outcome);
     }
-    EXPECT_EQ(outcomes["IMG_0001.jpg"].first, Outcome::Done);
-    EXPECT_EQ(outcomes["IMG_0001.JPG"].second, "another file in the camera folder already has that name");
-    EXPECT_EQ(outcomes["locked.jpg"],
-              std::make_pair(Outcome::CopyKept, std::string("it is write-protected")));
-    EXPECT_EQ(outcomes["passwd.jpg"].second, "it is a symbolic link, so it was left alone");
-    EXPECT_NE(outcomes["pipe.jpg"].second.find("pipe"), std::string::npos);
-    EXPECT_EQ(outcomes["zz.jpg"].second, "it changed after it was packed, so it stays");
-    EXPECT_EQ(outcomes["huge.jpg"].second, "it is too large for a ZIP archive (4 GiB or more)");
-    ASSERT_EQ(::unlink((m_from + "/huge.jpg").c_str()), 0);
-    EXPECT_EQ(ListNames(m_from), (Names{"IMG_0001.JPG", "locked.jpg", "passwd.jpg", "pipe.jpg", "zz.jpg"}));
+    using enum Outcome;
+    EXPECT_EQ(outcomes, (std::vector{Kept, Kept, Done, CopyKept, Kept, Kept, Kept}));
+    EXPECT_EQ(report.items.back().reason, "it changed after it was packed, so it stays");
+    EXPECT_EQ(ListNames(m_from),
+              (Names{"IMG_0001.JPG", "huge.jpg", "locked.jpg", "passwd.jpg", "pipe.jpg", "zz.jpg"}));
     EXPECT_EQ(ReadBack(Archive()).size(), 3u);
 }
 
 TEST_P(ArchivePassTest, AMissingDestinationRenamesInPlaceAndADryRunChangesNothing) {
     Put({"a.jpg", "b.jpg"});
+    m_inputs.text = "x";
     PassOptions dryRun;
     dryRun.dryRun = true;
-    m_inputs.text = "x";
     EXPECT_EQ(Run(kNameText, dryRun).Done(), 2u);
     EXPECT_EQ(ListNames(m_to), Names{});
-    const TransferReport report = ArchivePass(m_from, m_dir / "none", kNameText, m_inputs, m_settings);
+    m_to = m_dir / "none";
+    const TransferReport report = Run(kNameText);
     EXPECT_EQ(report.Failed(), 2u);
-    EXPECT_NE(report.problem.find("does not exist"), std::string::npos);
+    EXPECT_FALSE(report.problem.empty());
     EXPECT_EQ(ListNames(m_from), (Names{"a -x.jpg", "b -x.jpg"}));
 }
 

@@ -8,7 +8,6 @@
 #include "settings/SettingsFile.h"
 #include "tests/support/SysFaults.h"
 #include "tests/support/TempDir.h"
-#include "transfer/MovePass.h"
 #include "transfer/NamingRules.h"
 
 using namespace testsupport;
@@ -20,7 +19,8 @@ int g_pwrites = 0;
 
 ssize_t CountingPwrite(int fd, const void* buffer, size_t count, off_t offset) {
     ++g_pwrites;
-    EXPECT_EQ(offset / 512, (offset + static_cast<off_t>(count) - 1) / 512) << "a write across a sector";
+    // Never a write across a sector.
+    EXPECT_EQ(offset / 512, (offset + static_cast<off_t>(count) - 1) / 512);
     return platform::RealSysCalls().pwrite(fd, buffer, count, offset);
 }
 
@@ -39,21 +39,25 @@ TEST(CounterKeeper, TheFileHoldsTheNextNumberAfterEveryFile) {
     const std::string pad = "[settings]\npad=" + std::string(487, 'x') + "\ncounter=";  // digits at 511
     const std::string plain = "[settings]\ncounter=", mine = "; mine\r\n[Settings]\r\n  Counter = ";
     const struct {
-        const char* what;
         std::optional<std::string> before;
         std::string head, tail;
         std::vector<int32_t> numbers;
         int inPlace;              // -1: every write in place fails
         bool folderShut = false;  // the folder takes no new file: the writes are all in place
     } cases[] = {
-        {"NoFileYetAndLengthsCross", std::nullopt, plain, "\n", {98, 99, 100, 101}, 2},
-        {"UsersOtherLinesKept", mine + "5   \r\n[more]", mine, "\r\n[more]", {6, 7, -8, -9}, 2},
-        {"DigitsWouldCrossASector", pad + "7\n", pad, "\n", {97, 98, 99, 100}, 0},
-        {"WriteInPlaceFails", plain + "1\n", plain, "\n", {21, 22, 23}, -1},
-        {"FolderTakesNoNewFile", plain + "97\n", plain, "\n", {98, 99, 100}, 3, true},
+        // No file yet; lengths cross.
+        {std::nullopt, plain, "\n", {98, 99, 100, 101}, 2},
+        // The user's other lines kept.
+        {mine + "5   \r\n[more]", mine, "\r\n[more]", {6, 7, -8, -9}, 2},
+        // The digits would cross a sector.
+        {pad + "7\n", pad, "\n", {97, 98, 99, 100}, 0},
+        // Every write in place fails.
+        {plain + "1\n", plain, "\n", {21, 22, 23}, -1},
+        // The folder takes no new file.
+        {plain + "97\n", plain, "\n", {98, 99, 100}, 3, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.before.value_or("no file"));
         TempDir dir;
         if (c.before) {
             WriteFile(dir / "tovaro.ini", *c.before);
@@ -96,31 +100,6 @@ TEST(CounterKeeper, AnotherWritersChangeStaysAndOurLastNumberWins) {
     CounterKeeper later(settings);
     EXPECT_FALSE(later.Keep(inputs, 98));
     EXPECT_EQ(settings.Read("counter"), "97");
-}
-
-// Where the folder takes no new file, a Number pass whose numbers would not fit in place in the file hands
-// out none, and says why; one whose numbers fit goes ahead.
-TEST(CounterKeeper, WhereOnlyTheFileMayBeWrittenNumbersThatWouldNotFitAreNeverHandedOut) {
-    const std::string big = "[settings]\npad=" + std::string(600, 'x') + "\ncounter=";
-    for (const char* counter : {"9", "41"}) {
-        TempDir dir;
-        MakeFolder(dir / "camera");
-        WriteFile(dir / "camera/IMG_0001.JPG", "1");
-        WriteFile(dir / "tovaro.ini", big + counter + "\n");
-        PlainNamingInputs inputs;
-        inputs.numberChecked = true;
-        inputs.numberText = counter;
-        platform::SysCalls calls = platform::RealSysCalls();
-        calls.open = OpenWithoutCreating;
-        platform::ScopedSysCalls scoped(calls);
-        const TransferReport report =
-            MovePass(dir / "camera", dir.Path(), kNameNumber, inputs, SettingsFile(dir / "tovaro.ini"));
-        const bool fits = std::string(counter) == "41";
-        EXPECT_EQ(report.problem.find("the running number could not be kept in"),
-                  fits ? std::string::npos : 0);
-        EXPECT_EQ(ReadFile(dir / "tovaro.ini"), big + (fits ? "42" : "9") + "\n");
-        EXPECT_EQ(Exists(dir / "camera/IMG_0001.JPG"), !fits);
-    }
 }
 
 }  // namespace

@@ -47,8 +47,8 @@ std::string CheckWithReaders(const std::string& archive, const Members& members)
     static const char* kScript = R"(import sys, zipfile
 fields, z = open(sys.argv[1] + '.expected', 'rb').read().split(b'\0')[:-1], zipfile.ZipFile(sys.argv[1])
 names = [i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437') for i in z.infolist()]
-assert z.testzip() is None and names == fields[0::2], names[:5]
-assert all(z.read(i) == open(f, 'rb').read() for i, f in zip(z.infolist(), fields[1::2])), 'contents differ')";
+assert z.testzip() is None and names == fields[0::2]
+assert all(z.read(i) == open(f, 'rb').read() for i, f in zip(z.infolist(), fields[1::2])))";
     std::string listing, output;
     for (const auto& [name, source] : members) {
         listing += name + '\0' + source + '\0';
@@ -63,7 +63,7 @@ assert all(z.read(i) == open(f, 'rb').read() for i, f in zip(z.infolist(), field
 void WriteSource(const std::string& path, const std::string& contents, mode_t mode = 0644) {
     WriteFile(path, contents);
     const timespec times[2] = {{1893456000, 0}, {1700000000, 0}};
-    ASSERT_EQ(::chmod(path.c_str(), mode) | ::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    ASSERT_EQ(::chmod(path.c_str(), mode) | ::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 // The call of the chosen kind numbered g_failAt fails; a write puts out half its bytes first, and every later
@@ -84,9 +84,6 @@ platform::SysCalls Faulty(Call call, int failAt) {
     calls.read = [](int fd, void* buffer, size_t count) -> ssize_t {
         return g_call == kReads && ++g_calls == g_failAt ? (errno = EIO, -1) : ::read(fd, buffer, count);
     };
-    calls.pread = [](int fd, void* buffer, size_t count, off_t at) -> ssize_t {
-        return g_call == kReads && ++g_calls == g_failAt ? (errno = EIO, -1) : ::pread(fd, buffer, count, at);
-    };
     calls.statx = [](int dirfd, const char* path, int flags, unsigned mask, struct statx* out) {
         const int result = ::statx(dirfd, path, flags, mask, out);
         // 2020-02-29 23:59:58 UTC: Linux cannot set a birth time.
@@ -106,10 +103,9 @@ std::string Hex(std::string digits) {
     return bytes;
 }
 
-TEST(ZipGolden, TheEmptyArchiveAndAnEmptySourceNamedAJpg) {
+// (The archive without members: the archive pass's test.)
+TEST(ZipGolden, AnEmptySourceNamedAJpg) {
     TempDir dir;
-    EXPECT_EQ(ZipWriter::Create(dir / "empty.zip").Close(), kOk);
-    EXPECT_EQ(ReadFile(dir / "empty.zip"), Hex("504B0506 0000 0000 0000 0000 00000000 00000000 0000"));
     ::setenv("TZ", "EST5", 1);  // DOS stamps are local time: five hours behind UTC here, all year
     ::tzset();
     WriteSource(dir / "a.jpg", "");
@@ -132,27 +128,26 @@ TEST(ZipGolden, TheEmptyArchiveAndAnEmptySourceNamedAJpg) {
 }
 
 // Every kind of member: name (also of its source file, whose last component gives the hidden attribute),
-// name as stored, contents, mode of its file, and the method, flags and attributes recorded for it.
+// contents, mode of its file, the method, flags and attributes recorded for it, and the name as stored where
+// that differs.
 const struct Kind {
-    std::string name, stored, contents;
+    std::string name, contents;
     unsigned mode, method, flags, attributes;
+    std::string stored = name;
 } kKinds[] = {
     // A UTF-8 name that is not plain ASCII says so; bytes that are no UTF-8 do not.
-    {"M\xC3\xBCller.jpg", "M\xC3\xBCller.jpg", "", 0644, 8, 0x0802, 0x81800020},
-    {"M\xFCller.jpg", "M\xFCller.jpg", "noise", 0644, 8, 0x0002, 0x81800020},
+    {"M\xC3\xBCller.jpg", "", 0644, 8, 0x0802, 0x81800020},
+    {"M\xFCller.jpg", "noise", 0644, 8, 0x0002, 0x81800020},
     // Backslashes become slashes, nothing else changes; cut into blocks of which the last ends exactly at the
     // end of the file.
-    {"E:\\DCIM\\..\\IMG -1.jpg", "E:/DCIM/../IMG -1.jpg", PhotoLikeBytes(8 << 20, 1), 0644, 8, 2, 0x81800020},
+    {"E:\\DCIM\\..\\IMG -1.jpg", PhotoLikeBytes(8 << 20, 1), 0644, 8, 2, 0x81800020, "E:/DCIM/../IMG -1.jpg"},
     // Read-only; three blocks, the last one short; the suffix of the whole name counts.
-    {"photo.zip.jpg", "photo.zip.jpg", PhotoLikeBytes((9 << 20) + 16384, 2), 0444, 8, 2, 0x81000021},
-    {".hidden.tar.GZ", ".hidden.tar.GZ", PhotoLikeBytes(70000, 3), 0466, 0, 0, 0x81000023},
+    {"photo.zip.jpg", PhotoLikeBytes((9 << 20) + 16384, 2), 0444, 8, 2, 0x81000021},
+    {".hidden.tar.GZ", PhotoLikeBytes(70000, 3), 0466, 0, 0, 0x81000023},
     // Its first block's data ends 1 byte past a multiple of 16 KiB: where the room left decided how a flush
     // was marked, the writer's 16 KiB buffer and the pool's 1 MiB chunks gave two different streams.
-    {"flush.jpg", "flush.jpg", PhotoLikeBytes(306076, 10) + std::string((4 << 20) + 1 - 306076, 'x'), 0644, 8,
-     2, 0x81800020},
-    // A DOS-style header whose newer header, at 0x40 ("@"), is a PE one.
-    {"a.exe", "a.exe", "MZ" + std::string(58, '\0') + "@" + std::string(3, '\0') + "PE", 0755, 8, 2,
-     0x81C00020},
+    {"flush.jpg", PhotoLikeBytes(306076, 10) + std::string((4 << 20) + 1 - 306076, 'x'), 0644, 8, 2,
+     0x81800020},
 };
 
 // In each mode, one folder through AddFile and through pools of 1 and 4 workers gives one archive, byte for
@@ -164,10 +159,10 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
         WriteSource(dir / k.name, k.contents, k.mode);
         members.push_back({k.stored, dir / k.name});
     }
-    std::string archives[2];
     for (const Compression mode : {Compression::Standard, Compression::Fast}) {
+        std::string first;
         for (const unsigned workers : {0u, 1u, 4u}) {
-            SCOPED_TRACE(testing::Message() << int(mode) << " mode, " << workers << " workers");
+            SCOPED_TRACE(testing::Message() << "mode " << int(mode) << ", workers " << workers);
             const std::string archive = dir / "a.zip";
             std::vector<CompressorPool::Outcome> outcomes;
             ZipWriter writer = ZipWriter::Create(archive);
@@ -189,10 +184,8 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
                 const auto& [sequence, status, e, error] = outcomes[i];
                 const Kind& k = kKinds[i];
                 EXPECT_EQ(std::tie(sequence, status, e.name, e.method, e.flags, e.externalAttributes),
-                          std::tie(i, kOk, k.stored, k.method, k.flags, k.attributes))
-                    << k.name;
+                          std::tie(i, kOk, k.stored, k.method, k.flags, k.attributes));
             }
-            std::string& first = archives[int(mode)];
             first = workers == 0 ? ReadFile(archive) : first;
             EXPECT_TRUE(ReadFile(archive) == first);
             EXPECT_EQ(CheckWithReaders(archive, members), "");
@@ -201,15 +194,13 @@ TEST(ZipWriter, EveryKindOfMemberThroughAddFileAndThroughThePool) {
                       0);
         }
     }
-    // The two modes differ in their bytes, not in their size, on data that does not compress.
-    EXPECT_NEAR(double(archives[1].size()) / double(archives[0].size()), 1, 0.001);
-    EXPECT_FALSE(archives[0] == archives[1]);
 }
 
 // How the member between two that are added fails, in each mode, with the system's error beside the status;
 // the archive comes out byte for byte as if it had never been tried. Counted for a source of 1000 bytes:
 // write 1 is its local header, 2 its data, 3 the header's rewrite; seek 1 goes back to the header; read 1
-// tests whether it is a program, read 2 takes the data. link.jpg is a link to the archive.
+// takes the data (the test whether it is a program reads at an offset: no read). link.jpg is a link to the
+// archive.
 TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
     // The failing member's source, whether it goes through the pool, the call that fails and which one, the
     // status, the call and the errno reported. SeekFailed latches: later members come back AlreadyFailed.
@@ -219,7 +210,7 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
         {"failing.zip", false, kWrites, 2, kWrite, "write", ENOSPC},  // the stored data
         {"failing.jpg", false, kWrites, 3, kWrite, "write", ENOSPC},  // the header's rewrite
         {"failing.jpg", false, kSeeks, 1, ZipStatus::SeekFailed, "lseek", EIO},
-        {"failing.jpg", false, kReads, 2, kWrite, "read", EIO},  // the source, part-way
+        {"failing.jpg", false, kReads, 1, kWrite, "read", EIO},  // the source, part-way
         {"missing.jpg", false, kNone, 0, kOpen, "open", ENOENT},
         {"link.jpg", false, kNone, 0, kOpen, "-", 0},  // a link to the archive
         {"failing.jpg", true, kWrites, 2, kWrite, "write", ENOSPC},
@@ -232,8 +223,9 @@ TEST(ZipWriter, AFailingMemberLeavesTheArchiveAsItWas) {
             const std::string before = dir / "before.jpg", after = dir / "after.jpg", source = dir / file;
             WriteSource(before, std::string(3000, 'b'));
             WriteSource(after, PhotoLikeBytes(50000, 8));
-            WriteSource(dir / "failing.jpg", PhotoLikeBytes(1000, 9));
-            WriteSource(dir / "failing.zip", PhotoLikeBytes(1000, 9));
+            for (const char* failing : {"failing.jpg", "failing.zip"}) {
+                WriteSource(dir / failing, PhotoLikeBytes(1000, 9));
+            }
             const auto write = [&](const std::string& archive, bool withTheFailing) {
                 ZipWriter writer = ZipWriter::Create(archive);
                 writer.SetCompression(mode);
@@ -306,8 +298,8 @@ bool AllOk(const std::string& bytes) {
 // taking part in reading it.
 TEST(ZipReader, WholeArchivesVerifyAndEveryCutAndFlippedByteIsNoticed) {
     TempDir dir;
-    const std::string makeSeeds = "python3 '" TOVARO_SOURCE_DIR "/tests/fuzz/make_seeds.py' ";
-    ASSERT_EQ(RunCommand(makeSeeds + ShellQuote(dir.Path())), 0);
+    ASSERT_EQ(
+        RunCommand("python3 '" TOVARO_SOURCE_DIR "/tests/fuzz/make_seeds.py' " + ShellQuote(dir.Path())), 0);
     EXPECT_TRUE(AllOk(ReadFile(dir / "python.zip")) && AllOk(ReadFile(dir / "infozip-streamed.zip")));
     WriteFile(dir / "one.zip", PhotoLikeBytes(3000, 1));
     WriteFile(dir / "two.jpg", std::string(5000, 't'));
@@ -332,7 +324,7 @@ TEST(ZipReader, WholeArchivesVerifyAndEveryCutAndFlippedByteIsNoticed) {
         for (size_t at = 0; at < base.size(); ++at) {
             EXPECT_FALSE(AllOk(base.substr(0, at)) || AllOk(base.substr(at + 1))) << at;
             std::string flipped = base;
-            flipped[at] = static_cast<char>(flipped[at] ^ 0xFF);
+            flipped[at] = static_cast<char>(~flipped[at]);
             EXPECT_TRUE(ignorable[at] || !AllOk(flipped)) << at;
         }
     }
@@ -347,7 +339,7 @@ TEST(ZipReader, DirectReadsAcrossTheWindow) {
     auto source = DirectFileByteSource::Open(dir / "big");
     ASSERT_TRUE(source || errno == EINVAL);
     if (!source) {
-        GTEST_SKIP() << "no direct reads on the file system of " << dir.Path();
+        GTEST_SKIP() << "no direct reads in " << dir.Path();
     }
     const size_t reads[][2] = {{(4 << 20) - 10, 20}, {10, (8 << 20) + 5}, {bytes.size() - 5, 5}, {4095, 2}};
     for (const auto& [at, count] : reads) {
