@@ -39,8 +39,7 @@ elif target == "capturedate":
 elif target == "settings":
     # A key, a value and a settings file that tovaro-cli wrote, as it is and altered.
     put("IMG_0001.JPG", b"")
-    subprocess.run([os.environ["TOVARO_CLI"], "--from", ".", "--to", "..", "--number=41", "--settings", "s"],
-                   check=True, stdout=subprocess.DEVNULL)
+    run('"$TOVARO_CLI" --from . --to .. --number=41 --settings s >/dev/null')
     written = open("s", "rb").read() + b"fromdir=/media/card\n"
     run("rm s ../IMG_0001*")
     put("counter", b"counter\x0042\0" + written)
