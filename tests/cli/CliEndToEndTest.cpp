@@ -16,10 +16,13 @@ namespace {
 TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
     TempDir dir;
     const std::string folders = "tovaro-cli --from camera --to computer --settings s.ini ";
-    // A file that hangs a metadata parser: the helper program that reads capture dates takes the risk.
+    // Files that hang, stall or abort a metadata parser: the helper program that reads capture dates takes
+    // the risk, and a file's contents must be what its extension names.
     MakeFolder(dir / "damaged");
     WriteFile(dir / "damaged/1.AVI",
               std::string("RIFF\xA0\x86\1\0AVI LIST\x88\x13\0\0hdrlavih8\0\0\0", 32) + std::string(48, '\0'));
+    WriteFile(dir / "damaged/2.MOV", std::string("\xFF\xFF\xFF\360ftypqt  ") + std::string(128, '\0'));
+    WriteFile(dir / "damaged/3.JPG", std::string("\x1A\x45\xDF\xA3", 4) + std::string(100, '\0'));
     std::string made = platform::LocalDateMMDDYY(platform::InfoOfPath(dir / "damaged/1.AVI")->born.tv_sec);
     made.erase(2, 1).erase(4, 1);
     const std::string left = "1 other file stays in the camera folder (.txt).\n";
@@ -38,10 +41,13 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
          "IMG_0001.JPG -> IMG_0001 -3.jpg\nMoved 1 of 1 file.\n",
          "tovaro-cli: warning: the running number could not be saved in gone/tovaro.ini: the file or folder "
          "does not exist\n"},
-        {"tovaro-cli --from damaged --to computer --date --date-from capture", 0,
-         "1.AVI -> 1 -" + made +
-             ".avi\nDate of Photo used the file's own day where the capture date could not be read: "
-             "1.AVI (it is damaged).\nMoved 1 of 1 file.\n",
+        {"tovaro-cli --from damaged --to computer --date --date-from capture --move-extensions "
+         ".avi,.mov,.jpg",
+         0,
+         "1.AVI -> 1 -" + made + ".avi\n2.MOV -> 2 -" + made + ".mov\n3.JPG -> 3 -" + made +
+             ".jpg\nDate of Photo used the file's own day where the capture date could not be read: "
+             "1.AVI (it is damaged); 2.MOV (it is damaged); 3.JPG (its contents are not what its extension "
+             "names).\nMoved 3 of 3 files.\n",
          ""},
         {"mkdir -p camera/100 camera/101; touch camera/100/I.JPG camera/101/I.JPG camera/a.txt; " + folders +
              "--recursive",
@@ -71,10 +77,14 @@ TEST(Cli, KeepsReportsWarningsAndStatusesWhereAScriptExpectsThem) {
         {"mkfifo p; exec 3<>p 4>p 3<&-; rm -r camera/1*; touch camera/A.JPG camera/B.JPG; " + folders + ">&4",
          1, "", "tovaro-cli: the report could not be written to standard output\n"},
         {"ls camera", 0, "B.JPG\na.txt\n", ""},
-        // A line a file, whatever its name.
-        {"mkdir rel; touch rel/a.jpg 'rel/b\n.jpg'; "
-         "tovaro-cli --from rel --to computer --zip --settings s.ini",
-         0, "a.jpg -> a.jpg\nb\\n.jpg -> b\\n.jpg\nArchived 2 of 2 files.\n", ""},
+        // A line a file, whatever its name; a relative camera folder still names the members by its absolute
+        // path.
+        {"mkdir rel; touch rel/a.jpg 'rel/b\n.jpg'; tovaro-cli --from rel --to computer --zip "
+         "--settings s.ini && unzip -Z1 computer/ArchivePics.zip",
+         0,
+         "a.jpg -> a.jpg\nb\\n.jpg -> b\\n.jpg\nArchived 2 of 2 files.\n" + dir / "rel/a.jpg\n" +
+             dir / "rel/b^J.jpg\n",
+         ""},
         // Two runs at once never hand out a number twice; the one from another file system copies in
         // batches that stay within few open files (soft and hard limit).
         {"a=$(mktemp -d /dev/shm/a.XXXXXX); mkdir b n; for i in $(seq 300); do : >$a/$i.JPG; : >b/$i.JPG; "
