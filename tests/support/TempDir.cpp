@@ -76,13 +76,19 @@ int RunCommand(const std::string& command, std::string* output) {
 }
 
 std::optional<std::map<std::string, std::string>> ReadArchive(const std::string& path, bool whole) {
+    // Also whether the members follow one another without a byte between them up to the central directory:
+    // readers skip such bytes, but they are what a failed member left behind.
     const char* script =
-        "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nfor i in z.infolist():\n"
+        "import struct, sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nat = 0\n"
+        "for i in sorted(z.infolist(), key=lambda i: i.header_offset):\n"
+        "  z.fp.seek(i.header_offset)\n  n = sum(struct.unpack('<HH', z.fp.read(30)[26:]))\n"
+        "  at = i.header_offset + 30 + n + i.compress_size if at == i.header_offset else -1\n"
+        "print('gap' if at != z.start_dir else 'tight')\nfor i in z.infolist():\n"
         "  try: print(i.filename, z.read(i).hex())\n  except Exception: print('?')";
     std::string out, tested;
     const bool tests = RunCommand("unzip -t " + ShellQuote(path) + " 2>&1", &tested) == 0;
     if (RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(path) + " 2>/dev/null", &out) != 0 ||
-        (whole && (!tests || out.find("?\n") != std::string::npos))) {
+        !out.starts_with("tight\n") || (whole && (!tests || out.find("?\n") != std::string::npos))) {
         return std::nullopt;
     }
     std::map<std::string, std::string> members;
