@@ -61,6 +61,8 @@ struct Sweep {
     std::map<int, std::string> fdTags;
     // Calls so far, by kind and file.
     std::map<std::string, int> seen;
+    // The first name of each camera file renamed during the run, by its name now.
+    std::map<std::string, std::string> named;
     // Every call of a run without a fault, as "kind file#n".
     std::vector<std::string> calls;
     // The call to fail (none while empty): the nth of its kind on one file (paths with the test's folders
@@ -223,9 +225,18 @@ struct Hook<Field> {
             // A linked unnamed copy is known by its name from now on.
             g.fdTags[name == "open" ? int(result) : std::stoi(paths[0].substr(14))] = tag;
         }
-        if (error == kAppend && result >= 0 && g.pictures->count(tag.substr(2))) {
-            (*g.pictures)[tag.substr(2)] += "+more";
-            std::ofstream(Fd(fd), std::ios::app) << "+more";
+        if (int(result) == 0 && Has(name, "rename") && tag.starts_with("C/")) {
+            // Renamed in the camera folder, the picture keeps its first name.
+            g.named[Tag(paths[1])] = g.named.count(tag) ? g.named[tag] : tag;
+        }
+        if (error == kAppend && result >= 0) {
+            // By the file's own tag (a pread's holds its offset too), under the picture's first name.
+            std::string picture = g.fdTags[fd];
+            picture = (g.named.count(picture) ? g.named[picture] : picture).substr(2);
+            if (g.pictures->count(picture)) {
+                (*g.pictures)[picture] += "+more";
+                std::ofstream(Fd(fd), std::ios::app) << "+more";
+            }
         }
         if (g.recording && int(result) >= 0) {
             Record(name, int(result), existed, paths, fd);
@@ -243,7 +254,7 @@ SysCalls Hooked() {
     HOOK(close, EIO);
     HOOK(read, EIO, EINTR, kShort, kAppend);
     HOOK(write, ENOSPC, EDQUOT, EIO, EINTR, kShort, kGarble);
-    HOOK(pread, EIO, kShort);
+    HOOK(pread, EIO, kShort, kAppend);
     HOOK(pwrite, ENOSPC, EIO, kShort);
     HOOK(lseek, EINVAL);
     HOOK(fsync, EIO, ENOSPC);
@@ -338,6 +349,7 @@ struct World {
     TransferReport Run() {
         g.seen.clear();
         g.fdTags.clear();
+        g.named.clear();
         g.fired = false;
         PlainNamingInputs inputs;
         inputs.numberChecked = true;
